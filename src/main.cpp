@@ -1,0 +1,7 @@
+#include <cstdio>
+
+int main()
+{
+    std::puts("Quillfern " QUILLFERN_VERSION ": the planning engine is built; the project window is not there yet.");
+    return 0;
+}

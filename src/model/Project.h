@@ -1,0 +1,184 @@
+#pragma once
+
+#include "Task.h"
+
+#include <QHash>
+#include <QObject>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+
+// A dependency: the successor may not start before the predecessor has ended.
+struct Edge {
+    TaskPtr predecessor;
+    TaskPtr successor;
+
+    [[nodiscard]] QString description() const;
+    friend bool operator==(const Edge &, const Edge &) = default;
+};
+
+// The stored form of an edge: a = predecessor id, b = successor id.
+struct IntPair {
+    qint64 a = 0;
+    qint64 b = 0;
+
+    [[nodiscard]] QString description() const;
+    friend bool operator==(const IntPair &, const IntPair &) = default;
+};
+
+// Thrown when a new dependency is refused; msg is shown to the user as it stands.
+class ConsistencyError : public std::runtime_error {
+public:
+    explicit ConsistencyError(const QString &msg);
+    QString msg;
+};
+
+// A copy of a project's editable state, taken before an edit so that it can be undone.
+struct ProjectMemento {
+    TaskList tasks;
+    QString name;
+    QList<Edge> edges;
+};
+
+// One recorded step; the undo manager calls undo() and redo() alternately.
+class UndoStep {
+public:
+    virtual ~UndoStep() = default;
+    virtual void undo() = 0;
+    virtual void redo() = 0;
+};
+
+// The window's undo history as the model sees it. The application adapts its QUndoStack to it,
+// which keeps the model free of GUI libraries.
+class UndoManager {
+public:
+    virtual ~UndoManager() = default;
+    // The step has already been done; the manager must not run redo() on receiving it.
+    virtual void registerUndo(const QString &actionName, std::unique_ptr<UndoStep> step) = 0;
+};
+
+// The user-facing account of dependencies dropped while a file was loaded.
+struct ConsistencyReport {
+    QString message;
+    QString informativeText;
+};
+
+// A named, ordered list of tasks and the dependencies between them. Every user edit is one
+// operation here: it changes the model, propagates the change through dependencies and exclusion
+// groups, recomputes the span, marks the project dirty and records one undo step.
+class Project : public QObject {
+    Q_OBJECT
+
+public:
+    // A new, empty, unsaved project.
+    Project();
+    ~Project() override;
+
+    // Builds a project from a file's contents, keeping the stored times and dropping every
+    // dependency that contradicts them, depends on itself or closes a cycle into deletedEdges.
+    [[nodiscard]] static std::unique_ptr<Project> load(const QString &name, TaskList tasks,
+                                                       const QList<IntPair> &dependencies);
+
+    [[nodiscard]] qint64 id() const { return m_id; }
+    [[nodiscard]] double duration() const { return m_duration; }
+    [[nodiscard]] double start() const { return m_start; }
+    [[nodiscard]] double end() const { return m_end; }
+    [[nodiscard]] const TaskList &tasks() const { return m_tasks; }
+    [[nodiscard]] const QString &name() const { return m_name; }
+    // Every assignment, also of the same name, marks the project dirty.
+    void setName(const QString &name);
+    [[nodiscard]] UndoManager *undoManager() const { return m_undoManager; }
+    // Not owned; the window's history outlives no project it was given to.
+    void setUndoManager(UndoManager *undoManager) { m_undoManager = undoManager; }
+    [[nodiscard]] const QList<Edge> &deletedEdges() const { return m_deletedEdges; }
+    [[nodiscard]] const QList<Edge> &edges() const { return m_edges; }
+    [[nodiscard]] bool isDirty() const { return m_isDirty; }
+    void setDirty(bool dirty) { m_isDirty = dirty; }
+
+    [[nodiscard]] TaskPtr taskWithId(std::optional<qint64> id) const;
+    [[nodiscard]] QList<IntPair> dependencies() const;
+    [[nodiscard]] QString description() const;
+    // The alert text about dependencies dropped on loading; none when nothing was dropped.
+    [[nodiscard]] std::optional<ConsistencyReport> deletedEdgesReport() const;
+
+    // Editing operations, each one undo step.
+    void addTask(const TaskPtr &task);
+    // Throws Ids::IdsExhausted, changing nothing, when no task id is left.
+    TaskPtr duplicate(std::optional<qint64> taskId);
+    void deleteTask(const TaskPtr &task);
+    void moveTask(const TaskPtr &task, double delta);
+    void changeDuration(const TaskPtr &task, double duration);
+    void changeExclusionGroup(const TaskPtr &task, const ExclusionGroup &group);
+    // Throws ConsistencyError, changing nothing, when the dependency is refused.
+    void addDependency(const TaskPtr &predecessor, const TaskPtr &successor);
+    void deleteDependency(const TaskPtr &predecessor, const TaskPtr &successor);
+    // Moves one row of the task list; marks the project dirty but records no undo step.
+    void reorderTask(qsizetype from, qsizetype to);
+
+    // Graph queries and maintenance.
+    void insertEdge(const TaskPtr &predecessor, const TaskPtr &successor);
+    [[nodiscard]] bool isReachable(const Task &from, const Task &to) const;
+    void rebuildAdjacency();
+    void refreshAdjacency(Task &predecessor, Task &successor);
+    void recomputeStart();
+    void recomputeEnd();
+
+    // Scheduling: each moves tasks just as far as the dependency and exclusion rules demand.
+    void shiftTask(Task &task, double delta);
+    void pushSuccessors(Task &task);
+    void pullPredecessors(Task &task);
+    bool resolveExclusionConflicts(Task &task, bool placeBefore);
+    void alignPredecessor(Task &predecessor, double time);
+
+    // Undo history.
+    [[nodiscard]] ProjectMemento takeSnapshot() const;
+    void applySnapshot(const ProjectMemento &memento);
+    // Applies a snapshot and returns one of the state it replaced, to swap back later.
+    [[nodiscard]] ProjectMemento restoreSnapshot(const ProjectMemento &memento);
+
+    // How often one operation may move the same task before propagation gives up. Only
+    // negative durations, which let a push and a pull chase each other, come near it.
+    static constexpr quint32 maxMovesPerTask = 1000;
+
+Q_SIGNALS:
+    void durationAboutToChange();
+    void durationChanged();
+    void startAboutToChange();
+    void startChanged();
+    void tasksAboutToChange();
+    void tasksChanged();
+    void nameAboutToChange();
+    void nameChanged();
+
+private:
+    friend class Task;
+    struct Frame;
+    class GraphCrawler;
+    class SnapshotStep;
+    class DurationStep;
+
+    void setTasks(TaskList tasks);
+    void setStart(double start);
+    void setDuration(double duration);
+    void changeDurationImpl(const TaskPtr &task, double duration, bool record);
+    void recordSnapshotStep(const QString &actionName, ProjectMemento before);
+    void removeDeletedCycles();
+    bool propagate(Frame initial);
+    void invalidateGroupIndex() { m_groupIndexValid = false; }
+    const QList<Task *> &groupMembers(const QString &group);
+
+    const qint64 m_id;
+    double m_duration = 0.0;
+    double m_start = 0.0;
+    TaskList m_tasks;
+    QString m_name;
+    UndoManager *m_undoManager = nullptr;
+    QList<Edge> m_deletedEdges;
+    double m_end = 0.0;
+    QList<Edge> m_edges;
+    bool m_isDirty = true;
+
+    // Members of each exclusion group in task-list order, rebuilt on demand.
+    QHash<QString, QList<Task *>> m_groupIndex;
+    bool m_groupIndexValid = false;
+};

@@ -1,0 +1,137 @@
+#include "Task.h"
+
+#include "Ids.h"
+#include "Project.h"
+#include "TextForm.h"
+
+#include <QTextBoundaryFinder>
+
+Task::Task(qint64 id, Project *project, QString name, double duration, double end, ExclusionGroup exclusionGroup)
+    : m_start(end - duration)
+    , m_duration(duration)
+    , m_name(std::move(name))
+    , m_end(end)
+    , m_exclusionGroup(std::move(exclusionGroup))
+    , m_id(id)
+    , m_project(project)
+{
+}
+
+TaskPtr Task::create(qint64 id, Project *project, QString name, double duration, double end,
+                     ExclusionGroup exclusionGroup)
+{
+    return std::make_shared<Task>(id, project, std::move(name), duration, end, std::move(exclusionGroup));
+}
+
+TaskPtr Task::createNew(Project *project)
+{
+    return create(Ids::takeTaskId(), project, QString(), 300.0, 0.0);
+}
+
+void Task::setStart(double start)
+{
+    Q_EMIT startAboutToChange();
+    m_start = start;
+    Q_EMIT startChanged();
+    updateEnd();
+}
+
+void Task::setDurationOnly(double duration)
+{
+    Q_EMIT durationAboutToChange();
+    m_duration = duration;
+    Q_EMIT durationChanged();
+}
+
+void Task::setDuration(double duration)
+{
+    setDurationOnly(duration);
+    updateEnd();
+}
+
+void Task::setName(const QString &name)
+{
+    Q_EMIT nameAboutToChange();
+    m_name = name;
+    Q_EMIT nameChanged();
+}
+
+void Task::setEnd(double end)
+{
+    Q_EMIT endAboutToChange();
+    m_end = end;
+    Q_EMIT endChanged();
+}
+
+void Task::updateEnd()
+{
+    setEnd(m_start + m_duration);
+}
+
+void Task::setExclusionGroup(const ExclusionGroup &group)
+{
+    Q_EMIT exclusionGroupAboutToChange();
+    m_exclusionGroup = group;
+    if (m_project)
+        m_project->invalidateGroupIndex();
+    Q_EMIT exclusionGroupChanged();
+}
+
+void Task::setPredecessors(TaskSet predecessors)
+{
+    Q_EMIT predecessorsAboutToChange();
+    m_predecessors = std::move(predecessors);
+    Q_EMIT predecessorsChanged();
+}
+
+void Task::setSuccessors(TaskSet successors)
+{
+    Q_EMIT successorsAboutToChange();
+    m_successors = std::move(successors);
+    Q_EMIT successorsChanged();
+}
+
+void Task::setProject(Project *project)
+{
+    m_project = project;
+}
+
+bool Task::overlaps(const Task &other) const
+{
+    if (other.m_start <= m_start)
+        return other.m_end > m_start;
+    return m_end > other.m_start;
+}
+
+void Task::assign(const Task &other)
+{
+    if (m_name != other.m_name)
+        setName(other.m_name);
+    if (m_start != other.m_start)
+        setStart(other.m_start);
+    if (m_exclusionGroup != other.m_exclusionGroup)
+        setExclusionGroup(other.m_exclusionGroup);
+    if (m_duration != other.m_duration)
+        setDurationOnly(other.m_duration);
+    if (m_end != other.m_end)
+        updateEnd();
+}
+
+QString Task::description() const
+{
+    QString text = QLatin1String("(ID: ") + QString::number(m_id) + QLatin1String(", name: ") + m_name
+        + QLatin1String(", start: ") + TextForm::number(m_start) + QLatin1String(", duration: ")
+        + TextForm::number(m_duration) + QLatin1String(", end: ") + TextForm::number(m_end);
+    if (m_exclusionGroup)
+        text += QLatin1String(", exclusion group: ") + *m_exclusionGroup;
+    return text + QLatin1Char(')');
+}
+
+ExclusionGroup Task::groupFromText(const QString &text)
+{
+    if (text.isEmpty())
+        return std::nullopt;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    const qsizetype next = finder.toNextBoundary();
+    return text.left(next > 0 ? next : text.size());
+}
