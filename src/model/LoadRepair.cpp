@@ -13,14 +13,13 @@
 class Project::GraphCrawler {
 public:
     GraphCrawler(const std::vector<std::vector<std::pair<int, int>>> &adjacency, const std::vector<char> &removed,
-                 const std::vector<int> &component, std::vector<quint32> &visited, quint32 walk)
+        const std::vector<int> &component, std::vector<quint32> &visited, quint32 walk)
         : m_adjacency(adjacency)
         , m_removed(removed)
         , m_component(component)
         , m_visited(visited)
         , m_walk(walk)
-    {
-    }
+    { }
 
     bool reaches(int from, int to)
     {
@@ -175,7 +174,8 @@ void Project::removeDeletedCycles()
         const auto [predecessor, successor] = ends[i];
         if (component[predecessor] != component[successor])
             continue;
-        if (predecessor != successor && !GraphCrawler(adjacency, removed, component, visited, ++walk).reaches(successor, predecessor))
+        if (predecessor != successor
+            && !GraphCrawler(adjacency, removed, component, visited, ++walk).reaches(successor, predecessor))
             continue;
         removed[i] = 1;
         anyRemoved = true;

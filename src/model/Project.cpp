@@ -36,8 +36,7 @@ QString IntPair::description() const
 ConsistencyError::ConsistencyError(const QString &message)
     : std::runtime_error(message.toStdString())
     , msg(message)
-{
-}
+{ }
 
 // Undoes and redoes a snapshot-based step by swapping the project's state with the stored one.
 class Project::SnapshotStep final : public UndoStep {
@@ -45,8 +44,7 @@ public:
     SnapshotStep(Project *project, ProjectMemento memento)
         : m_project(project)
         , m_memento(std::move(memento))
-    {
-    }
+    { }
     void undo() override { swap(); }
     void redo() override { swap(); }
 
@@ -69,8 +67,7 @@ public:
         , m_task(std::move(task))
         , m_before(before)
         , m_after(after)
-    {
-    }
+    { }
     void undo() override
     {
         if (m_project)
@@ -91,8 +88,7 @@ private:
 
 Project::Project()
     : m_id(Ids::takeProjectId())
-{
-}
+{ }
 
 Project::~Project()
 {
@@ -138,8 +134,8 @@ TaskPtr Project::taskWithId(std::optional<qint64> id) const
 {
     if (!id)
         return {};
-    const auto found = std::find_if(m_tasks.cbegin(), m_tasks.cend(),
-                                    [&](const TaskPtr &task) { return task->id() == *id; });
+    const auto found
+        = std::find_if(m_tasks.cbegin(), m_tasks.cend(), [&](const TaskPtr &task) { return task->id() == *id; });
     return found == m_tasks.cend() ? TaskPtr() : *found;
 }
 
@@ -177,7 +173,7 @@ std::optional<ConsistencyReport> Project::deletedEdgesReport() const
     for (const Edge &edge : m_deletedEdges)
         lines.append(quoted(edge.successor->name()) + QLatin1String(" on ") + quoted(edge.predecessor->name()));
     return ConsistencyReport { QStringLiteral("Dependencies Deleted for Achieving Consistency"),
-                               lines.join(QLatin1Char('\n')) };
+        lines.join(QLatin1Char('\n')) };
 }
 
 void Project::recordSnapshotStep(const QString &actionName, ProjectMemento before)
@@ -248,7 +244,7 @@ void Project::changeDurationImpl(const TaskPtr &task, double duration, bool reco
 {
     if (!std::isfinite(duration)) {
         qCCritical(lcQuillfern, "refused to give task # %lld a duration that is not a finite number",
-                   static_cast<long long>(task->id()));
+            static_cast<long long>(task->id()));
         return;
     }
     const double old = task->duration();
@@ -260,8 +256,8 @@ void Project::changeDurationImpl(const TaskPtr &task, double duration, bool reco
     recomputeStart();
     recomputeEnd();
     if (record && m_undoManager)
-        m_undoManager->registerUndo(QStringLiteral("Change Task Duration"),
-                                    std::make_unique<DurationStep>(this, task, old, duration));
+        m_undoManager->registerUndo(
+            QStringLiteral("Change Task Duration"), std::make_unique<DurationStep>(this, task, old, duration));
 }
 
 void Project::changeExclusionGroup(const TaskPtr &task, const ExclusionGroup &group)
@@ -288,16 +284,14 @@ void Project::addDependency(const TaskPtr &predecessor, const TaskPtr &successor
 void Project::insertEdge(const TaskPtr &predecessor, const TaskPtr &successor)
 {
     if (predecessor == successor)
-        throw ConsistencyError(QLatin1String("Task ") + quoted(successor->name())
-                               + QLatin1String(" cannot depend on itself!"));
+        throw ConsistencyError(
+            QLatin1String("Task ") + quoted(successor->name()) + QLatin1String(" cannot depend on itself!"));
     if (predecessor->successors().contains(successor))
         throw ConsistencyError(QLatin1String("Task ") + quoted(successor->name())
-                               + QLatin1String(" already depends on task ") + quoted(predecessor->name())
-                               + QLatin1Char('!'));
+            + QLatin1String(" already depends on task ") + quoted(predecessor->name()) + QLatin1Char('!'));
     if (isReachable(*successor, *predecessor))
         throw ConsistencyError(QLatin1String("Task ") + quoted(successor->name()) + QLatin1String(" and ")
-                               + quoted(predecessor->name())
-                               + QLatin1String(" already have the opposite dependency, maybe implicitly!"));
+            + quoted(predecessor->name()) + QLatin1String(" already have the opposite dependency, maybe implicitly!"));
     m_edges.append({ predecessor, successor });
     refreshAdjacency(*predecessor, *successor);
     m_isDirty = true;
@@ -326,8 +320,7 @@ bool Project::isReachable(const Task &from, const Task &to) const
 void Project::deleteDependency(const TaskPtr &predecessor, const TaskPtr &successor)
 {
     ProjectMemento before = takeSnapshot();
-    m_edges.removeIf(
-        [&](const Edge &edge) { return edge.predecessor == predecessor && edge.successor == successor; });
+    m_edges.removeIf([&](const Edge &edge) { return edge.predecessor == predecessor && edge.successor == successor; });
     refreshAdjacency(*predecessor, *successor);
     m_isDirty = true;
     recordSnapshotStep(QStringLiteral("Delete Dependency"), std::move(before));
@@ -490,8 +483,8 @@ ProjectMemento Project::takeSnapshot() const
     memento.edges = m_edges;
     memento.tasks.reserve(m_tasks.size());
     for (const TaskPtr &task : m_tasks)
-        memento.tasks.append(Task::create(task->id(), task->project(), task->name(), task->duration(), task->end(),
-                                          task->exclusionGroup()));
+        memento.tasks.append(Task::create(
+            task->id(), task->project(), task->name(), task->duration(), task->end(), task->exclusionGroup()));
     return memento;
 }
 

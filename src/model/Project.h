@@ -76,8 +76,8 @@ public:
 
     // Builds a project from a file's contents, keeping the stored times and dropping every
     // dependency that contradicts them, depends on itself or closes a cycle into deletedEdges.
-    [[nodiscard]] static std::unique_ptr<Project> load(const QString &name, TaskList tasks,
-                                                       const QList<IntPair> &dependencies);
+    [[nodiscard]] static std::unique_ptr<Project> load(
+        const QString &name, TaskList tasks, const QList<IntPair> &dependencies);
 
     [[nodiscard]] qint64 id() const { return m_id; }
     [[nodiscard]] double duration() const { return m_duration; }

@@ -21,8 +21,7 @@ struct Project::Frame {
         , task(task)
         , delta(delta)
         , placeBefore(placeBefore)
-    {
-    }
+    { }
 
     Kind kind;
     Task *task;
@@ -53,7 +52,7 @@ bool Project::propagate(Frame initial)
             stack.pop_back();
             if (!std::isfinite(delta)) {
                 qCCritical(lcQuillfern, "refused to move task # %lld by a distance that is not a finite number",
-                           static_cast<long long>(task.id()));
+                    static_cast<long long>(task.id()));
                 break;
             }
             if (task.m_moveStamp != operation) {
@@ -62,9 +61,9 @@ bool Project::propagate(Frame initial)
             }
             if (++task.m_moveCount > maxMovesPerTask) {
                 qCCritical(lcQuillfern,
-                           "scheduling stopped: task # %lld was moved more than %u times by one edit; "
-                           "negative durations in an exclusion group can make tasks chase each other",
-                           static_cast<long long>(task.id()), maxMovesPerTask);
+                    "scheduling stopped: task # %lld was moved more than %u times by one edit; "
+                    "negative durations in an exclusion group can make tasks chase each other",
+                    static_cast<long long>(task.id()), maxMovesPerTask);
                 stack.clear();
                 result = true;
                 break;
@@ -130,7 +129,8 @@ bool Project::propagate(Frame initial)
             }
             if (conflicting) {
                 frame.moved = true;
-                const double d = frame.placeBefore ? frame.start - conflicting->end() : frame.end - conflicting->start();
+                const double d
+                    = frame.placeBefore ? frame.start - conflicting->end() : frame.end - conflicting->start();
                 stack.push_back({ Frame::Shift, conflicting, d });
             } else {
                 if (stack.size() == 1)

@@ -14,11 +14,10 @@ Task::Task(qint64 id, Project *project, QString name, double duration, double en
     , m_exclusionGroup(std::move(exclusionGroup))
     , m_id(id)
     , m_project(project)
-{
-}
+{ }
 
-TaskPtr Task::create(qint64 id, Project *project, QString name, double duration, double end,
-                     ExclusionGroup exclusionGroup)
+TaskPtr Task::create(
+    qint64 id, Project *project, QString name, double duration, double end, ExclusionGroup exclusionGroup)
 {
     return std::make_shared<Task>(id, project, std::move(name), duration, end, std::move(exclusionGroup));
 }

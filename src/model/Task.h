@@ -27,7 +27,7 @@ class Task : public QObject {
 public:
     Task(qint64 id, Project *project, QString name, double duration, double end, ExclusionGroup exclusionGroup);
     [[nodiscard]] static TaskPtr create(qint64 id, Project *project, QString name, double duration, double end,
-                                        ExclusionGroup exclusionGroup = std::nullopt);
+        ExclusionGroup exclusionGroup = std::nullopt);
     // A brand-new task: the next free id, no name, five minutes, ending at 0. Throws
     // Ids::IdsExhausted, without taking an id, when none is left.
     [[nodiscard]] static TaskPtr createNew(Project *project);

@@ -1,0 +1,178 @@
+#include "Ids.h"
+#include "ModelTestSupport.h"
+#include "TestUndoManager.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+class TestUndo : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() { Ids::resetForTesting(1, 1); }
+
+    void addTaskComesBackAtTheEnd()
+    {
+        auto project = makeProject({ { QStringLiteral("A"), 0, 10, {} } });
+        TestUndoManager undo;
+        project->setUndoManager(&undo);
+        const TaskPtr added = Task::create(5, project.get(), QStringLiteral("New"), 300.0, 0.0);
+        project->addTask(added);
+        project->reorderTask(1, 0);
+        undo.undo();
+        QCOMPARE(schedule(*project), QStringLiteral("A 0 10"));
+        QCOMPARE(undo.redoName(), QStringLiteral("Add Task"));
+        undo.redo();
+        QCOMPARE(schedule(*project), QStringLiteral("A 0 10, New 10 310"));
+        QCOMPARE(project->tasks().last()->id(), 5);
+        QCOMPARE(project->tasks().last()->project(), project.get());
+        QCOMPARE(project->end(), 310.0);
+    }
+
+    void deletedTaskComesBackWithItsDependencies()
+    {
+        auto project
+            = makeProject({ { QStringLiteral("A"), 0, 10, {} }, { QStringLiteral("B"), 10, 10, QStringLiteral("G") },
+                              { QStringLiteral("C"), 20, 10, {} } },
+                { { 0, 1 }, { 1, 2 } });
+        TestUndoManager undo;
+        project->setUndoManager(&undo);
+        const TaskPtr a = project->tasks()[0], c = project->tasks()[2];
+        project->deleteTask(project->tasks()[1]);
+        undo.undo();
+        QCOMPARE(schedule(*project), QStringLiteral("A 0 10, C 20 30, B 10 20"));
+        const TaskPtr b = project->tasks()[2];
+        QCOMPARE(b->exclusionGroup(), ExclusionGroup(QStringLiteral("G")));
+        QCOMPARE(project->dependencies(), QList<IntPair>({ { 1, 2 }, { 2, 3 } }));
+        QCOMPARE(b->predecessors(), TaskSet({ a }));
+        QCOMPARE(b->successors(), TaskSet({ c }));
+        QCOMPARE(a->successors(), TaskSet({ b }));
+        QCOMPARE(project->tasks()[0], a);
+        undo.redo();
+        QCOMPARE(schedule(*project), QStringLiteral("A 0 10, C 20 30"));
+        QVERIFY(a->successors().isEmpty());
+    }
+
+    void moveUndoRestoresPushedTasks()
+    {
+        auto project
+            = makeProject({ { QStringLiteral("A"), 0, 10, {} }, { QStringLiteral("B"), 10, 10, QStringLiteral("X") },
+                              { QStringLiteral("C"), 22, 10, QStringLiteral("X") } },
+                { { 0, 1 } });
+        TestUndoManager undo;
+        project->setUndoManager(&undo);
+        const TaskList before = project->tasks();
+        project->moveTask(project->tasks()[0], 10.0);
+        QCOMPARE(schedule(*project), QStringLiteral("A 10 20, B 20 30, C 30 40"));
+        QSignalSpy unchanged(project->tasks()[0].get(), &Task::nameAboutToChange);
+        undo.undo();
+        QCOMPARE(schedule(*project), QStringLiteral("A 0 10, B 10 20, C 22 32"));
+        QCOMPARE(project->tasks(), before);
+        QCOMPARE(unchanged.count(), 0);
+        QCOMPARE(project->end(), 32.0);
+    }
+
+    void durationUndoKeepsPushedSuccessors()
+    {
+        auto project
+            = makeProject({ { QStringLiteral("A"), 0, 180, {} }, { QStringLiteral("B"), 180, 60, {} } }, { { 0, 1 } });
+        TestUndoManager undo;
+        project->setUndoManager(&undo);
+        const TaskPtr a = project->tasks()[0];
+        project->changeDuration(a, 300.0);
+        QCOMPARE(undo.undoName(), QStringLiteral("Change Task Duration"));
+        QCOMPARE(schedule(*project), QStringLiteral("A 0 300, B 300 360"));
+        undo.undo();
+        QCOMPARE(schedule(*project), QStringLiteral("A 0 180, B 300 360"));
+        QCOMPARE(undo.redoName(), QStringLiteral("Change Task Duration"));
+        QCOMPARE(undo.count(), 0);
+        undo.redo();
+        QCOMPARE(a->duration(), 300.0);
+        QCOMPARE(undo.count(), 1);
+    }
+
+    void undoEverySnapshotStep_data()
+    {
+        QTest::addColumn<int>("operation");
+        QTest::addColumn<QString>("actionName");
+        QTest::newRow("exclusion group") << 0 << QStringLiteral("Change Exclusion Group");
+        QTest::newRow("add dependency") << 1 << QStringLiteral("Add Dependency");
+        QTest::newRow("delete dependency") << 2 << QStringLiteral("Delete Dependency");
+        QTest::newRow("duplicate") << 3 << QStringLiteral("Add Task");
+    }
+
+    void undoEverySnapshotStep()
+    {
+        QFETCH(int, operation);
+        QFETCH(QString, actionName);
+        auto project
+            = makeProject({ { QStringLiteral("A"), 0, 10, {} }, { QStringLiteral("B"), 5, 10, QStringLiteral("X") },
+                              { QStringLiteral("C"), 40, 10, {} } },
+                { { 1, 2 } });
+        TestUndoManager undo;
+        project->setUndoManager(&undo);
+        const QString before = schedule(*project);
+        const QList<IntPair> dependencies = project->dependencies();
+        const TaskPtr a = project->tasks()[0], b = project->tasks()[1], c = project->tasks()[2];
+        switch (operation) {
+        case 0:
+            project->changeExclusionGroup(a, QStringLiteral("X"));
+            break;
+        case 1:
+            project->addDependency(c, a);
+            break;
+        case 2:
+            project->deleteDependency(b, c);
+            break;
+        case 3:
+            project->duplicate(b->id());
+            break;
+        }
+        const QString after = schedule(*project);
+        const QList<IntPair> afterDependencies = project->dependencies();
+        QVERIFY(after != before || afterDependencies != dependencies);
+        QCOMPARE(undo.undoName(), actionName);
+        project->setDirty(false);
+        undo.undo();
+        QVERIFY(project->isDirty());
+        QCOMPARE(schedule(*project), before);
+        QCOMPARE(project->dependencies(), dependencies);
+        undo.redo();
+        QCOMPARE(schedule(*project), after);
+        QCOMPARE(project->dependencies(), afterDependencies);
+    }
+
+    void snapshotsAreIndependentCopies()
+    {
+        auto project = makeProject({ { QStringLiteral("A"), 0, 10, QStringLiteral("X") } });
+        const ProjectMemento memento = project->takeSnapshot();
+        project->tasks()[0]->setName(QStringLiteral("Renamed"));
+        project->setName(QStringLiteral("Other"));
+        QCOMPARE(memento.tasks[0]->name(), QStringLiteral("A"));
+        QVERIFY(memento.tasks[0] != project->tasks()[0]);
+        QCOMPARE(memento.tasks[0]->exclusionGroup(), ExclusionGroup(QStringLiteral("X")));
+        QCOMPARE(memento.name, QStringLiteral("Test"));
+        project->applySnapshot(memento);
+        QCOMPARE(project->name(), QStringLiteral("Test"));
+        QCOMPARE(project->tasks()[0]->name(), QStringLiteral("A"));
+    }
+
+    // A revert applies a snapshot of a freshly read project: its tasks join this one.
+    void applyingAnotherProjectsSnapshot()
+    {
+        auto project
+            = makeProject({ { QStringLiteral("A"), 0, 10, {} }, { QStringLiteral("B"), 10, 10, {} } }, { { 0, 1 } });
+        Ids::resetForTesting(1, 1);
+        auto saved = makeProject({ { QStringLiteral("A2"), 5, 10, {} } });
+        const TaskPtr a = project->tasks()[0];
+        project->applySnapshot(saved->takeSnapshot());
+        QCOMPARE(schedule(*project), QStringLiteral("A2 5 15"));
+        QCOMPARE(project->tasks()[0], a);
+        QVERIFY(project->edges().isEmpty());
+        QVERIFY(a->successors().isEmpty());
+        QCOMPARE(project->start(), 5.0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUndo)
+#include "tst_undo.moc"
