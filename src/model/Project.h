@@ -63,6 +63,14 @@ struct ConsistencyReport {
     QString informativeText;
 };
 
+// Which limits a drag in the chart obeys; dependencies always apply.
+enum DragModeFlag {
+    LimitToProjectStart = 1,
+    LimitByExclusionGroup = 2,
+};
+Q_DECLARE_FLAGS(DragMode, DragModeFlag)
+Q_DECLARE_OPERATORS_FOR_FLAGS(DragMode)
+
 // A named, ordered list of tasks and the dependencies between them. Every user edit is one
 // operation here: it changes the model, propagates the change through dependencies and exclusion
 // groups, recomputes the span, marks the project dirty and records one undo step.
@@ -129,6 +137,11 @@ public:
     void pullPredecessors(Task &task);
     bool resolveExclusionConflicts(Task &task, bool placeBefore);
     void alignPredecessor(Task &predecessor, double time);
+
+    // Drag limits, as offsets from the project start: the lowest start a task may be given, and
+    // the highest end, none when nothing limits it to the right.
+    [[nodiscard]] double minimumStartOffset(const Task &task, DragMode mode);
+    [[nodiscard]] std::optional<double> maximumEndOffset(const Task &task, DragMode mode);
 
     // Undo history.
     [[nodiscard]] ProjectMemento takeSnapshot() const;

@@ -5,7 +5,9 @@
 #include "Logging.h"
 #include "Project.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -188,4 +190,35 @@ void Project::alignPredecessor(Task &predecessor, double time)
     resolveExclusionConflicts(predecessor, true);
     recomputeStart();
     recomputeEnd();
+}
+
+double Project::minimumStartOffset(const Task &task, DragMode mode)
+{
+    double limit = mode.testFlag(LimitToProjectStart) ? m_start : -std::numeric_limits<double>::infinity();
+    for (const TaskPtr &predecessor : task.predecessors())
+        limit = std::max(limit, predecessor->end());
+    if (task.exclusionGroup() && mode.testFlag(LimitByExclusionGroup)) {
+        for (const Task *member : groupMembers(*task.exclusionGroup())) {
+            if (member != &task && member->end() <= task.start())
+                limit = std::max(limit, member->end());
+        }
+    }
+    return limit - m_start;
+}
+
+std::optional<double> Project::maximumEndOffset(const Task &task, DragMode mode)
+{
+    constexpr double largest = std::numeric_limits<double>::max();
+    double limit = largest;
+    for (const TaskPtr &successor : task.successors())
+        limit = std::min(limit, successor->start());
+    if (task.exclusionGroup() && mode.testFlag(LimitByExclusionGroup)) {
+        for (const Task *member : groupMembers(*task.exclusionGroup())) {
+            if (member != &task && member->start() >= task.end())
+                limit = std::min(limit, member->start());
+        }
+    }
+    if (limit >= largest)
+        return std::nullopt;
+    return limit - m_start;
 }

@@ -255,6 +255,44 @@ private Q_SLOTS:
         QCOMPARE(project->tasks()[1]->duration(), -3.0);
     }
 
+    // P [5,10) -> T [20,30) -> S [60,70); group X holds E [12,15), T, L [50,55) and R [25,35).
+    // Offsets count from the project start, 5.
+    void dragLimits_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<double>("minimumStart");
+        QTest::addColumn<double>("maximumEnd");
+        QTest::newRow("all limits") << 3 << 10.0 << 45.0;
+        QTest::newRow("shift: no group") << 1 << 5.0 << 55.0;
+        QTest::newRow("option: no project start") << 2 << 10.0 << 45.0;
+        QTest::newRow("dependencies only") << 0 << 5.0 << 55.0;
+    }
+
+    void dragLimits()
+    {
+        QFETCH(int, mode);
+        QFETCH(double, minimumStart);
+        QFETCH(double, maximumEnd);
+        const QString x = QStringLiteral("X");
+        auto project = makeProject({ { QStringLiteral("P"), 5, 5, {} }, { QStringLiteral("T"), 20, 10, x },
+                                       { QStringLiteral("S"), 60, 10, {} }, { QStringLiteral("E"), 12, 3, x },
+                                       { QStringLiteral("L"), 50, 5, x }, { QStringLiteral("R"), 25, 10, x } },
+            { { 0, 1 }, { 1, 2 } });
+        const Task &t = *project->tasks()[1];
+        QCOMPARE(project->start(), 5.0);
+        QCOMPARE(project->minimumStartOffset(t, DragMode(mode)), minimumStart);
+        QCOMPARE(project->maximumEndOffset(t, DragMode(mode)), std::optional<double>(maximumEnd));
+    }
+
+    void dragLimitsOfAFreeTask()
+    {
+        auto project = makeProject({ { QStringLiteral("A"), 10, 10, {} }, { QStringLiteral("B"), 30, 10, {} } });
+        const Task &b = *project->tasks()[1];
+        QCOMPARE(project->maximumEndOffset(b, LimitToProjectStart | LimitByExclusionGroup), std::nullopt);
+        QCOMPARE(project->minimumStartOffset(b, LimitToProjectStart), 0.0);
+        QCOMPARE(project->minimumStartOffset(b, {}), -std::numeric_limits<double>::infinity());
+    }
+
     void nonFiniteValuesAreRefused()
     {
         auto project = makeProject({ { QStringLiteral("A"), 0, 10, {} } });
