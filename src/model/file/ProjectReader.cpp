@@ -1,0 +1,530 @@
+// Reading goes through nlohmann's SAX interface: tasks are built while the bytes are parsed, so
+// no JSON tree of the whole file is ever held, and skipping unknown members costs nothing.
+
+#include "Ids.h"
+#include "Project.h"
+#include "ProjectFile.h"
+
+#include <QLocale>
+#include <cmath>
+#include <limits>
+#include <nlohmann/json.hpp>
+
+ProjectFileError::ProjectFileError(const QString &message)
+    : std::runtime_error(message.toStdString())
+    , m_message(message)
+{ }
+
+namespace {
+
+using Json = nlohmann::json;
+
+// The JSON type of one value as it was last seen.
+enum class Kind : quint8 { Missing, Null, Boolean, Integer, Unsigned, Float, String, Array, Object };
+
+struct Value {
+    Kind kind = Kind::Missing;
+    bool boolean = false;
+    qint64 integer = 0;
+    quint64 unsignedInteger = 0;
+    double number = 0.0;
+    std::string text;
+};
+
+QString describe(const Value &value)
+{
+    switch (value.kind) {
+    case Kind::Null:
+        return QStringLiteral("null");
+    case Kind::Boolean:
+        return value.boolean ? QStringLiteral("true") : QStringLiteral("false");
+    case Kind::Integer:
+    case Kind::Unsigned:
+    case Kind::Float:
+        return QStringLiteral("a number");
+    case Kind::String:
+        return QStringLiteral("a string");
+    case Kind::Array:
+        return QStringLiteral("an array");
+    case Kind::Object:
+        return QStringLiteral("an object");
+    case Kind::Missing:
+        break;
+    }
+    return QStringLiteral("missing");
+}
+
+// Where a member sits, for messages: "task 3" or "dependency 2", counted from 1.
+struct Place {
+    const char *what;
+    qsizetype index;
+
+    [[nodiscard]] QString missing(const char *member) const
+    {
+        const QString kind = QLatin1String(what);
+        return kind.left(1).toUpper() + kind.mid(1)
+            + QStringLiteral(" %1 of the list has no \"%2\" member.").arg(index).arg(QLatin1String(member));
+    }
+    [[nodiscard]] QString mistyped(const char *member, const QString &found, const char *expected) const
+    {
+        return QStringLiteral("The \"%1\" member of %2 %3 is %4, not %5.")
+            .arg(QLatin1String(member), QLatin1String(what))
+            .arg(index)
+            .arg(found, QLatin1String(expected));
+    }
+};
+
+// Sets error when the value is not a number.
+bool readNumber(const Value &value, const Place &place, const char *member, double &out, QString &error)
+{
+    if (value.kind == Kind::Missing) {
+        error = place.missing(member);
+        return false;
+    }
+    switch (value.kind) {
+    case Kind::Integer:
+        out = static_cast<double>(value.integer);
+        return true;
+    case Kind::Unsigned:
+        out = static_cast<double>(value.unsignedInteger);
+        return true;
+    case Kind::Float:
+        out = value.number;
+        return true;
+    default:
+        error = place.mistyped(member, describe(value), "a number");
+        return false;
+    }
+}
+
+// Ids are signed 64-bit integers; any spelling of one is taken (1, 1.0, 1e0), nothing else is.
+bool readId(const Value &value, const Place &place, const char *member, qint64 &out, QString &error)
+{
+    constexpr qint64 largest = std::numeric_limits<qint64>::max();
+    constexpr double limit = 9223372036854775808.0; // 2^63, the first double past the range
+    switch (value.kind) {
+    case Kind::Missing:
+        error = place.missing(member);
+        return false;
+    case Kind::Integer:
+        out = value.integer;
+        return true;
+    case Kind::Unsigned:
+        if (value.unsignedInteger <= static_cast<quint64>(largest)) {
+            out = static_cast<qint64>(value.unsignedInteger);
+            return true;
+        }
+        error = QStringLiteral("The \"%1\" member of %2 %3 is %4, which is too large for an id.")
+                    .arg(QLatin1String(member), QLatin1String(place.what))
+                    .arg(place.index)
+                    .arg(value.unsignedInteger);
+        return false;
+    case Kind::Float: {
+        const QString text = QString::number(value.number, 'g', QLocale::FloatingPointShortest);
+        if (std::trunc(value.number) != value.number) {
+            error = place.mistyped(member, text, "a whole number");
+            return false;
+        }
+        if (value.number < -limit || value.number >= limit) {
+            error = QStringLiteral("The \"%1\" member of %2 %3 is %4, which is too large for an id.")
+                        .arg(QLatin1String(member), QLatin1String(place.what))
+                        .arg(place.index)
+                        .arg(text);
+            return false;
+        }
+        out = static_cast<qint64>(value.number);
+        return true;
+    }
+    default:
+        error = place.mistyped(member, describe(value), "a whole number");
+        return false;
+    }
+}
+
+QString fromUtf8(const std::string &text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Builds the project from SAX events. A semantic fault does not stop the parse: the rest is
+// still checked as JSON, so a damaged file is reported as damaged rather than as mistyped.
+class Reader {
+public:
+    using number_integer_t = Json::number_integer_t;
+    using number_unsigned_t = Json::number_unsigned_t;
+    using number_float_t = Json::number_float_t;
+    using string_t = Json::string_t;
+    using binary_t = Json::binary_t;
+
+    bool null()
+    {
+        scalar(Kind::Null);
+        return true;
+    }
+    bool boolean(bool value)
+    {
+        if (Value *target = scalar(Kind::Boolean))
+            target->boolean = value;
+        return true;
+    }
+    bool number_integer(number_integer_t value)
+    {
+        if (Value *target = scalar(Kind::Integer))
+            target->integer = value;
+        return true;
+    }
+    bool number_unsigned(number_unsigned_t value)
+    {
+        if (Value *target = scalar(Kind::Unsigned))
+            target->unsignedInteger = value;
+        return true;
+    }
+    bool number_float(number_float_t value, const string_t &)
+    {
+        if (Value *target = scalar(Kind::Float))
+            target->number = value;
+        return true;
+    }
+    bool string(string_t &value)
+    {
+        // Swapping hands the parser the old buffer back, so names cost no allocation each.
+        if (Value *target = scalar(Kind::String))
+            target->text.swap(value);
+        return true;
+    }
+    bool binary(binary_t &) { return true; } // never produced by the JSON parser
+
+    bool start_object(std::size_t)
+    {
+        if (m_skipDepth > 0) {
+            ++m_skipDepth;
+            return true;
+        }
+        switch (m_where) {
+        case Where::Document:
+            m_top.kind = Kind::Object;
+            m_where = Where::Project;
+            break;
+        case Where::Tasks:
+            m_where = Where::Task;
+            ++m_taskIndex;
+            for (Value *value : { &m_duration, &m_start, &m_id, &m_name, &m_excGroup, &m_demanding })
+                value->kind = Kind::Missing;
+            break;
+        case Where::Dependencies:
+            m_where = Where::Pair;
+            ++m_pairIndex;
+            m_a.kind = m_b.kind = Kind::Missing;
+            break;
+        default:
+            nested(Kind::Object);
+        }
+        return true;
+    }
+
+    bool end_object()
+    {
+        if (m_skipDepth > 0) {
+            --m_skipDepth;
+            return true;
+        }
+        switch (m_where) {
+        case Where::Task:
+            finishTask();
+            m_where = Where::Tasks;
+            break;
+        case Where::Pair:
+            finishPair();
+            m_where = Where::Dependencies;
+            break;
+        default:
+            m_where = Where::Done;
+        }
+        return true;
+    }
+
+    bool start_array(std::size_t)
+    {
+        if (m_skipDepth > 0) {
+            ++m_skipDepth;
+            return true;
+        }
+        if (m_where == Where::Project && m_target == &m_tasksValue) {
+            m_tasksValue.kind = Kind::Array;
+            m_target = nullptr;
+            m_where = Where::Tasks;
+        } else if (m_where == Where::Project && m_target == &m_dependenciesValue) {
+            m_dependenciesValue.kind = Kind::Array;
+            m_target = nullptr;
+            m_where = Where::Dependencies;
+        } else {
+            nested(Kind::Array);
+        }
+        return true;
+    }
+
+    bool end_array()
+    {
+        if (m_skipDepth > 0)
+            --m_skipDepth;
+        else
+            m_where = Where::Project;
+        return true;
+    }
+
+    bool key(string_t &key)
+    {
+        if (m_skipDepth > 0)
+            return true;
+        m_target = nullptr;
+        if (m_where == Where::Project) {
+            // A repeated member replaces the earlier one, as in a JSON object.
+            if (key == "tasks") {
+                m_target = &m_tasksValue;
+                m_tasks.clear();
+                m_tasksError.clear();
+                m_taskIndex = 0;
+            } else if (key == "dependencies") {
+                m_target = &m_dependenciesValue;
+                m_pairs.clear();
+                m_dependenciesError.clear();
+                m_pairIndex = 0;
+            } else if (key == "name") {
+                m_target = &m_projectName;
+            }
+        } else if (m_where == Where::Task) {
+            if (key == "duration")
+                m_target = &m_duration;
+            else if (key == "start")
+                m_target = &m_start;
+            else if (key == "id")
+                m_target = &m_id;
+            else if (key == "name")
+                m_target = &m_name;
+            else if (key == "excGroup")
+                m_target = &m_excGroup;
+            else if (key == "demanding")
+                m_target = &m_demanding;
+        } else if (m_where == Where::Pair) {
+            if (key == "a")
+                m_target = &m_a;
+            else if (key == "b")
+                m_target = &m_b;
+        }
+        return true;
+    }
+
+    bool parse_error(std::size_t position, const std::string &token, const nlohmann::detail::exception &exception)
+    {
+        m_syntaxError = syntaxMessage(position, token, exception);
+        return false;
+    }
+
+    [[nodiscard]] const QString &syntaxError() const { return m_syntaxError; }
+
+    // The project, once the whole document has parsed as JSON.
+    std::unique_ptr<Project> finish()
+    {
+        if (m_top.kind != Kind::Object)
+            throw ProjectFileError(
+                QStringLiteral("The file is not a project: it holds %1, not an object.").arg(describe(m_top)));
+        checkList(m_tasksValue, m_tasksError, "tasks");
+        checkList(m_dependenciesValue, m_dependenciesError, "dependencies");
+        if (m_projectName.kind == Kind::Missing)
+            throw ProjectFileError(QStringLiteral("The project has no \"name\" member."));
+        if (m_projectName.kind != Kind::String)
+            throw ProjectFileError(
+                QStringLiteral("The \"name\" member of the project is %1, not a string.").arg(describe(m_projectName)));
+        return Project::load(fromUtf8(m_projectName.text), std::move(m_tasks), m_pairs);
+    }
+
+private:
+    enum class Where : quint8 { Document, Project, Tasks, Task, Dependencies, Pair, Done };
+
+    // The slot a scalar value goes into, or null when the value is not wanted.
+    Value *scalar(Kind kind)
+    {
+        if (m_skipDepth > 0)
+            return nullptr;
+        switch (m_where) {
+        case Where::Document:
+            m_top.kind = kind;
+            m_where = Where::Done;
+            return &m_top;
+        case Where::Tasks:
+            ++m_taskIndex;
+            notAnObject(kind, "Task", m_taskIndex, m_tasksError);
+            return nullptr;
+        case Where::Dependencies:
+            ++m_pairIndex;
+            notAnObject(kind, "Dependency", m_pairIndex, m_dependenciesError);
+            return nullptr;
+        default:
+            break;
+        }
+        Value *target = m_target;
+        m_target = nullptr;
+        if (target)
+            target->kind = kind;
+        return target;
+    }
+
+    // An object or array where a member's value is wanted, or inside a list that needs objects.
+    void nested(Kind kind)
+    {
+        if (m_where == Where::Tasks) {
+            ++m_taskIndex;
+            notAnObject(kind, "Task", m_taskIndex, m_tasksError);
+        } else if (m_where == Where::Dependencies) {
+            ++m_pairIndex;
+            notAnObject(kind, "Dependency", m_pairIndex, m_dependenciesError);
+        } else if (m_where == Where::Document) {
+            m_top.kind = kind;
+            m_where = Where::Done;
+        } else if (m_target) {
+            m_target->kind = kind;
+            m_target = nullptr;
+        }
+        m_skipDepth = 1;
+    }
+
+    void notAnObject(Kind kind, const char *what, qsizetype index, QString &error)
+    {
+        if (!error.isEmpty())
+            return;
+        Value value;
+        value.kind = kind;
+        // Booleans are named by kind alone here; their value does not matter.
+        error = QStringLiteral("%1 %2 of the list is %3, not an object.")
+                    .arg(QLatin1String(what))
+                    .arg(index)
+                    .arg(kind == Kind::Boolean ? QStringLiteral("true or false") : describe(value));
+    }
+
+    void finishTask()
+    {
+        if (!m_tasksError.isEmpty())
+            return;
+        const Place place { "task", m_taskIndex };
+        double duration = 0.0;
+        double start = 0.0;
+        qint64 id = 0;
+        if (!readNumber(m_duration, place, "duration", duration, m_tasksError)
+            || !readNumber(m_start, place, "start", start, m_tasksError)
+            || !readId(m_id, place, "id", id, m_tasksError))
+            return;
+        if (m_name.kind != Kind::String) {
+            m_tasksError = m_name.kind == Kind::Missing ? place.missing("name")
+                                                        : place.mistyped("name", describe(m_name), "a string");
+            return;
+        }
+        ExclusionGroup group;
+        if (m_excGroup.kind == Kind::String) {
+            group = Task::groupFromText(fromUtf8(m_excGroup.text));
+        } else if (m_excGroup.kind != Kind::Missing) {
+            m_tasksError = place.mistyped("excGroup", describe(m_excGroup), "a string");
+            return;
+        } else if (m_demanding.kind == Kind::Boolean) {
+            if (m_demanding.boolean)
+                group = QStringLiteral("1");
+        } else if (m_demanding.kind != Kind::Missing) {
+            m_tasksError = place.mistyped("demanding", describe(m_demanding), "true or false");
+            return;
+        }
+        const double end = start + duration;
+        if (!std::isfinite(end)) {
+            m_tasksError = QStringLiteral("Task %1 of the list ends too late: its start plus its duration is "
+                                          "beyond the largest number.")
+                               .arg(m_taskIndex);
+            return;
+        }
+        TaskPtr task = Task::create(id, nullptr, fromUtf8(m_name.text), duration, end, std::move(group));
+        // end - duration need not give back the stored start exactly; the file's start wins.
+        if (task->start() != start)
+            task->setStart(start);
+        Ids::raiseTaskIdPast(id);
+        m_tasks.append(std::move(task));
+    }
+
+    void finishPair()
+    {
+        if (!m_dependenciesError.isEmpty())
+            return;
+        const Place place { "dependency", m_pairIndex };
+        IntPair pair;
+        if (readId(m_a, place, "a", pair.a, m_dependenciesError)
+            && readId(m_b, place, "b", pair.b, m_dependenciesError))
+            m_pairs.append(pair);
+    }
+
+    static void checkList(const Value &value, const QString &error, const char *member)
+    {
+        if (value.kind == Kind::Missing)
+            throw ProjectFileError(QStringLiteral("The project has no \"%1\" member.").arg(QLatin1String(member)));
+        if (value.kind != Kind::Array)
+            throw ProjectFileError(QStringLiteral("The \"%1\" member of the project is %2, not an array.")
+                                       .arg(QLatin1String(member), describe(value)));
+        if (!error.isEmpty())
+            throw ProjectFileError(error);
+    }
+
+    static QString syntaxMessage(
+        std::size_t position, const std::string &token, const nlohmann::detail::exception &exception)
+    {
+        if (exception.id == 406) {
+            // Only a number whose value is infinite gets here (1e400).
+            QString number = fromUtf8(token.substr(0, 40));
+            if (token.size() > 40)
+                number += QStringLiteral("...");
+            return QStringLiteral("The file holds a number too large to use, %1, at byte %2.")
+                .arg(number)
+                .arg(position);
+        }
+        // nlohmann's text reads "... syntax error while parsing value - invalid literal; last read: '...'".
+        // Keep the reason, not the bytes read, which may be anything.
+        std::string reason = exception.what();
+        if (const size_t dash = reason.find(" - "); dash != std::string::npos)
+            reason.erase(0, dash + 3);
+        if (const size_t last = reason.find("; last read:"); last != std::string::npos)
+            reason.erase(last);
+        if (reason.starts_with("unexpected end of input"))
+            return QStringLiteral("The file is not valid JSON: it ends too early, at byte %1.").arg(position);
+        if (reason.find("ill-formed UTF-8") != std::string::npos)
+            return QStringLiteral("The file is not valid JSON: the text at byte %1 is not UTF-8.").arg(position);
+        return QStringLiteral("The file is not valid JSON: syntax error at byte %1 (%2).")
+            .arg(position)
+            .arg(fromUtf8(reason));
+    }
+
+    Where m_where = Where::Document;
+    int m_skipDepth = 0;
+    Value *m_target = nullptr;
+    QString m_syntaxError;
+
+    Value m_top;
+
+    Value m_tasksValue;
+    Value m_dependenciesValue;
+    Value m_projectName;
+    TaskList m_tasks;
+    QList<IntPair> m_pairs;
+    QString m_tasksError;
+    QString m_dependenciesError;
+    qsizetype m_taskIndex = 0;
+    qsizetype m_pairIndex = 0;
+
+    Value m_duration, m_start, m_id, m_name, m_excGroup, m_demanding;
+    Value m_a, m_b;
+};
+
+} // namespace
+
+std::unique_ptr<Project> readProject(const QByteArray &bytes)
+{
+    if (bytes.isEmpty())
+        throw ProjectFileError(QStringLiteral("The file is empty."));
+    Reader reader;
+    if (!Json::sax_parse(bytes.constBegin(), bytes.constEnd(), &reader))
+        throw ProjectFileError(reader.syntaxError());
+    return reader.finish();
+}
