@@ -1,0 +1,167 @@
+#include "Presenter.h"
+
+#include "Log.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <atomic>
+
+namespace corvane {
+
+namespace {
+
+std::atomic<Presenter *> installed { nullptr };
+
+bool haveWidgets()
+{
+    return qobject_cast<QApplication *>(QCoreApplication::instance()) != nullptr;
+}
+
+QMessageBox::Icon iconFor(AlertStyle style)
+{
+    switch (style) {
+    case AlertStyle::Informational:
+        return QMessageBox::Information;
+    case AlertStyle::Critical:
+        return QMessageBox::Critical;
+    case AlertStyle::Warning:
+        break;
+    }
+    return QMessageBox::Warning;
+}
+
+// Button titles, messages and informative texts carry file names and error texts: they must never
+// be read as markup.
+void makePlain(QMessageBox &box)
+{
+    box.setTextFormat(Qt::PlainText);
+    for (auto *label : box.findChildren<QLabel *>())
+        label->setTextFormat(Qt::PlainText);
+}
+
+std::optional<QString> runPanel(const FilePanel &panel, QFileDialog::AcceptMode mode)
+{
+    if (!haveWidgets()) {
+        qCWarning(lcCorvane).noquote() << "No file panel without a QApplication:" << panel.title;
+        return std::nullopt;
+    }
+    QFileDialog dialog(panel.parent, panel.title, panel.directory, panel.nameFilter);
+    dialog.setAcceptMode(mode);
+    if (mode == QFileDialog::AcceptSave) {
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setDefaultSuffix(panel.defaultSuffix);
+        if (!panel.suggestedName.isEmpty())
+            dialog.selectFile(panel.suggestedName);
+    } else {
+        dialog.setFileMode(QFileDialog::ExistingFile);
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().constFirst();
+}
+
+std::optional<QString> takeFront(std::deque<std::optional<QString>> &script)
+{
+    if (script.empty())
+        return std::nullopt;
+    const bool chosen = script.front().has_value();
+    const QString path = script.front().value_or(QString());
+    script.pop_front();
+    return chosen ? std::optional<QString>(path) : std::nullopt;
+}
+
+} // namespace
+
+Presenter &presenter()
+{
+    if (Presenter *current = installed.load())
+        return *current;
+    static WidgetPresenter production;
+    return production;
+}
+
+Presenter *installPresenter(Presenter *presenter)
+{
+    return installed.exchange(presenter);
+}
+
+int WidgetPresenter::runAlert(const Alert &alert)
+{
+    const int lastResponse = FirstButton + int(std::max<qsizetype>(alert.buttons.size(), 1)) - 1;
+    if (!haveWidgets()) {
+        qCWarning(lcCorvane).noquote() << "No alert without a QApplication:" << alert.message << alert.informativeText;
+        return lastResponse;
+    }
+    QMessageBox box(
+        iconFor(alert.style), QCoreApplication::applicationName(), alert.message, QMessageBox::NoButton, alert.parent);
+    box.setInformativeText(alert.informativeText);
+    QList<QAbstractButton *> buttons;
+    for (qsizetype i = 0; i < alert.buttons.size(); ++i) {
+        const QString &title = alert.buttons.at(i);
+        const bool cancel = title == QLatin1String("Cancel");
+        auto *button = box.addButton(title,
+            i == 0       ? QMessageBox::AcceptRole
+                : cancel ? QMessageBox::RejectRole
+                         : QMessageBox::ActionRole);
+        if (cancel)
+            box.setEscapeButton(button);
+        buttons.append(button);
+    }
+    if (buttons.isEmpty())
+        buttons.append(box.addButton(QMessageBox::Ok));
+    box.setDefaultButton(qobject_cast<QPushButton *>(buttons.constFirst()));
+    makePlain(box);
+    box.exec();
+    const qsizetype index = buttons.indexOf(box.clickedButton());
+    // Closing the box without a button can only happen through an escape button; answer the most
+    // cautious choice, the last one, should it happen anyway.
+    return index < 0 ? lastResponse : FirstButton + int(index);
+}
+
+std::optional<QString> WidgetPresenter::runOpenPanel(const FilePanel &panel)
+{
+    return runPanel(panel, QFileDialog::AcceptOpen);
+}
+
+std::optional<QString> WidgetPresenter::runSavePanel(const FilePanel &panel)
+{
+    return runPanel(panel, QFileDialog::AcceptSave);
+}
+
+int RecordingPresenter::runAlert(const Alert &alert)
+{
+    m_alerts.append(alert);
+    if (m_alertResponses.empty())
+        return FirstButton;
+    const int response = m_alertResponses.front();
+    m_alertResponses.pop_front();
+    return response;
+}
+
+std::optional<QString> RecordingPresenter::runOpenPanel(const FilePanel &panel)
+{
+    m_openPanels.append(panel);
+    return takeFront(m_openResults);
+}
+
+std::optional<QString> RecordingPresenter::runSavePanel(const FilePanel &panel)
+{
+    m_savePanels.append(panel);
+    return takeFront(m_saveResults);
+}
+
+void RecordingPresenter::clear()
+{
+    m_alerts.clear();
+    m_openPanels.clear();
+    m_savePanels.clear();
+    m_alertResponses.clear();
+    m_openResults.clear();
+    m_saveResults.clear();
+}
+
+} // namespace corvane

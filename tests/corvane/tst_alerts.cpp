@@ -1,0 +1,337 @@
+#include "Alerts.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
+
+using namespace corvane;
+using Action = std::function<void()>;
+Q_DECLARE_METATYPE(Action)
+
+namespace {
+
+// Records on which thread each alert ran, and lets one alert post another while it is open.
+class ThreadCheckingPresenter final : public Presenter {
+public:
+    QStringList events;
+    QList<QThread *> threads;
+    Action whileFirstIsOpen;
+
+    int runAlert(const Alert &alert) override
+    {
+        threads.append(QThread::currentThread());
+        events.append(QStringLiteral("open ") + alert.message);
+        if (events.size() == 1 && whileFirstIsOpen)
+            whileFirstIsOpen();
+        events.append(QStringLiteral("close ") + alert.message);
+        return FirstButton;
+    }
+    std::optional<QString> runOpenPanel(const FilePanel &) override { return std::nullopt; }
+    std::optional<QString> runSavePanel(const FilePanel &) override { return std::nullopt; }
+};
+
+} // namespace
+
+class TestAlerts : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void alertTexts_data();
+    void alertTexts();
+    void exceptionFields();
+    void backgroundThreadsPostInOrder();
+    void alertWaitsForThePreviousOne();
+    void recordingPresenterScripts();
+    void widgetPresenter_data();
+    void widgetPresenter();
+};
+
+void TestAlerts::alertTexts_data()
+{
+    QTest::addColumn<Action>("post");
+    QTest::addColumn<int>("style");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("informativeText");
+
+    const auto cause = std::make_exception_ptr(std::runtime_error("disk on fire"));
+    const QString none;
+
+    QTest::newRow("exception without information") << Action([] { Exception(QStringLiteral("Update failed")).show(); })
+                                                   << 0 << QStringLiteral("Update failed") << none;
+    QTest::newRow("exception with information")
+        << Action([] { Exception(QStringLiteral("Update failed"), QStringLiteral("Try later.")).show(); }) << 0
+        << QStringLiteral("Update failed") << QStringLiteral("Try later.");
+    QTest::newRow("cause is never shown")
+        << Action([cause] { Exception(QStringLiteral("Update failed"), cause).show(); }) << 0
+        << QStringLiteral("Update failed") << none;
+    QTest::newRow("information set after the cause") << Action([cause] {
+        Exception e(QStringLiteral("Update failed"), cause);
+        e.setInformation(QStringLiteral("Try later."));
+        e.show();
+    }) << 0 << QStringLiteral("Update failed") << QStringLiteral("Try later.");
+    QTest::newRow("showError with an exception drops the information")
+        << Action([] { showError(Exception(QStringLiteral("M"), QStringLiteral("I")), QStringLiteral("extra")); }) << 0
+        << QStringLiteral("M") << QStringLiteral("I");
+    QTest::newRow("showError with a caught exception")
+        << Action([] { showError(std::make_exception_ptr(Exception(QStringLiteral("M")))); }) << 0
+        << QStringLiteral("M") << none;
+
+    QTest::newRow("system error without user info")
+        << Action([] { showSystemError(SystemError(QStringLiteral("D"), QStringLiteral("Suggestion"))); }) << 0
+        << QStringLiteral("D") << QStringLiteral("Suggestion");
+    QTest::newRow("user info without suggestion starts at once") << Action([] {
+        showSystemError(SystemError(QStringLiteral("D"), std::nullopt, { { QStringLiteral("Key"), 42 } }));
+    }) << 0 << QStringLiteral("D") << QStringLiteral("Key: 42");
+    QTest::newRow("suggestion and two entries, in their own order") << Action([] {
+        showSystemError(SystemError(QStringLiteral("D"), QStringLiteral("S"),
+            { { QStringLiteral("Zeta"), QStringLiteral("z") }, { QStringLiteral("Alpha"), true } }));
+    }) << 0 << QStringLiteral("D") << QStringLiteral("S\nZeta: z\nAlpha: true");
+    QTest::newRow("empty suggestion adds no line feed") << Action([] {
+        showSystemError(SystemError(QStringLiteral("D"), QString(), { { QStringLiteral("K"), QStringLiteral("v") } }));
+    }) << 0 << QStringLiteral("D") << QStringLiteral("K: v");
+    QTest::newRow("list and url values") << Action([] {
+        showSystemError(SystemError(QStringLiteral("D"), std::nullopt,
+            { { QStringLiteral("Files"), QStringList { QStringLiteral("a"), QStringLiteral("b") } },
+                { QStringLiteral("Url"), QUrl(QStringLiteral("https://example.org/x")) } }));
+    }) << 0 << QStringLiteral("D") << QStringLiteral("Files: [a, b]\nUrl: https://example.org/x");
+
+    QTest::newRow("information in front of suggestion and entries") << Action([] {
+        showError(SystemError(QStringLiteral("D"), QStringLiteral("S"), { { QStringLiteral("K"), 1 } }),
+            QStringLiteral("Info"));
+    }) << 0 << QStringLiteral("D") << QStringLiteral("Info\nS\nK: 1");
+    QTest::newRow("information alone") << Action(
+        [] { showError(std::make_exception_ptr(std::runtime_error("bad thing")), QStringLiteral("Info")); })
+                                       << 0 << QStringLiteral("bad thing") << QStringLiteral("Info");
+    QTest::newRow("empty information changes nothing")
+        << Action([] { showError(SystemError(QStringLiteral("D"), QStringLiteral("S")), QString()); }) << 0
+        << QStringLiteral("D") << QStringLiteral("S");
+    QTest::newRow("any std::exception") << Action([] { showError(std::logic_error("broken")); }) << 0
+                                        << QStringLiteral("broken") << none;
+    QTest::newRow("not a std::exception") << Action([] { showError(std::make_exception_ptr(42)); }) << 0
+                                          << QStringLiteral("An unknown error occurred.") << none;
+
+    QTest::newRow("file error") << Action([] {
+        showSystemError(SystemError::fromFile(SystemError::FileOperation::Write,
+            QStringLiteral("/tmp/x/Plan.quillfern"), QStringLiteral("No space left on device")));
+    }) << 0 << QStringLiteral("The file \u201cPlan.quillfern\u201d could not be saved.")
+                                << QStringLiteral("File: /tmp/x/Plan.quillfern\nReason: No space left on device");
+    QTest::newRow("filesystem error") << Action([] {
+        showError(std::make_exception_ptr(std::filesystem::filesystem_error(
+            "rename", "/a/b.quillfern", "/c/d", std::make_error_code(std::errc::permission_denied))));
+    }) << 0 << QStringLiteral("The file \u201c\u0062.quillfern\u201d could not be accessed.")
+                                      << QStringLiteral(
+                                             "File: /a/b.quillfern\nSecond file: /c/d\nReason: Permission denied");
+    QTest::newRow("network error") << Action([] {
+        showSystemError(SystemError::fromNetwork(
+            QUrl(QStringLiteral("https://updates.example.org/q/index.html")), QStringLiteral("Host not found")));
+    }) << 0 << QStringLiteral("The server \u201cupdates.example.org\u201d could not be reached.")
+                                   << QStringLiteral("Check the network connection and try again later.\n"
+                                                     "URL: https://updates.example.org/q/index.html\n"
+                                                     "Reason: Host not found");
+
+    QTest::newRow("message is critical by default")
+        << Action([] { showMessage(QStringLiteral("Hello")); }) << 2 << QStringLiteral("Hello") << none;
+    QTest::newRow("message with a style")
+        << Action([] { showMessage(QStringLiteral("Hello"), AlertStyle::Informational); }) << 1
+        << QStringLiteral("Hello") << none;
+}
+
+void TestAlerts::alertTexts()
+{
+    QFETCH(Action, post);
+    QFETCH(int, style);
+    QFETCH(QString, message);
+    QFETCH(QString, informativeText);
+
+    RecordingPresenter recorder;
+    const ScopedPresenter scope(recorder);
+    post();
+    QVERIFY2(recorder.alerts().isEmpty(), "the alert must be shown later, not inside the call");
+    QTRY_COMPARE(recorder.alerts().size(), 1);
+    QTest::qWait(1);
+    QCOMPARE(recorder.alerts().size(), 1);
+    const Alert &alert = recorder.alerts().constFirst();
+    QCOMPARE(int(alert.style), style);
+    QCOMPARE(alert.message, message);
+    QCOMPARE(alert.informativeText, informativeText);
+    QVERIFY(alert.buttons.isEmpty());
+}
+
+void TestAlerts::exceptionFields()
+{
+    Exception e(QStringLiteral("Ünicode message"));
+    QCOMPARE(QString::fromUtf8(e.what()), QStringLiteral("Ünicode message"));
+    QVERIFY(!e.information());
+    QVERIFY(!e.cause());
+    e.setMessage(QStringLiteral("other"));
+    QCOMPARE(e.what(), "other");
+
+    try {
+        try {
+            throw std::out_of_range("inner");
+        } catch (...) {
+            throw Exception(QStringLiteral("outer"), std::current_exception());
+        }
+    } catch (const std::exception &caught) {
+        const auto *outer = dynamic_cast<const Exception *>(&caught);
+        QVERIFY(outer);
+        QVERIFY_THROWS_EXCEPTION(std::out_of_range, std::rethrow_exception(outer->cause()));
+    }
+}
+
+void TestAlerts::backgroundThreadsPostInOrder()
+{
+    ThreadCheckingPresenter checker;
+    const ScopedPresenter scope(checker);
+    std::thread worker([] {
+        for (int i = 0; i < 20; ++i)
+            showMessage(QString::number(i));
+    });
+    worker.join();
+    showError(std::runtime_error("main"));
+    QCOMPARE(checker.events.size(), 0);
+
+    QTRY_COMPARE(checker.threads.size(), 21);
+    QStringList expected;
+    for (int i = 0; i < 20; ++i)
+        expected << QStringLiteral("open ") + QString::number(i) << QStringLiteral("close ") + QString::number(i);
+    expected << QStringLiteral("open main") << QStringLiteral("close main");
+    QCOMPARE(checker.events, expected);
+    for (QThread *thread : std::as_const(checker.threads))
+        QCOMPARE(thread, qApp->thread());
+}
+
+void TestAlerts::alertWaitsForThePreviousOne()
+{
+    // A real modal alert spins an event loop while it is open; the next alert must not start inside it.
+    ThreadCheckingPresenter checker;
+    const ScopedPresenter scope(checker);
+    checker.whileFirstIsOpen = [] {
+        showMessage(QStringLiteral("second"));
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+    };
+    showMessage(QStringLiteral("first"));
+    QTRY_COMPARE(checker.events.size(), 4);
+    QCOMPARE(checker.events,
+        QStringList({ QStringLiteral("open first"), QStringLiteral("close first"), QStringLiteral("open second"),
+            QStringLiteral("close second") }));
+}
+
+void TestAlerts::recordingPresenterScripts()
+{
+    RecordingPresenter recorder;
+    {
+        const ScopedPresenter scope(recorder);
+        QCOMPARE(&presenter(), &recorder);
+        recorder.scriptAlertResponse(SecondButton);
+        recorder.scriptOpenPanelResult(QStringLiteral("/tmp/a.quillfern"));
+        recorder.scriptSavePanelResult(std::nullopt);
+
+        const Alert question { AlertStyle::Warning, QStringLiteral("Save?"), QString(),
+            { QStringLiteral("Yes"), QStringLiteral("No"), QStringLiteral("Cancel") } };
+        QCOMPARE(presenter().runAlert(question), 1001);
+        QCOMPARE(presenter().runAlert(question), 1000);
+        QCOMPARE(presenter().runOpenPanel({}), std::optional<QString>(QStringLiteral("/tmp/a.quillfern")));
+        FilePanel save;
+        save.suggestedName = QStringLiteral("Untitled.quillfern");
+        QCOMPARE(presenter().runSavePanel(save), std::nullopt);
+        QCOMPARE(presenter().runSavePanel(save), std::nullopt);
+        QCOMPARE(recorder.alerts(), QList<Alert>({ question, question }));
+        QCOMPARE(recorder.openPanels().size(), 1);
+        QCOMPARE(recorder.savePanels(), QList<FilePanel>({ save, save }));
+        QCOMPARE(recorder.unusedScript(), 0u);
+    }
+    QVERIFY(dynamic_cast<WidgetPresenter *>(&presenter()));
+}
+
+void TestAlerts::widgetPresenter_data()
+{
+    QTest::addColumn<int>("style");
+    QTest::addColumn<QStringList>("buttons");
+    QTest::addColumn<QString>("press");
+    QTest::addColumn<int>("response");
+    QTest::addColumn<int>("icon");
+
+    QTest::newRow("default button") << 0 << QStringList() << QStringLiteral("OK") << 1000 << int(QMessageBox::Warning);
+    QTest::newRow("second of two") << 1 << QStringList { QStringLiteral("Yes"), QStringLiteral("No") }
+                                   << QStringLiteral("No") << 1001 << int(QMessageBox::Information);
+    QTest::newRow("escape is cancel") << 2
+                                      << QStringList { QStringLiteral("Yes"), QStringLiteral("No"),
+                                             QStringLiteral("Cancel") }
+                                      << QStringLiteral("<escape>") << 1002 << int(QMessageBox::Critical);
+    QTest::newRow("return is the first button")
+        << 0 << QStringList { QStringLiteral("Yes"), QStringLiteral("No"), QStringLiteral("Cancel") }
+        << QStringLiteral("<return>") << 1000 << int(QMessageBox::Warning);
+}
+
+void TestAlerts::widgetPresenter()
+{
+    QFETCH(int, style);
+    QFETCH(QStringList, buttons);
+    QFETCH(QString, press);
+    QFETCH(int, response);
+    QFETCH(int, icon);
+
+    const Alert alert { AlertStyle(style), QStringLiteral("Could not open <b>x</b>"),
+        QStringLiteral("File: /tmp/<i>y</i>"), buttons };
+    bool inspected = false;
+    int shownIcon = -1;
+    QString shownText;
+    QString shownInformativeText;
+    bool allPlain = true;
+    int ticksAfterPress = 0;
+    QTimer poll;
+    poll.setInterval(10);
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        if (inspected) {
+            // The press did not close the box: end it rather than hang the test.
+            if (++ticksAfterPress > 100)
+                box->done(-1);
+            return;
+        }
+        inspected = true;
+        shownIcon = int(box->icon());
+        shownText = box->text();
+        shownInformativeText = box->informativeText();
+        for (const QLabel *label : box->findChildren<QLabel *>()) {
+            if (!label->text().isEmpty() && label->textFormat() != Qt::PlainText)
+                allPlain = false;
+        }
+        if (press == QLatin1String("<escape>")) {
+            QTest::keyClick(box, Qt::Key_Escape);
+        } else if (press == QLatin1String("<return>")) {
+            QTest::keyClick(box, Qt::Key_Return);
+        } else {
+            for (QAbstractButton *button : box->buttons()) {
+                if (button->text().remove(u'&') == press)
+                    button->click();
+            }
+        }
+    });
+    poll.start();
+    WidgetPresenter production;
+    QCOMPARE(production.runAlert(alert), response);
+    QVERIFY(inspected);
+    QCOMPARE(shownIcon, icon);
+    QCOMPARE(shownText, alert.message);
+    QCOMPARE(shownInformativeText, alert.informativeText);
+    // File names and error texts are shown as they are, never as markup.
+    QVERIFY(allPlain);
+}
+
+QTEST_MAIN(TestAlerts)
+#include "tst_alerts.moc"
