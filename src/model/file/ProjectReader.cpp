@@ -6,6 +6,7 @@
 #include "ProjectFile.h"
 
 #include <QLocale>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -28,8 +29,15 @@ struct Value {
     qint64 integer = 0;
     quint64 unsignedInteger = 0;
     double number = 0.0;
+    // A whole number beyond 64 bits, which the parser can only give as a double.
+    bool bigInteger = false;
     std::string text;
 };
+
+QString fromUtf8(const std::string &text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 QString describe(const Value &value)
 {
@@ -71,6 +79,13 @@ struct Place {
             .arg(QLatin1String(member), QLatin1String(what))
             .arg(index)
             .arg(found, QLatin1String(expected));
+    }
+    [[nodiscard]] QString outOfRange(const char *member, const QString &found) const
+    {
+        return QStringLiteral("The \"%1\" member of %2 %3 is %4, outside the range of ids.")
+            .arg(QLatin1String(member), QLatin1String(what))
+            .arg(index)
+            .arg(found);
     }
 };
 
@@ -114,22 +129,20 @@ bool readId(const Value &value, const Place &place, const char *member, qint64 &
             out = static_cast<qint64>(value.unsignedInteger);
             return true;
         }
-        error = QStringLiteral("The \"%1\" member of %2 %3 is %4, which is too large for an id.")
-                    .arg(QLatin1String(member), QLatin1String(place.what))
-                    .arg(place.index)
-                    .arg(value.unsignedInteger);
+        error = place.outOfRange(member, QString::number(value.unsignedInteger));
         return false;
     case Kind::Float: {
+        if (value.bigInteger) {
+            error = place.outOfRange(member, fromUtf8(value.text));
+            return false;
+        }
         const QString text = QString::number(value.number, 'g', QLocale::FloatingPointShortest);
         if (std::trunc(value.number) != value.number) {
             error = place.mistyped(member, text, "a whole number");
             return false;
         }
         if (value.number < -limit || value.number >= limit) {
-            error = QStringLiteral("The \"%1\" member of %2 %3 is %4, which is too large for an id.")
-                        .arg(QLatin1String(member), QLatin1String(place.what))
-                        .arg(place.index)
-                        .arg(text);
+            error = place.outOfRange(member, text);
             return false;
         }
         out = static_cast<qint64>(value.number);
@@ -139,11 +152,6 @@ bool readId(const Value &value, const Place &place, const char *member, qint64 &
         error = place.mistyped(member, describe(value), "a whole number");
         return false;
     }
-}
-
-QString fromUtf8(const std::string &text)
-{
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 // Builds the project from SAX events. A semantic fault does not stop the parse: the rest is
@@ -179,10 +187,14 @@ public:
             target->unsignedInteger = value;
         return true;
     }
-    bool number_float(number_float_t value, const string_t &)
+    bool number_float(number_float_t value, const string_t &literal)
     {
-        if (Value *target = scalar(Kind::Float))
+        if (Value *target = scalar(Kind::Float)) {
             target->number = value;
+            target->bigInteger = literal.find_first_of(".eE") == std::string::npos;
+            if (target->bigInteger)
+                target->text = literal;
+        }
         return true;
     }
     bool string(string_t &value)
@@ -314,9 +326,14 @@ public:
         return true;
     }
 
+    explicit Reader(std::size_t size)
+        : m_size(size)
+    { }
+
     bool parse_error(std::size_t position, const std::string &token, const nlohmann::detail::exception &exception)
     {
-        m_syntaxError = syntaxMessage(position, token, exception);
+        // The parser counts the end of the input as one more byte read.
+        m_syntaxError = syntaxMessage(std::min(position, m_size), token, exception);
         return false;
     }
 
@@ -439,8 +456,8 @@ private:
             return;
         }
         TaskPtr task = Task::create(id, nullptr, fromUtf8(m_name.text), duration, end, std::move(group));
-        // end - duration need not give back the stored start exactly; the file's start wins.
-        if (task->start() != start)
+        // end - duration need not give back the stored start exactly (nor its sign); the file's start wins.
+        if (task->start() != start || std::signbit(task->start()) != std::signbit(start))
             task->setStart(start);
         Ids::raiseTaskIdPast(id);
         m_tasks.append(std::move(task));
@@ -496,6 +513,7 @@ private:
             .arg(fromUtf8(reason));
     }
 
+    const std::size_t m_size;
     Where m_where = Where::Document;
     int m_skipDepth = 0;
     Value *m_target = nullptr;
@@ -523,7 +541,7 @@ std::unique_ptr<Project> readProject(const QByteArray &bytes)
 {
     if (bytes.isEmpty())
         throw ProjectFileError(QStringLiteral("The file is empty."));
-    Reader reader;
+    Reader reader(static_cast<std::size_t>(bytes.size()));
     if (!Json::sax_parse(bytes.constBegin(), bytes.constEnd(), &reader))
         throw ProjectFileError(reader.syntaxError());
     return reader.finish();

@@ -1,0 +1,464 @@
+#include "ProjectFile.h"
+
+#include "Ids.h"
+#include "Project.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr qint64 largestId = std::numeric_limits<qint64>::max();
+
+QByteArray launch()
+{
+    return R"({"tasks":[{"duration":180.0,"start":0.0,"id":1,"name":"Build"},)"
+           R"({"duration":120.0,"start":180.0,"id":2,"name":"Test","excGroup":"T"}],)"
+           R"("dependencies":[{"a":1,"b":2}],"name":"Launch"})";
+}
+
+// A project file holding one task built from the given members, and no dependencies.
+QByteArray oneTask(const QByteArray &members)
+{
+    return R"({"tasks":[{)" + members + R"(}],"dependencies":[],"name":"P"})";
+}
+
+QString readError(const QByteArray &bytes)
+{
+    try {
+        (void)readProject(bytes);
+    } catch (const ProjectFileError &error) {
+        return error.message();
+    }
+    return QStringLiteral("(read)");
+}
+
+TaskPtr task(qint64 id, const QString &name, double start, double duration, ExclusionGroup group = std::nullopt)
+{
+    TaskPtr created = Task::create(id, nullptr, name, duration, start + duration, std::move(group));
+    created->setStart(start);
+    return created;
+}
+
+} // namespace
+
+class TestProjectFile : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() { Ids::resetForTesting(1, 1); }
+
+    void roundTripKeepsEverything()
+    {
+        const TaskList tasks {
+            task(7, QStringLiteral("Saw \"oak\" \\ 1/2\n\ttwice\x01"), -600.0, 300.0, QStringLiteral("A")),
+            task(3, QString(), 0.1, 0.2),
+            task(40, QStringLiteral("Sand ✓"), 1e300, 1e-300, QStringLiteral("👍🏽")),
+            task(-5, QStringLiteral("Oil"), -0.0, 0.0, QStringLiteral("e\u0301")),
+            task(largestId, QStringLiteral("Last"), 2e6, 1.0 / 3.0),
+        };
+        const auto original
+            = Project::load(QStringLiteral("Workshop «spring»"), tasks, { { 7, 3 }, { 3, 40 }, { 7, 40 }, { -5, 3 } });
+        QCOMPARE(original->edges().size(), 4);
+
+        const auto copy = readProject(writeProject(*original));
+        QCOMPARE(copy->name(), original->name());
+        QVERIFY(copy->id() != original->id());
+        QVERIFY(!copy->isDirty());
+        QCOMPARE(copy->tasks().size(), original->tasks().size());
+        for (qsizetype i = 0; i < tasks.size(); ++i) {
+            const Task &a = *original->tasks()[i];
+            const Task &b = *copy->tasks()[i];
+            QCOMPARE(b.id(), a.id());
+            QCOMPARE(b.name(), a.name());
+            QCOMPARE(b.start(), a.start());
+            QCOMPARE(std::signbit(b.start()), std::signbit(a.start()));
+            QCOMPARE(b.duration(), a.duration());
+            QCOMPARE(b.end(), b.start() + b.duration());
+            QCOMPARE(b.exclusionGroup(), a.exclusionGroup());
+            QCOMPARE(b.project(), copy.get());
+        }
+        QCOMPARE(copy->dependencies(), original->dependencies());
+        QCOMPARE(copy->start(), original->start());
+        QCOMPARE(copy->end(), original->end());
+    }
+
+    void writtenBytes_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<TaskList>("tasks");
+        QTest::addColumn<QList<IntPair>>("pairs");
+        QTest::addColumn<QByteArray>("expected");
+
+        QTest::newRow("worked example") << QStringLiteral("Launch")
+                                        << TaskList { task(1, QStringLiteral("Build"), 0, 180),
+                                               task(2, QStringLiteral("Test"), 180, 120, QStringLiteral("T")) }
+                                        << QList<IntPair> { { 1, 2 } } << launch();
+        QTest::newRow("empty project") << QString() << TaskList() << QList<IntPair>()
+                                       << QByteArray(R"({"tasks":[],"dependencies":[],"name":""})");
+        QTest::newRow("escapes") << QStringLiteral("a\"b\\c/d\ne\rf\tg\x1fh é")
+                                 << TaskList { task(1, QStringLiteral("\b\f"), 0, 1, QStringLiteral("\"")) }
+                                 << QList<IntPair>()
+                                 << QByteArray(
+                                        "{\"tasks\":[{\"duration\":1.0,\"start\":0.0,\"id\":1,"
+                                        "\"name\":\"\\u0008\\u000c\",\"excGroup\":\"\\\"\"}],\"dependencies\":[],"
+                                        "\"name\":\"a\\\"b\\\\c/d\\ne\\rf\\tg\\u001fh \u00e9\"}");
+        QTest::newRow("numbers") << QStringLiteral("N")
+                                 << TaskList { task(-9, QStringLiteral("x"), -0.1, 1e21),
+                                        task(largestId, QStringLiteral("y"), 1e-7, 2.5) }
+                                 << QList<IntPair>()
+                                 << QByteArray(R"({"tasks":[{"duration":1e+21,"start":-0.1,"id":-9,"name":"x"},)"
+                                               R"({"duration":2.5,"start":1e-07,"id":9223372036854775807,"name":"y"}],)"
+                                               R"("dependencies":[],"name":"N"})");
+    }
+
+    void writtenBytes()
+    {
+        QFETCH(QString, name);
+        QFETCH(TaskList, tasks);
+        QFETCH(QList<IntPair>, pairs);
+        QFETCH(QByteArray, expected);
+        const auto project = Project::load(name, tasks, pairs);
+        QCOMPARE(writeProject(*project), expected);
+    }
+
+    void emptyProjectReadsBackAtZero()
+    {
+        const auto project = readProject(R"({"tasks":[],"dependencies":[],"name":""})");
+        QVERIFY(project->tasks().isEmpty());
+        QCOMPARE(project->start(), 0.0);
+        QCOMPARE(project->end(), 0.0);
+    }
+
+    void anySpellingOfTheSameValues_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("as written") << launch();
+        QTest::newRow("members in other orders") << QByteArray(
+            R"({"name":"Launch","dependencies":[{"b":2,"a":1}],"tasks":[{"name":"Build","id":1,)"
+            R"("start":0.0,"duration":180.0},{"excGroup":"T","id":2,"start":180,"name":"Test","duration":120}]})");
+        QTest::newRow("white space") << QByteArray(
+            " \n{ \"tasks\" : [ { \"duration\" : 180 , \"start\" : 0 , \"id\" : 1 ,"
+            " \"name\" : \"Build\" } ,\r\n\t{ \"duration\":120,\"start\":180,\"id\":2,"
+            "\"name\":\"Test\",\"excGroup\":\"T\"}],\"dependencies\":[{\"a\":1,\"b\":2}],"
+            "\"name\":\"Launch\"}\n");
+        QTest::newRow("number forms") << QByteArray(
+            R"({"tasks":[{"duration":1.8e2,"start":-0,"id":1.0,"name":"Build"},{"duration":1200e-1,)"
+            R"("start":0.18E3,"id":2e0,"name":"Test","excGroup":"T"}],"dependencies":[{"a":10E-1,"b":0.2e1}],"name":"Launch"})");
+        QTest::newRow("escaped text") << QByteArray(
+            R"({"tasks":[{"duration":180,"start":0,"id":1,"name":"\u0042uild"},{"duration":120,"start":180,)"
+            R"("id":2,"name":"T\u0065st","excGroup":"\u0054"}],"dependencies":[{"a":1,"b":2}],"name":"L\u0061unch"})");
+        QTest::newRow("unknown members and repeated ones") << QByteArray(
+            R"({"version":[1,{"x":[[]]}],"name":"Old","tasks":[{"duration":180,"start":0,"id":1,"name":"Build",)"
+            R"("colour":{"r":[1,2]},"id":1},{"duration":120,"start":180,"id":2,"name":"Test","excGroup":"T"}],)"
+            R"("dependencies":[{"a":1,"b":2,"c":null}],"name":"Launch","extra":true})");
+        QTest::newRow("byte order mark") << QByteArray("\xEF\xBB\xBF") + launch();
+    }
+
+    void anySpellingOfTheSameValues()
+    {
+        QFETCH(QByteArray, bytes);
+        QCOMPARE(writeProject(*readProject(bytes)), launch());
+    }
+
+    void exclusionGroup_data()
+    {
+        QTest::addColumn<QByteArray>("members");
+        QTest::addColumn<QString>("group"); // empty: no group
+
+        QTest::newRow("neither member") << QByteArray() << QString();
+        QTest::newRow("one character") << QByteArray(R"(,"excGroup":"T")") << QStringLiteral("T");
+        QTest::newRow("empty string") << QByteArray(R"(,"excGroup":"")") << QString();
+        QTest::newRow("two characters") << QByteArray(R"(,"excGroup":"AB")") << QStringLiteral("A");
+        QTest::newRow("emoji with skin tone") << QByteArray(R"(,"excGroup":"👍🏽x")") << QStringLiteral("👍🏽");
+        QTest::newRow("combining accent") << QByteArray(R"(,"excGroup":"e\u0301x")") << QStringLiteral("e\u0301");
+        QTest::newRow("surrogate pair escape") << QByteArray(R"(,"excGroup":"\ud83d\ude00")") << QStringLiteral("😀");
+        QTest::newRow("demanding true") << QByteArray(R"(,"demanding":true)") << QStringLiteral("1");
+        QTest::newRow("demanding false") << QByteArray(R"(,"demanding":false)") << QString();
+        QTest::newRow("excGroup wins over demanding")
+            << QByteArray(R"(,"demanding":true,"excGroup":"B")") << QStringLiteral("B");
+        QTest::newRow("empty excGroup wins over demanding")
+            << QByteArray(R"(,"excGroup":"","demanding":true)") << QString();
+        QTest::newRow("demanding not looked at beside excGroup")
+            << QByteArray(R"(,"excGroup":"C","demanding":"yes")") << QStringLiteral("C");
+        QTest::newRow("demanding object beside excGroup")
+            << QByteArray(R"(,"demanding":{"x":[1]},"excGroup":"D")") << QStringLiteral("D");
+    }
+
+    void exclusionGroup()
+    {
+        QFETCH(QByteArray, members);
+        QFETCH(QString, group);
+        const auto project = readProject(oneTask(R"("duration":1,"start":0,"id":1,"name":"t")" + members));
+        const ExclusionGroup expected = group.isEmpty() ? ExclusionGroup() : ExclusionGroup(group);
+        QCOMPARE(project->tasks().constFirst()->exclusionGroup(), expected);
+    }
+
+    void readFailsWithMessage_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("message");
+
+        const QByteArray good = R"("duration":1,"start":0,"id":1,"name":"a")";
+        const auto twoTasks = [&](const QByteArray &second) {
+            return QByteArray(R"({"tasks":[{)" + good + "}," + second + R"(],"dependencies":[],"name":"P"})");
+        };
+        const auto pairs = [](const QByteArray &list) {
+            return QByteArray(R"({"tasks":[],"dependencies":[)" + list + R"(],"name":"P"})");
+        };
+
+        QTest::newRow("empty") << QByteArray() << QStringLiteral("The file is empty.");
+        QTest::newRow("blank") << QByteArray(" \n")
+                               << QStringLiteral("The file is not valid JSON: it ends too early, at byte 2.");
+        QTest::newRow("truncated") << launch().left(40)
+                                   << QStringLiteral("The file is not valid JSON: it ends too early, at byte 40.");
+        QTest::newRow("trailing comma")
+            << QByteArray(R"({"tasks":[],"dependencies":[],})")
+            << QStringLiteral(
+                   "The file is not valid JSON: syntax error at byte 31 (unexpected '}'; expected string literal).");
+        QTest::newRow("bad literal") << QByteArray(R"({"tasks":tru})")
+                                     << QStringLiteral(
+                                            "The file is not valid JSON: syntax error at byte 13 (invalid literal).");
+        QTest::newRow("invalid UTF-8") << oneTask(
+            R"("duration":1,"start":0,"id":1,"name":"a)"
+            "\xC3\x28"
+            R"(")") << QStringLiteral("The file is not valid JSON: the text at byte 52 is not UTF-8.");
+        QTest::newRow("mistyped before a syntax error")
+            << QByteArray(R"({"tasks":"x","dependencies":[],"name":"P"}})")
+            << QStringLiteral(
+                   "The file is not valid JSON: syntax error at byte 43 (unexpected '}'; expected end of input).");
+        QTest::newRow("array") << QByteArray("[]")
+                               << QStringLiteral("The file is not a project: it holds an array, not an object.");
+        QTest::newRow("string") << QByteArray(R"("tasks")")
+                                << QStringLiteral("The file is not a project: it holds a string, not an object.");
+
+        QTest::newRow("no tasks") << QByteArray(R"({"dependencies":[],"name":"P"})")
+                                  << QStringLiteral("The project has no \"tasks\" member.");
+        QTest::newRow("no dependencies") << QByteArray(R"({"tasks":[],"name":"P"})")
+                                         << QStringLiteral("The project has no \"dependencies\" member.");
+        QTest::newRow("no name") << QByteArray(R"({"tasks":[],"dependencies":[]})")
+                                 << QStringLiteral("The project has no \"name\" member.");
+        QTest::newRow("tasks object") << QByteArray(R"({"tasks":{},"dependencies":[],"name":"P"})")
+                                      << QStringLiteral(
+                                             "The \"tasks\" member of the project is an object, not an array.");
+        QTest::newRow("dependencies null")
+            << QByteArray(R"({"tasks":[],"dependencies":null,"name":"P"})")
+            << QStringLiteral("The \"dependencies\" member of the project is null, not an array.");
+        QTest::newRow("name number") << QByteArray(R"({"tasks":[],"dependencies":[],"name":7})")
+                                     << QStringLiteral("The \"name\" member of the project is a number, not a string.");
+        QTest::newRow("tasks before name") << QByteArray(R"({"name":7,"tasks":[{"id":1}],"dependencies":[]})")
+                                           << QStringLiteral("Task 1 of the list has no \"duration\" member.");
+
+        QTest::newRow("task not an object")
+            << twoTasks("[]") << QStringLiteral("Task 2 of the list is an array, not an object.");
+        QTest::newRow("no duration") << twoTasks(R"({"start":0,"id":2,"name":"b"})")
+                                     << QStringLiteral("Task 2 of the list has no \"duration\" member.");
+        QTest::newRow("no start") << twoTasks(R"({"duration":1,"id":2,"name":"b"})")
+                                  << QStringLiteral("Task 2 of the list has no \"start\" member.");
+        QTest::newRow("no id") << twoTasks(R"({"duration":1,"start":0,"name":"b"})")
+                               << QStringLiteral("Task 2 of the list has no \"id\" member.");
+        QTest::newRow("no name in task") << twoTasks(R"({"duration":1,"start":0,"id":2})")
+                                         << QStringLiteral("Task 2 of the list has no \"name\" member.");
+        QTest::newRow("duration string") << twoTasks(R"({"duration":"1","start":0,"id":2,"name":"b"})")
+                                         << QStringLiteral(
+                                                "The \"duration\" member of task 2 is a string, not a number.");
+        QTest::newRow("start true") << twoTasks(R"({"duration":1,"start":true,"id":2,"name":"b"})")
+                                    << QStringLiteral("The \"start\" member of task 2 is true, not a number.");
+        QTest::newRow("id string") << twoTasks(R"({"duration":1,"start":0,"id":"2","name":"b"})")
+                                   << QStringLiteral("The \"id\" member of task 2 is a string, not a whole number.");
+        QTest::newRow("id fraction") << twoTasks(R"({"duration":1,"start":0,"id":2.5,"name":"b"})")
+                                     << QStringLiteral("The \"id\" member of task 2 is 2.5, not a whole number.");
+        QTest::newRow("name null") << twoTasks(R"({"duration":1,"start":0,"id":2,"name":null})")
+                                   << QStringLiteral("The \"name\" member of task 2 is null, not a string.");
+        QTest::newRow("excGroup number") << twoTasks(R"({"duration":1,"start":0,"id":2,"name":"b","excGroup":1})")
+                                         << QStringLiteral(
+                                                "The \"excGroup\" member of task 2 is a number, not a string.");
+        QTest::newRow("demanding string")
+            << twoTasks(R"({"duration":1,"start":0,"id":2,"name":"b","demanding":"yes"})")
+            << QStringLiteral("The \"demanding\" member of task 2 is a string, not true or false.");
+        QTest::newRow("demanding null") << twoTasks(R"({"duration":1,"start":0,"id":2,"name":"b","demanding":null})")
+                                        << QStringLiteral(
+                                               "The \"demanding\" member of task 2 is null, not true or false.");
+        QTest::newRow("later of repeated members counts")
+            << twoTasks(R"({"duration":1,"start":0,"id":2,"name":"b","start":"0"})")
+            << QStringLiteral("The \"start\" member of task 2 is a string, not a number.");
+
+        QTest::newRow("pair without b") << pairs(R"({"a":1,"b":2},{"a":1})")
+                                        << QStringLiteral("Dependency 2 of the list has no \"b\" member.");
+        QTest::newRow("pair a string") << pairs(R"({"a":"1","b":2})")
+                                       << QStringLiteral(
+                                              "The \"a\" member of dependency 1 is a string, not a whole number.");
+        QTest::newRow("pair not an object")
+            << pairs("[1,2]") << QStringLiteral("Dependency 1 of the list is an array, not an object.");
+
+        QTest::newRow("infinite duration")
+            << oneTask(R"("duration":1e400,"start":0,"id":1,"name":"a")")
+            << QStringLiteral("The file holds a number too large to use, 1e400, at byte 27.");
+        QTest::newRow("minus infinite start")
+            << oneTask(R"("duration":1,"start":-1e400,"id":1,"name":"a")")
+            << QStringLiteral("The file holds a number too large to use, -1e400, at byte 38.");
+        QTest::newRow("long integer") << oneTask(
+            R"("duration":)" + QByteArray(400, '9') + R"(,"start":0,"id":1,"name":"a")")
+                                      << QStringLiteral("The file holds a number too large to use, %1..., at byte 422.")
+                                             .arg(QString(40, QLatin1Char('9')));
+        QTest::newRow("end beyond the largest number")
+            << oneTask(R"("duration":1.7e308,"start":1.7e308,"id":1,"name":"a")")
+            << QStringLiteral(
+                   "Task 1 of the list ends too late: its start plus its duration is beyond the largest number.");
+        QTest::newRow("id past 64 bits")
+            << oneTask(R"("duration":1,"start":0,"id":9223372036854775808,"name":"a")")
+            << QStringLiteral("The \"id\" member of task 1 is 9223372036854775808, outside the range of ids.");
+        QTest::newRow("id below 64 bits")
+            << oneTask(R"("duration":1,"start":0,"id":-9223372036854775809,"name":"a")")
+            << QStringLiteral("The \"id\" member of task 1 is -9223372036854775809, outside the range of ids.");
+        QTest::newRow("id as large double")
+            << oneTask(R"("duration":1,"start":0,"id":1e19,"name":"a")")
+            << QStringLiteral("The \"id\" member of task 1 is 1e+19, outside the range of ids.");
+        QTest::newRow("pair id past 64 bits")
+            << pairs(R"({"a":1,"b":18446744073709551616})")
+            << QStringLiteral("The \"b\" member of dependency 1 is 18446744073709551616, outside the range of ids.");
+    }
+
+    void readFailsWithMessage()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, message);
+        QCOMPARE(readError(bytes), message);
+    }
+
+    void errorTextIsUtf8()
+    {
+        try {
+            (void)readProject(R"({"tasks":[],"dependencies":[],"name":false})");
+            QFAIL("read");
+        } catch (const ProjectFileError &error) {
+            QCOMPARE(QString::fromUtf8(error.what()), error.message());
+        }
+    }
+
+    void hostileBytesFailCleanly_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QRandomGenerator random(20240607);
+        for (int i = 0; i < 8; ++i) {
+            QByteArray garbage(1 + static_cast<int>(random.bounded(4096)), Qt::Uninitialized);
+            for (char &c : garbage)
+                c = static_cast<char>(random.bounded(256));
+            QTest::addRow("garbage %d", i) << garbage;
+        }
+        QTest::newRow("NUL bytes") << QByteArray(64, '\0');
+        QTest::newRow("nested arrays") << QByteArray(200000, '[') + QByteArray(200000, ']');
+        QTest::newRow("unclosed arrays") << QByteArray(200000, '[');
+        QByteArray objects;
+        for (int i = 0; i < 100000; ++i)
+            objects += R"({"a":)";
+        QTest::newRow("nested objects") << objects + "1" + QByteArray(100000, '}');
+        QTest::newRow("nested inside a task") << oneTask(
+            R"("duration":1,"start":0,"id":1,"name":"a","x":)" + QByteArray(100000, '[') + QByteArray(99999, ']'));
+        QTest::newRow("huge exponent") << oneTask(R"("duration":1e999999999999999999999,"start":0,"id":1,"name":"a")");
+    }
+
+    void hostileBytesFailCleanly()
+    {
+        QFETCH(QByteArray, bytes);
+        QVERIFY(!readError(bytes).isEmpty());
+        QVERIFY(readError(bytes) != QLatin1String("(read)"));
+    }
+
+    void deepNestingInAnUnknownMemberIsSkipped()
+    {
+        const QByteArray deep = QByteArray(100000, '[') + QByteArray(100000, ']');
+        const auto project = readProject(oneTask(R"("duration":1,"start":0,"id":1,"name":"a","x":)" + deep));
+        QCOMPARE(project->tasks().size(), 1);
+    }
+
+    void largestIdLoads()
+    {
+        const auto project
+            = readProject(R"({"tasks":[{"duration":1,"start":0,"id":9223372036854775807,"name":"a"},)"
+                          R"({"duration":1,"start":1,"id":-9223372036854775808,"name":"b"}],)"
+                          R"("dependencies":[{"a":9223372036854775807,"b":-9223372036854775808}],"name":"P"})");
+        QCOMPARE(project->tasks().constFirst()->id(), largestId);
+        QCOMPARE(project->tasks().constLast()->id(), std::numeric_limits<qint64>::min());
+        QCOMPARE(project->edges().size(), 1);
+        QVERIFY_THROWS_EXCEPTION(Ids::IdsExhausted, (void)Ids::nextTaskId());
+    }
+
+    void idCounterPassesTheHighestId_data()
+    {
+        QTest::addColumn<qint64>("counter");
+        QTest::addColumn<qint64>("expected");
+        QTest::newRow("counter below") << qint64(1) << qint64(41);
+        QTest::newRow("counter at the highest id") << qint64(40) << qint64(41);
+        QTest::newRow("counter already past") << qint64(100) << qint64(100);
+    }
+
+    void idCounterPassesTheHighestId()
+    {
+        QFETCH(qint64, counter);
+        QFETCH(qint64, expected);
+        Ids::resetForTesting(counter, 1);
+        (void)readProject(R"({"tasks":[{"duration":1,"start":0,"id":3,"name":"a"},{"duration":1,"start":0,"id":40e0,)"
+                          R"("name":"b"},{"duration":1,"start":0,"id":7,"name":"c"}],"dependencies":[],"name":"P"})");
+        QCOMPARE(Ids::nextTaskId(), expected);
+    }
+
+    void pairNamingNoTaskIsDroppedAndLogged()
+    {
+        QTest::ignoreMessage(QtCriticalMsg, "dependency referencing non-existing task # 99");
+        const auto project = readProject(R"({"tasks":[{"duration":1,"start":0,"id":1,"name":"a"}],)"
+                                         R"("dependencies":[{"a":1,"b":99}],"name":"P"})");
+        QCOMPARE(project->tasks().size(), 1);
+        QVERIFY(project->edges().isEmpty());
+        QVERIFY(project->deletedEdges().isEmpty());
+    }
+
+    void contradictedDependencyIsDroppedNotRefused()
+    {
+        const auto project
+            = readProject(R"({"tasks":[{"duration":20,"start":0,"id":1,"name":"A"},)"
+                          R"({"duration":5,"start":10,"id":2,"name":"B"}],"dependencies":[{"a":1,"b":2}],"name":"P"})");
+        QVERIFY(project->edges().isEmpty());
+        QCOMPARE(project->deletedEdges().size(), 1);
+        QCOMPARE(project->tasks().at(1)->start(), 10.0);
+        QVERIFY(!project->isDirty());
+    }
+
+    void writeRefusesNonFiniteNumbers_data()
+    {
+        QTest::addColumn<double>("start");
+        QTest::addColumn<double>("duration");
+        QTest::addColumn<QString>("message");
+        const double inf = std::numeric_limits<double>::infinity();
+        QTest::newRow("infinite duration")
+            << 0.0 << inf
+            << QStringLiteral(
+                   "The project cannot be saved: the duration of task 2 (\"Paint\") is not a finite number.");
+        QTest::newRow("nan start")
+            << std::nan("") << 1.0
+            << QStringLiteral("The project cannot be saved: the start of task 2 (\"Paint\") is not a finite number.");
+    }
+
+    void writeRefusesNonFiniteNumbers()
+    {
+        QFETCH(double, start);
+        QFETCH(double, duration);
+        QFETCH(QString, message);
+        const auto project = Project::load(QStringLiteral("P"), { task(1, QStringLiteral("Sand"), 0, 1) }, {});
+        project->addTask(task(2, QStringLiteral("Paint"), 0, 1));
+        const TaskPtr paint = project->tasks().constLast();
+        paint->setDurationOnly(duration);
+        paint->setStart(start);
+        try {
+            (void)writeProject(*project);
+            QFAIL("written");
+        } catch (const ProjectFileError &error) {
+            QCOMPARE(error.message(), message);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProjectFile)
+#include "tst_projectfile.moc"
