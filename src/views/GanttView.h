@@ -1,0 +1,77 @@
+#pragma once
+
+#include "ChartGeometry.h"
+#include "Project.h"
+#include "TaskBox.h"
+
+#include <QAbstractScrollArea>
+#include <QList>
+#include <QPointF>
+#include <QPointer>
+#include <optional>
+
+class IntPublisher;
+
+// The chart: one row per task in the project's order, each with the task's box on a time axis
+// that runs from the project's start to its end across the chart's width. A click on a box
+// selects its task; a horizontal drag moves the task within the limits of its dependencies, its
+// exclusion group (lifted while Shift is held) and the project start (lifted while Alt is held).
+// Only the end of a drag changes the model, in one moveTask call.
+//
+// The project and the selection must outlive the view; the view owns neither.
+class GanttView : public QAbstractScrollArea {
+    Q_OBJECT
+
+public:
+    GanttView(Project *project, IntPublisher *selection, QWidget *parent = nullptr);
+    ~GanttView() override;
+
+    [[nodiscard]] Project *project() const { return m_project; }
+    // The width the project's whole span occupies: the viewport's width less the margin.
+    [[nodiscard]] double totalWidth() const;
+    [[nodiscard]] ChartGeometry chartGeometry() const;
+    // The row whose box lies under a viewport position, the lower row where two boxes overlap;
+    // none when no box is there.
+    [[nodiscard]] std::optional<qsizetype> rowAt(QPointF position) const;
+    // The box drawn in a row, in viewport coordinates, following a drag in progress.
+    [[nodiscard]] QRectF boxRect(qsizetype row) const;
+    [[nodiscard]] bool isDragging() const { return m_box && m_box->isDragging(); }
+
+    [[nodiscard]] QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
+
+private:
+    void tasksChanged();
+    void updateScrollRange();
+    // Listens to exactly the tasks whose rows are on screen, so that observing costs the same
+    // for ten tasks as for a hundred thousand.
+    void observeRows(qsizetype first, qsizetype last);
+    void stopObservingRows();
+    [[nodiscard]] double contentTop() const;
+    void hover(QPointF position);
+    [[nodiscard]] double translationFor(QPointF position) const;
+    [[nodiscard]] static DragMode dragModeFor(Qt::KeyboardModifiers modifiers);
+
+    QPointer<Project> m_project;
+    QPointer<IntPublisher> m_selection;
+
+    // The box under a press, and then being dragged; gone with the release.
+    std::optional<TaskBox> m_box;
+    QPointF m_pressPosition;
+    DragMode m_dragMode;
+
+    bool m_hovering = false;
+
+    QList<QMetaObject::Connection> m_rowConnections;
+    qsizetype m_observedFirst = 0;
+    qsizetype m_observedLast = -1;
+    bool m_observedStale = true;
+};
