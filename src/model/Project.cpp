@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 using TextForm::quoted;
 
@@ -421,16 +422,23 @@ void Project::applySnapshot(const ProjectMemento &memento)
     if (memento.name != m_name)
         setName(memento.name);
 
-    QHash<qint64, QList<qsizetype>> remaining;
-    remaining.reserve(m_tasks.size());
-    for (qsizetype i = 0; i < m_tasks.size(); ++i)
-        remaining[m_tasks[i]->id()].append(i);
+    // The current tasks by id, each id leading to its first unclaimed task and on to the next one
+    // of the same id (files may repeat ids).
+    QHash<qint64, qsizetype> unclaimed;
+    unclaimed.reserve(m_tasks.size());
+    std::vector<qsizetype> nextWithSameId(m_tasks.size(), -1);
+    for (qsizetype i = m_tasks.size() - 1; i >= 0; --i) {
+        qsizetype &first = unclaimed[m_tasks[i]->id()];
+        nextWithSameId[i] = first != 0 ? first - 1 : -1;
+        first = i + 1;
+    }
     QList<bool> kept(m_tasks.size(), false);
     TaskList appended;
     for (const TaskPtr &copy : memento.tasks) {
-        auto found = remaining.find(copy->id());
-        if (found != remaining.end() && !found->isEmpty()) {
-            const qsizetype index = found->takeFirst();
+        auto found = unclaimed.find(copy->id());
+        if (found != unclaimed.end() && *found != 0) {
+            const qsizetype index = *found - 1;
+            *found = nextWithSameId[index] + 1;
             kept[index] = true;
             m_tasks[index]->assign(*copy);
         } else {

@@ -11,8 +11,26 @@
 #include <vector>
 
 namespace {
+
 quint64 g_operation = 0;
+
+// Successors are visited by ascending start, predecessors by descending end, ties in dependency
+// order. In a consistent plan that is the order of the dependencies themselves, so a push along a
+// chain with shortcuts (A -> B -> C plus A -> C) moves each task once instead of once per path,
+// which in a lattice of shortcuts would grow exponentially.
+void inVisitingOrder(TaskSet &tasks, bool successors)
+{
+    if (tasks.size() < 2)
+        return;
+    if (successors)
+        std::stable_sort(
+            tasks.begin(), tasks.end(), [](const TaskPtr &a, const TaskPtr &b) { return a->start() < b->start(); });
+    else
+        std::stable_sort(
+            tasks.begin(), tasks.end(), [](const TaskPtr &a, const TaskPtr &b) { return a->end() > b->end(); });
 }
+
+} // namespace
 
 // One pending call of a scheduling routine, with the loop state it had when it called deeper.
 struct Project::Frame {
@@ -84,6 +102,7 @@ bool Project::propagate(Frame initial)
                 frame.started = true;
                 frame.end = task.end();
                 frame.neighbours = task.successors();
+                inVisitingOrder(frame.neighbours, true);
             }
             if (frame.next < frame.neighbours.size()) {
                 Task *successor = frame.neighbours[frame.next++].get();
@@ -100,6 +119,7 @@ bool Project::propagate(Frame initial)
                 frame.started = true;
                 frame.start = task.start();
                 frame.neighbours = task.predecessors();
+                inVisitingOrder(frame.neighbours, false);
             }
             if (frame.next < frame.neighbours.size()) {
                 Task *predecessor = frame.neighbours[frame.next++].get();

@@ -90,6 +90,11 @@ void Task::setSuccessors(TaskSet successors)
     Q_EMIT successorsChanged();
 }
 
+Project *Task::project() const
+{
+    return m_project.data();
+}
+
 void Task::setProject(Project *project)
 {
     m_project = project;

@@ -59,7 +59,7 @@ public:
     void setSuccessors(TaskSet successors);
 
     [[nodiscard]] qint64 id() const { return m_id; }
-    [[nodiscard]] Project *project() const { return m_project.data(); }
+    [[nodiscard]] Project *project() const;
     void setProject(Project *project);
 
     // True when the other task lies over this one's start, or starts inside it. Touching

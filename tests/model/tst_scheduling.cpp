@@ -170,26 +170,53 @@ private Q_SLOTS:
         QCOMPARE(project->start(), -20.0);
     }
 
-    // The visiting order of a task's successors is the order of the dependency list. With
-    // exclusion groups it decides the outcome, so it must stay fixed.
-    void successorsAreVisitedInDependencyOrder_data()
+    // Successors are visited by ascending start, ties in dependency order. With exclusion groups
+    // the order decides the outcome, so it must stay fixed.
+    void successorVisitingOrder_data()
     {
+        QTest::addColumn<double>("cStart");
         QTest::addColumn<Dependencies>("dependencies");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("B first") << Dependencies { { 0, 1 }, { 0, 2 } } << QStringLiteral("A 15 25, B 30 40, C 25 30");
-        QTest::newRow("C first") << Dependencies { { 0, 2 }, { 0, 1 } } << QStringLiteral("A 15 25, B 25 35, C 35 40");
+        QTest::newRow("earlier start first")
+            << 20.0 << Dependencies { { 0, 2 }, { 0, 1 } } << QStringLiteral("A 15 25, B 30 40, C 25 30");
+        QTest::newRow("same start, B listed first")
+            << 10.0 << Dependencies { { 0, 1 }, { 0, 2 } } << QStringLiteral("A 15 25, B 30 40, C 25 30");
+        QTest::newRow("same start, C listed first")
+            << 10.0 << Dependencies { { 0, 2 }, { 0, 1 } } << QStringLiteral("A 15 25, B 25 35, C 35 40");
     }
 
-    void successorsAreVisitedInDependencyOrder()
+    void successorVisitingOrder()
     {
+        QFETCH(double, cStart);
         QFETCH(Dependencies, dependencies);
         QFETCH(QString, expected);
         auto project
             = makeProject({ { QStringLiteral("A"), 0, 10, {} }, { QStringLiteral("B"), 10, 10, QStringLiteral("X") },
-                              { QStringLiteral("C"), 20, 5, QStringLiteral("X") } },
+                              { QStringLiteral("C"), cStart, 5, QStringLiteral("X") } },
                 dependencies);
         project->moveTask(project->tasks()[0], 15.0);
         QCOMPARE(schedule(*project), expected);
+    }
+
+    // A chain with a shortcut at every step: each task is moved once, not once per path.
+    void shortcutsDoNotMultiplyTheWork()
+    {
+        TaskRows rows;
+        Dependencies dependencies;
+        for (int i = 0; i < 60; ++i) {
+            rows.append({ QString::number(i), double(i) * 10, 10, {} });
+            if (i >= 2)
+                dependencies.append({ i - 2, i });
+            if (i >= 1)
+                dependencies.append({ i - 1, i });
+        }
+        auto project = makeProject(rows, dependencies);
+        int moves = 0;
+        for (const TaskPtr &task : project->tasks())
+            connect(task.get(), &Task::startAboutToChange, this, [&moves] { ++moves; });
+        project->moveTask(project->tasks().first(), 5.0);
+        QCOMPARE(moves, 60);
+        QCOMPARE(project->tasks().last()->start(), 595.0);
     }
 
     // Group members are scanned in task-list order; a member that an earlier move already
