@@ -33,6 +33,10 @@ QClipboard *clipboard()
 void callSessionService(const QString &service, const QString &path, const QString &interface, const QString &method,
     const QVariantList &arguments)
 {
+    if (!QCoreApplication::instance()) {
+        qCWarning(lcCorvane).noquote() << method << "not sent: there is no application to receive the answer";
+        return;
+    }
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         qCWarning(lcCorvane).noquote() << method << "not sent: no D-Bus session bus:" << bus.lastError().message();
