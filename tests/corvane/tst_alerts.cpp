@@ -155,16 +155,23 @@ void TestAlerts::alertTexts()
 
     RecordingPresenter recorder;
     const ScopedPresenter scope(recorder);
-    post();
-    QVERIFY2(recorder.alerts().isEmpty(), "the alert must be shown later, not inside the call");
-    QTRY_COMPARE(recorder.alerts().size(), 1);
-    QTest::qWait(1);
-    QCOMPARE(recorder.alerts().size(), 1);
-    const Alert &alert = recorder.alerts().constFirst();
-    QCOMPARE(int(alert.style), style);
-    QCOMPARE(alert.message, message);
-    QCOMPARE(alert.informativeText, informativeText);
-    QVERIFY(alert.buttons.isEmpty());
+    // Once from the UI thread, once from a background thread: the same alert either way.
+    for (const bool background : { false, true }) {
+        recorder.clear();
+        if (background)
+            std::thread(post).join();
+        else
+            post();
+        QVERIFY2(recorder.alerts().isEmpty(), "the alert must be shown later, not inside the call");
+        QTRY_COMPARE(recorder.alerts().size(), 1);
+        QTest::qWait(1);
+        QCOMPARE(recorder.alerts().size(), 1);
+        const Alert &alert = recorder.alerts().constFirst();
+        QCOMPARE(int(alert.style), style);
+        QCOMPARE(alert.message, message);
+        QCOMPARE(alert.informativeText, informativeText);
+        QVERIFY(alert.buttons.isEmpty());
+    }
 }
 
 void TestAlerts::exceptionFields()
