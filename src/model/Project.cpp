@@ -105,8 +105,16 @@ void Project::setName(const QString &name)
 {
     Q_EMIT nameAboutToChange();
     m_name = name;
-    m_isDirty = true;
+    setDirty(true);
     Q_EMIT nameChanged();
+}
+
+void Project::setDirty(bool dirty)
+{
+    if (m_isDirty == dirty)
+        return;
+    m_isDirty = dirty;
+    Q_EMIT dirtyChanged(dirty);
 }
 
 void Project::setTasks(TaskList tasks)
@@ -190,7 +198,7 @@ void Project::addTask(const TaskPtr &task)
     tasks.append(task);
     setTasks(std::move(tasks));
     task->setStart(m_end);
-    m_isDirty = true;
+    setDirty(true);
     rebuildAdjacency();
     recomputeStart();
     recomputeEnd();
@@ -217,7 +225,7 @@ void Project::deleteTask(const TaskPtr &task)
         tasks.removeAt(index);
         setTasks(std::move(tasks));
         m_edges.removeIf([&](const Edge &edge) { return edge.predecessor == task || edge.successor == task; });
-        m_isDirty = true;
+        setDirty(true);
         rebuildAdjacency();
         recomputeStart();
         recomputeEnd();
@@ -229,7 +237,7 @@ void Project::moveTask(const TaskPtr &task, double delta)
 {
     ProjectMemento before = takeSnapshot();
     shiftTask(*task, delta);
-    m_isDirty = true;
+    setDirty(true);
     rebuildAdjacency();
     recomputeStart();
     recomputeEnd();
@@ -252,7 +260,7 @@ void Project::changeDurationImpl(const TaskPtr &task, double duration, bool reco
     task->setDuration(duration);
     if (duration > old)
         pushSuccessors(*task);
-    m_isDirty = true;
+    setDirty(true);
     rebuildAdjacency();
     recomputeStart();
     recomputeEnd();
@@ -265,7 +273,7 @@ void Project::changeExclusionGroup(const TaskPtr &task, const ExclusionGroup &gr
 {
     ProjectMemento before = takeSnapshot();
     task->setExclusionGroup(group);
-    m_isDirty = true;
+    setDirty(true);
     if (resolveExclusionConflicts(*task, false)) {
         recomputeStart();
         recomputeEnd();
@@ -279,7 +287,7 @@ void Project::addDependency(const TaskPtr &predecessor, const TaskPtr &successor
     insertEdge(predecessor, successor);
     alignPredecessor(*predecessor, successor->start());
     recordSnapshotStep(QStringLiteral("Add Dependency"), std::move(before));
-    m_isDirty = true;
+    setDirty(true);
 }
 
 void Project::insertEdge(const TaskPtr &predecessor, const TaskPtr &successor)
@@ -295,7 +303,7 @@ void Project::insertEdge(const TaskPtr &predecessor, const TaskPtr &successor)
             + quoted(predecessor->name()) + QLatin1String(" already have the opposite dependency, maybe implicitly!"));
     m_edges.append({ predecessor, successor });
     refreshAdjacency(*predecessor, *successor);
-    m_isDirty = true;
+    setDirty(true);
 }
 
 bool Project::isReachable(const Task &from, const Task &to) const
@@ -323,7 +331,7 @@ void Project::deleteDependency(const TaskPtr &predecessor, const TaskPtr &succes
     ProjectMemento before = takeSnapshot();
     m_edges.removeIf([&](const Edge &edge) { return edge.predecessor == predecessor && edge.successor == successor; });
     refreshAdjacency(*predecessor, *successor);
-    m_isDirty = true;
+    setDirty(true);
     recordSnapshotStep(QStringLiteral("Delete Dependency"), std::move(before));
 }
 
@@ -334,7 +342,7 @@ void Project::reorderTask(qsizetype from, qsizetype to)
     TaskList tasks = m_tasks;
     tasks.move(from, to);
     setTasks(std::move(tasks));
-    m_isDirty = true;
+    setDirty(true);
 }
 
 void Project::rebuildAdjacency()
@@ -478,7 +486,7 @@ void Project::applySnapshot(const ProjectMemento &memento)
             m_edges.append({ std::move(predecessor), std::move(successor) });
     }
 
-    m_isDirty = true;
+    setDirty(true);
     rebuildAdjacency();
     recomputeStart();
     recomputeEnd();

@@ -101,7 +101,7 @@ public:
     [[nodiscard]] const QList<Edge> &deletedEdges() const { return m_deletedEdges; }
     [[nodiscard]] const QList<Edge> &edges() const { return m_edges; }
     [[nodiscard]] bool isDirty() const { return m_isDirty; }
-    void setDirty(bool dirty) { m_isDirty = dirty; }
+    void setDirty(bool dirty);
 
     [[nodiscard]] TaskPtr taskWithId(std::optional<qint64> id) const;
     [[nodiscard]] QList<IntPair> dependencies() const;
@@ -162,6 +162,9 @@ Q_SIGNALS:
     void tasksChanged();
     void nameAboutToChange();
     void nameChanged();
+    // The dirty flag is no published property, but the window's commands depend on it; this
+    // reports each flip, after the fact.
+    void dirtyChanged(bool dirty);
 
 private:
     friend class Task;

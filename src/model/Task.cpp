@@ -52,6 +52,9 @@ void Task::setName(const QString &name)
 {
     Q_EMIT nameAboutToChange();
     m_name = name;
+    // A renamed task is unsaved work: without this, closing the window would not ask to save it.
+    if (m_project)
+        m_project->setDirty(true);
     Q_EMIT nameChanged();
 }
 

@@ -60,6 +60,30 @@ private Q_SLOTS:
                            "300.0, end: 600.0)], edges: []]"));
     }
 
+    void renamingATaskMarksDirty()
+    {
+        auto project = makeProject({ { QStringLiteral("A"), 0, 1, {} } });
+        QSignalSpy spy(project.get(), &Project::dirtyChanged);
+        project->tasks()[0]->setName(QStringLiteral("B"));
+        QVERIFY(project->isDirty());
+        QCOMPARE(spy.count(), 1);
+        project->tasks()[0]->setName(QStringLiteral("C"));
+        QCOMPARE(spy.count(), 1);
+    }
+
+    // Only published properties notify: moving the project's end or changing its dependencies
+    // announces nothing on the project itself.
+    void unpublishedStateNotifiesNobody()
+    {
+        auto project = makeProject({ { QStringLiteral("A"), 0, 10, {} }, { QStringLiteral("B"), 20, 10, {} } });
+        QSignalSpy tasks(project.get(), &Project::tasksAboutToChange);
+        QSignalSpy name(project.get(), &Project::nameAboutToChange);
+        project->insertEdge(project->tasks()[0], project->tasks()[1]);
+        project->deleteDependency(project->tasks()[0], project->tasks()[1]);
+        QCOMPARE(tasks.count(), 0);
+        QCOMPARE(name.count(), 0);
+    }
+
     void taskWithId()
     {
         auto project = makeProject({ { QStringLiteral("A"), 0, 1, {} }, { QStringLiteral("B"), 1, 1, {} } });
