@@ -11,8 +11,7 @@ class IntPublisher : public QObject {
 public:
     explicit IntPublisher(QObject *parent = nullptr)
         : QObject(parent)
-    {
-    }
+    { }
 
     [[nodiscard]] std::optional<qint64> ref() const { return m_ref; }
     void setRef(std::optional<qint64> ref)

@@ -1,0 +1,76 @@
+#include "ProjectView.h"
+
+#include "GanttView.h"
+#include "Project.h"
+#include "PropertiesView.h"
+#include "TaskListView.h"
+#include "TaskNamesView.h"
+
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QSplitter>
+
+namespace {
+
+constexpr int panelMinimumWidth = 205;
+constexpr int panelMaximumWidth = 300;
+constexpr int namesIdealWidth = 100;
+constexpr int namesMaximumWidth = 200;
+
+template<typename T> T *enclosing(QWidget *widget)
+{
+    for (; widget; widget = widget->parentWidget()) {
+        if (auto *found = qobject_cast<T *>(widget))
+            return found;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+ProjectView::ProjectView(Project *project, QWidget *parent)
+    : QWidget(parent)
+    , m_project(project)
+    , m_properties(new PropertiesView(project, &m_selection, this))
+    , m_splitter(new QSplitter(Qt::Horizontal, this))
+    , m_names(new TaskNamesView(project, &m_selection, m_splitter))
+    , m_chart(new GanttView(project, &m_selection, m_splitter))
+{
+    m_properties->setMinimumWidth(panelMinimumWidth);
+    m_properties->setMaximumWidth(panelMaximumWidth);
+    m_names->setMaximumWidth(namesMaximumWidth);
+    m_splitter->addWidget(m_names);
+    m_splitter->addWidget(m_chart);
+    m_splitter->setStretchFactor(0, 0);
+    m_splitter->setStretchFactor(1, 1);
+    m_splitter->setChildrenCollapsible(false);
+    m_splitter->setSizes({ namesIdealWidth, 400 });
+
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_properties);
+    layout->addWidget(m_splitter, 1);
+}
+
+void ProjectView::deleteSelectedTask()
+{
+    if (const TaskPtr task = m_project->taskWithId(m_selection.ref()))
+        m_project->deleteTask(task);
+    m_selection.setRef(std::nullopt);
+}
+
+bool ProjectView::deleteCommand()
+{
+    QWidget *focus = QApplication::focusWidget();
+    if (!focus || !isAncestorOf(focus))
+        return false;
+    if (auto *list = enclosing<TaskListView>(focus)) {
+        list->deleteSelectedDependency();
+        return true;
+    }
+    if (m_splitter->isAncestorOf(focus)) {
+        deleteSelectedTask();
+        return true;
+    }
+    return false;
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "IntPublisher.h"
+
+#include <QWidget>
+
+class GanttView;
+class Project;
+class PropertiesView;
+class QSplitter;
+class TaskNamesView;
+
+// The whole content of a project window: the properties panel on the left, and a split area with
+// the task names beside the chart. It owns the window's one selection. The window controller owns
+// this view; the project outlives it.
+class ProjectView : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit ProjectView(Project *project, QWidget *parent = nullptr);
+
+    [[nodiscard]] IntPublisher *selectedTaskIdHolder() { return &m_selection; }
+    [[nodiscard]] PropertiesView *propertiesView() const { return m_properties; }
+    [[nodiscard]] TaskNamesView *taskNamesView() const { return m_names; }
+    [[nodiscard]] GanttView *ganttView() const { return m_chart; }
+    [[nodiscard]] QSplitter *splitter() const { return m_splitter; }
+
+    // Deletes the selected task, if any, and clears the selection either way.
+    void deleteSelectedTask();
+    // The delete command goes to what has focus: a dependency list loses its selected dependency,
+    // the names list or the chart loses the selected task. Returns whether anything took it.
+    bool deleteCommand();
+
+private:
+    Project *m_project;
+    IntPublisher m_selection;
+    PropertiesView *m_properties;
+    QSplitter *m_splitter;
+    TaskNamesView *m_names;
+    GanttView *m_chart;
+};

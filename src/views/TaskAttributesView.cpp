@@ -1,0 +1,214 @@
+#include "TaskAttributesView.h"
+
+#include "Beep.h"
+#include "Project.h"
+#include "TaskListView.h"
+
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+#include <clocale>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+namespace MinuteText {
+
+QString wholeMinutes(double seconds)
+{
+    // std::round rounds halves away from zero.
+    const double minutes = std::round(seconds / 60.0);
+    constexpr double limit = 9223372036854775808.0; // 2^63
+    if (std::isfinite(minutes) && minutes > -limit && minutes < limit)
+        return QString::number(static_cast<qint64>(minutes));
+    return QString::number(minutes, 'g', 6);
+}
+
+std::optional<double> readMinutes(const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    if (bytes.isEmpty())
+        return std::nullopt;
+    switch (bytes.front()) {
+    case ' ':
+    case '\t':
+    case '\n':
+    case '\v':
+    case '\f':
+    case '\r':
+        return std::nullopt;
+    default:
+        break;
+    }
+    // The process locale may write decimals with a comma; durations are read the same everywhere.
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
+    char *end = nullptr;
+    const double value = strtod_l(bytes.constData(), &end, cLocale);
+    if (end != bytes.constData() + bytes.size() || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+} // namespace MinuteText
+
+namespace {
+
+QString groupText(const ExclusionGroup &group)
+{
+    return group.value_or(QString());
+}
+
+bool startsWithSpace(const QString &text)
+{
+    if (text.isEmpty())
+        return false;
+    const QChar first = text.front();
+    if (first.isHighSurrogate() && text.size() > 1 && text.at(1).isLowSurrogate())
+        return QChar::isSpace(QChar::surrogateToUcs4(first, text.at(1)));
+    return first.isSpace();
+}
+
+// Shows the model's value, unless the user is in the middle of typing another.
+void showUnlessEditing(QLineEdit *field, const QString &text)
+{
+    if (field->hasFocus() && field->isModified())
+        return;
+    if (field->text() != text)
+        field->setText(text);
+    field->setModified(false);
+}
+
+// After a commit the field shows what the model made of it, even while it keeps the focus.
+void showCommitted(QLineEdit *field, const QString &text)
+{
+    if (field->text() != text)
+        field->setText(text);
+    field->setModified(false);
+}
+
+} // namespace
+
+TaskAttributesView::TaskAttributesView(Project *project, TaskPtr task, QWidget *parent)
+    : QWidget(parent)
+    , m_project(project)
+    , m_task(std::move(task))
+    , m_title(new QLineEdit(this))
+    , m_duration(new QLineEdit(this))
+    , m_group(new QLineEdit(this))
+    , m_start(new QLabel(this))
+    , m_predecessors(new TaskListView(project, m_task, false, this))
+    , m_successors(new TaskListView(project, m_task, true, this))
+{
+    m_title->setObjectName(QStringLiteral("titleField"));
+    m_duration->setObjectName(QStringLiteral("durationField"));
+    m_group->setObjectName(QStringLiteral("groupField"));
+    m_start->setObjectName(QStringLiteral("startLabel"));
+
+    auto *heading = new QLabel(tr("Task Properties"), this);
+    QFont headingFont = heading->font();
+    headingFont.setBold(true);
+    heading->setFont(headingFont);
+
+    auto *form = new QFormLayout;
+    form->setContentsMargins(0, 0, 0, 0);
+    form->addRow(tr("Title"), m_title);
+    form->addRow(tr("Duration"), m_duration);
+    form->addRow(tr("Exclusion Group"), m_group);
+
+    auto *lists = new QHBoxLayout;
+    lists->setContentsMargins(0, 0, 0, 0);
+    lists->addWidget(m_predecessors, 0, Qt::AlignTop);
+    lists->addStretch();
+    lists->addWidget(m_successors, 0, Qt::AlignTop);
+
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(10, 10, 10, 10);
+    column->addWidget(heading);
+    column->addSpacing(11);
+    column->addLayout(form);
+    column->addWidget(m_start);
+    column->addSpacing(9);
+    column->addLayout(lists, 1);
+
+    connect(m_title, &QLineEdit::editingFinished, this, &TaskAttributesView::commitTitle);
+    connect(m_duration, &QLineEdit::editingFinished, this, &TaskAttributesView::commitDuration);
+    connect(m_group, &QLineEdit::editingFinished, this, &TaskAttributesView::commitGroup);
+
+    Task *observed = m_task.get();
+    connect(observed, &Task::nameChanged, this, &TaskAttributesView::showValues);
+    connect(observed, &Task::durationChanged, this, &TaskAttributesView::showValues);
+    connect(observed, &Task::exclusionGroupChanged, this, &TaskAttributesView::showValues);
+    connect(observed, &Task::startChanged, this, &TaskAttributesView::showValues);
+    // The project's end has no signal of its own; a new end always comes with a new duration.
+    connect(project, &Project::durationChanged, this, &TaskAttributesView::showValues);
+    connect(project, &Project::startChanged, this, &TaskAttributesView::showValues);
+    showValues();
+}
+
+Project *TaskAttributesView::liveProject() const
+{
+    Project *owner = m_task->project() ? m_task->project() : m_project.data();
+    if (!owner || owner->taskWithId(m_task->id()) != m_task)
+        return nullptr;
+    return owner;
+}
+
+void TaskAttributesView::showValues()
+{
+    showUnlessEditing(m_title, m_task->name());
+    showUnlessEditing(m_duration, MinuteText::wholeMinutes(m_task->duration()));
+    showUnlessEditing(m_group, groupText(m_task->exclusionGroup()));
+    if (m_project)
+        m_start->setText(tr("Start at: ") + MinuteText::wholeMinutes(m_task->start() - m_project->end()));
+}
+
+void TaskAttributesView::commitTitle()
+{
+    if (!m_title->isModified())
+        return;
+    const QString text = m_title->text();
+    if (text != m_task->name() && liveProject()) {
+        if (text.isEmpty())
+            beep();
+        else
+            m_task->setName(text);
+    }
+    showCommitted(m_title, m_task->name());
+}
+
+void TaskAttributesView::commitDuration()
+{
+    // Return on a field left as shown must not turn a rounded value into an edit.
+    if (!m_duration->isModified())
+        return;
+    const QString text = m_duration->text();
+    if (Project *project = liveProject()) {
+        const std::optional<double> minutes = MinuteText::readMinutes(text);
+        const double seconds = minutes.value_or(0.0) * 60.0;
+        if (!minutes || !std::isfinite(seconds))
+            beep();
+        else if (seconds != m_task->duration())
+            project->changeDuration(m_task, seconds);
+    }
+    showCommitted(m_duration, MinuteText::wholeMinutes(m_task->duration()));
+}
+
+void TaskAttributesView::commitGroup()
+{
+    if (!m_group->isModified())
+        return;
+    if (Project *project = liveProject()) {
+        const QString typed = Task::groupFromText(m_group->text()).value_or(QString());
+        const ExclusionGroup &current = m_task->exclusionGroup();
+        if (typed.isEmpty() || startsWithSpace(typed)) {
+            if (current)
+                project->changeExclusionGroup(m_task, std::nullopt);
+        } else if (!current || *current != typed) {
+            project->changeExclusionGroup(m_task, typed);
+        }
+    }
+    showCommitted(m_group, groupText(m_task->exclusionGroup()));
+}

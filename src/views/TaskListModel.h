@@ -1,0 +1,39 @@
+#pragma once
+
+#include "Task.h"
+
+#include <QAbstractListModel>
+
+// The predecessors or the successors of one task, sorted by name, as rows of a list: the task's
+// name to show and, under TaskIdRole, its id. Follows the task's dependencies and the listed
+// tasks' names.
+class TaskListModel final : public QAbstractListModel {
+    Q_OBJECT
+
+public:
+    enum Role { TaskIdRole = Qt::UserRole + 1 };
+
+    TaskListModel(TaskPtr referenceTask, bool isSucc, QObject *parent = nullptr);
+
+    [[nodiscard]] int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    [[nodiscard]] QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    [[nodiscard]] Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+    [[nodiscard]] TaskPtr taskAt(int row) const;
+    // The row of the task with this id; -1 when it is not listed.
+    [[nodiscard]] int rowOfId(std::optional<qint64> id) const;
+
+    // The order of the lists: names compared by code point after canonical composition, so
+    // that canonically equivalent names are equal.
+    [[nodiscard]] static bool nameLess(const QString &a, const QString &b);
+
+private:
+    void refresh();
+    [[nodiscard]] TaskList sortedNeighbours() const;
+
+    TaskPtr m_referenceTask;
+    bool m_isSucc;
+    TaskList m_rows;
+    // The names the rows showed when last announced, to tell which rows a rename touched.
+    QStringList m_names;
+};

@@ -1,0 +1,117 @@
+#include "TaskNamesView.h"
+
+#include "IntPublisher.h"
+#include "TaskNameField.h"
+#include "TaskNamesModel.h"
+
+#include <QDrag>
+#include <QDropEvent>
+#include <QMimeData>
+
+TaskNamesView::TaskNamesView(Project *project, IntPublisher *selection, QWidget *parent)
+    : QListView(parent)
+    , m_selection(selection)
+    , m_model(new TaskNamesModel(project, this))
+{
+    // While rows vanish or move, the view and its selection model adjust the highlight on their
+    // own; that must not read as the user choosing another task. So the guard goes up before
+    // setModel() connects them and comes down after they have run.
+    const auto changing = [this] { m_modelChanging = true; };
+    const auto changed = [this] {
+        m_modelChanging = false;
+        showSelection();
+    };
+    connect(m_model, &QAbstractItemModel::rowsAboutToBeRemoved, this, changing);
+    connect(m_model, &QAbstractItemModel::rowsAboutToBeMoved, this, changing);
+    connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this, changing);
+
+    setItemDelegate(new TaskNameField(this));
+    setModel(m_model);
+
+    connect(m_model, &QAbstractItemModel::rowsRemoved, this, changed);
+    connect(m_model, &QAbstractItemModel::rowsMoved, this, changed);
+    connect(m_model, &QAbstractItemModel::modelReset, this, changed);
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, &TaskNamesView::showSelection);
+    setUniformItemSizes(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setDragEnabled(true);
+    setAcceptDrops(true);
+    setDragDropMode(QAbstractItemView::DragDrop);
+    setDragDropOverwriteMode(false);
+    setDefaultDropAction(Qt::MoveAction);
+    setDropIndicatorShown(true);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &TaskNamesView::takeSelection);
+    connect(selection, &IntPublisher::refChanged, this, &TaskNamesView::showSelection);
+    showSelection();
+}
+
+QSize TaskNamesView::sizeHint() const
+{
+    return { 100, QListView::sizeHint().height() };
+}
+
+void TaskNamesView::showSelection()
+{
+    if (!m_selection)
+        return;
+    const int row = m_model->rowOfId(m_selection->ref());
+    const QModelIndex current = row < 0 ? QModelIndex() : m_model->index(row);
+    const QModelIndexList selected = selectionModel()->selectedIndexes();
+    if (selected.size() == (current.isValid() ? 1 : 0) && (!current.isValid() || selected.constFirst() == current))
+        return;
+    m_syncing = true;
+    if (current.isValid()) {
+        selectionModel()->setCurrentIndex(current, QItemSelectionModel::ClearAndSelect);
+        scrollTo(current);
+    } else {
+        selectionModel()->clearSelection();
+    }
+    m_syncing = false;
+}
+
+void TaskNamesView::takeSelection()
+{
+    if (m_syncing || m_modelChanging || !m_selection)
+        return;
+    const QModelIndexList selected = selectionModel()->selectedIndexes();
+    const std::optional<qint64> id = selected.isEmpty()
+        ? std::nullopt
+        : std::optional<qint64>(selected.constFirst().data(TaskNamesModel::TaskIdRole).toLongLong());
+    if (id != m_selection->ref())
+        m_selection->setRef(id);
+}
+
+void TaskNamesView::startDrag(Qt::DropActions supportedActions)
+{
+    // The base class would take a moved row out of the model after the drop; here a move has
+    // already happened through the model, and a name dropped elsewhere leaves the task alone.
+    QModelIndex index = currentIndex();
+    const QModelIndexList selected = selectionModel()->selectedIndexes();
+    if (!selected.isEmpty())
+        index = selected.constFirst();
+    if (!index.isValid())
+        return;
+    QMimeData *data = m_model->mimeData({ index });
+    if (!data)
+        return;
+    auto *drag = new QDrag(this);
+    drag->setMimeData(data);
+    const QRect rect = visualRect(index);
+    drag->setPixmap(viewport()->grab(rect));
+    drag->setHotSpot(viewport()->mapFromGlobal(QCursor::pos()) - rect.topLeft());
+    drag->exec(supportedActions, Qt::MoveAction);
+}
+
+void TaskNamesView::dropEvent(QDropEvent *event)
+{
+    // Only the list's own rows land here (the model refuses the rest), and for them the plain
+    // item view drop is the right one: it hands the row and its new place to the model.
+    if (!event->mimeData() || !event->mimeData()->hasFormat(TaskNamesModel::rowMimeType())) {
+        event->ignore();
+        return;
+    }
+    QAbstractItemView::dropEvent(event);
+}

@@ -1,0 +1,445 @@
+#include "GanttView.h"
+#include "IntPublisher.h"
+#include "Project.h"
+#include "UndoStackAdapter.h"
+
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QTest>
+#include <QUndoStack>
+
+namespace {
+
+struct TaskSpec {
+    const char *name;
+    double start;
+    double duration;
+    const char *group = nullptr;
+};
+
+// Counts the paints of a widget, to tell whether a change reached the screen.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget *widget) { widget->installEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++count;
+        return false;
+    }
+};
+
+// A shown chart over a project whose undo steps land on a real QUndoStack. Members are
+// declared so that the view goes first, before the project and the selection it uses.
+struct Chart {
+    QUndoStack stack;
+    UndoStackAdapter adapter { &stack };
+    IntPublisher selection;
+    std::unique_ptr<Project> project;
+    std::unique_ptr<GanttView> view;
+
+    Chart(const QList<TaskSpec> &tasks, const QList<IntPair> &dependencies = {}, QSize size = { 632, 400 })
+    {
+        TaskList list;
+        qint64 id = 1;
+        for (const TaskSpec &spec : tasks)
+            list.append(
+                Task::create(id++, nullptr, QString::fromUtf8(spec.name), spec.duration, spec.start + spec.duration,
+                    spec.group ? ExclusionGroup(QString::fromUtf8(spec.group)) : ExclusionGroup()));
+        project = Project::load(QStringLiteral("Chart"), list, dependencies);
+        project->setUndoManager(&adapter);
+        view = std::make_unique<GanttView>(project.get(), &selection);
+        view->resize(size);
+        view->show();
+    }
+
+    [[nodiscard]] QWidget *viewport() const { return view->viewport(); }
+    [[nodiscard]] TaskPtr task(const char *name) const
+    {
+        for (const TaskPtr &task : project->tasks())
+            if (task->name() == QLatin1String(name))
+                return task;
+        return {};
+    }
+    [[nodiscard]] QPoint centre(qsizetype row) const { return view->boxRect(row).center().toPoint(); }
+    [[nodiscard]] Qt::CursorShape cursor() const { return viewport()->cursor().shape(); }
+
+    // QTest::mouseMove carries no buttons, so moves of a drag are sent by hand.
+    void move(QPoint position, Qt::MouseButtons buttons = Qt::LeftButton, Qt::KeyboardModifiers keys = {}) const
+    {
+        QMouseEvent event(QEvent::MouseMove, QPointF(position), viewport()->mapToGlobal(QPointF(position)),
+            Qt::NoButton, buttons, keys);
+        QCoreApplication::sendEvent(viewport(), &event);
+    }
+    void press(QPoint position, Qt::KeyboardModifiers keys = {}) const
+    {
+        QTest::mousePress(viewport(), Qt::LeftButton, keys, position);
+    }
+    void release(QPoint position, Qt::KeyboardModifiers keys = {}) const
+    {
+        QTest::mouseRelease(viewport(), Qt::LeftButton, keys, position);
+    }
+    void drag(QPoint from, QPoint to, Qt::KeyboardModifiers keys = {}) const
+    {
+        press(from, keys);
+        move((from + to) / 2, Qt::LeftButton, keys);
+        move(to, Qt::LeftButton, keys);
+        release(to, keys);
+    }
+};
+
+// 0 to 6000 s across 600 points: ten seconds a point. "mover" depends on "pre", "post" on
+// "mover"; group G holds "mover" and one task on either side of it.
+const QList<TaskSpec> planTasks = {
+    { "lead", 0, 1000 },
+    { "pre", 1000, 1000 },
+    { "mover", 3000, 1000, "G" },
+    { "post", 5000, 500 },
+    { "g-before", 2000, 500, "G" },
+    { "g-after", 4500, 500, "G" },
+    { "tail", 5500, 500 },
+    { "free", 1000, 500 },
+};
+const QList<IntPair> planDependencies = { { 2, 3 }, { 3, 4 } };
+
+constexpr double secondsPerPoint = 10.0;
+
+} // namespace
+
+class TestGanttView : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void dragMovesWithinItsLimits_data()
+    {
+        QTest::addColumn<QString>("task");
+        QTest::addColumn<int>("dx");
+        QTest::addColumn<Qt::KeyboardModifiers>("keys");
+        QTest::addColumn<double>("expectedStart");
+        const Qt::KeyboardModifiers none;
+        const Qt::KeyboardModifiers shift = Qt::ShiftModifier;
+        const Qt::KeyboardModifiers alt = Qt::AltModifier;
+        const Qt::KeyboardModifiers both = Qt::ShiftModifier | Qt::AltModifier;
+        QTest::newRow("free move") << "mover" << -30 << none << 2700.0;
+        QTest::newRow("group member stops left") << "mover" << -200 << none << 2500.0;
+        QTest::newRow("group member stops right") << "mover" << 200 << none << 3500.0;
+        QTest::newRow("shift: predecessor stops left") << "mover" << -200 << shift << 2000.0;
+        QTest::newRow("shift: successor stops right") << "mover" << 200 << shift << 4000.0;
+        QTest::newRow("alt keeps the group limit") << "mover" << -200 << alt << 2500.0;
+        QTest::newRow("shift and alt: predecessor still stops") << "mover" << -200 << both << 2000.0;
+        QTest::newRow("project start stops") << "free" << -200 << none << 0.0;
+        QTest::newRow("alt lifts the project start") << "free" << -200 << alt << -1000.0;
+        QTest::newRow("earliest task cannot go left") << "lead" << -50 << none << 0.0;
+        QTest::newRow("earliest task with alt") << "lead" << -50 << alt << -500.0;
+        QTest::newRow("nothing limits to the right") << "tail" << 300 << none << 8500.0;
+        QTest::newRow("back where it started") << "mover" << 0 << none << 3000.0;
+    }
+    void dragMovesWithinItsLimits()
+    {
+        QFETCH(QString, task);
+        QFETCH(int, dx);
+        QFETCH(Qt::KeyboardModifiers, keys);
+        QFETCH(double, expectedStart);
+        Chart chart(planTasks, planDependencies);
+        QVERIFY(QTest::qWaitForWindowExposed(chart.view.get()));
+        QCOMPARE(chart.view->totalWidth(), 600.0);
+        const TaskPtr moved = chart.task(task.toUtf8().constData());
+        const qsizetype row = chart.project->tasks().indexOf(moved);
+        const double startBefore = moved->start();
+        const QPoint from = chart.centre(row);
+        // Out and back, so that also a drag ending where it began is a drag.
+        const QPoint to = from + QPoint(dx, 0);
+
+        chart.press(from, keys);
+        chart.move(from + QPoint(0, 40), Qt::LeftButton, keys);
+        chart.move(to, Qt::LeftButton, keys);
+        QVERIFY(chart.view->isDragging());
+        // Only the box follows the pointer while the drag runs.
+        QCOMPARE(moved->start(), startBefore);
+        QVERIFY(chart.stack.count() == 0);
+        const double boxLeft = chart.view->boxRect(row).left();
+        QVERIFY2(qAbs(boxLeft - expectedStart / secondsPerPoint) < 1e-9, qPrintable(QString::number(boxLeft)));
+        chart.release(to, keys);
+
+        QVERIFY(!chart.view->isDragging());
+        QVERIFY2(qAbs(moved->start() - expectedStart) < 1e-6, qPrintable(QString::number(moved->start())));
+        QCOMPARE(chart.stack.count(), 1);
+        QCOMPARE(chart.stack.undoText(), QStringLiteral("Move Task"));
+        QCOMPARE(chart.selection.ref(), std::nullopt);
+        chart.stack.undo();
+        QCOMPARE(moved->start(), startBefore);
+    }
+
+    void clickSelectsDragDoesNot_data()
+    {
+        QTest::addColumn<QPoint>("travel");
+        QTest::addColumn<bool>("selects");
+        QTest::newRow("still") << QPoint(0, 0) << true;
+        QTest::newRow("nine points") << QPoint(9, 0) << true;
+        QTest::newRow("diagonal under ten") << QPoint(-6, 7) << true;
+        QTest::newRow("ten points") << QPoint(10, 0) << false;
+        QTest::newRow("vertical ten points") << QPoint(0, -10) << false;
+    }
+    void clickSelectsDragDoesNot()
+    {
+        QFETCH(QPoint, travel);
+        QFETCH(bool, selects);
+        Chart chart(planTasks, planDependencies);
+        QVERIFY(QTest::qWaitForWindowExposed(chart.view.get()));
+        const TaskPtr mover = chart.task("mover");
+        const QPoint from = chart.centre(2);
+        chart.press(from);
+        chart.move(from + travel);
+        chart.release(from + travel);
+        QCOMPARE(chart.selection.ref(), selects ? std::optional(mover->id()) : std::nullopt);
+        // A click changes nothing; a drag is one step even when it moves nothing in time.
+        QCOMPARE(chart.stack.count(), selects ? 0 : 1);
+        QCOMPARE(mover->start(), selects ? 3000.0 : 3000.0 + travel.x() * secondsPerPoint);
+    }
+
+    void pressBesideBoxesDoesNothing()
+    {
+        Chart chart(planTasks, planDependencies);
+        QVERIFY(QTest::qWaitForWindowExposed(chart.view.get()));
+        chart.selection.setRef(4);
+        const QPoint empty(550, 65);
+        QVERIFY(!chart.view->rowAt(empty));
+        chart.drag(empty, empty + QPoint(-100, 0));
+        QTest::mouseClick(chart.viewport(), Qt::LeftButton, {}, empty);
+        QCOMPARE(chart.selection.ref(), std::optional<qint64>(4));
+        QCOMPARE(chart.stack.count(), 0);
+    }
+
+    void oneTaskCannotBeDragged()
+    {
+        Chart chart({ { "only", 0, 600 } });
+        QVERIFY(QTest::qWaitForWindowExposed(chart.view.get()));
+        const QPoint from = chart.centre(0);
+        chart.drag(from, from + QPoint(100, 0));
+        QVERIFY(!chart.view->isDragging());
+        QCOMPARE(chart.stack.count(), 0);
+        QCOMPARE(chart.project->tasks().first()->start(), 0.0);
+        QCOMPARE(chart.cursor(), Qt::OpenHandCursor);
+        QCOMPARE(chart.selection.ref(), std::nullopt);
+        QTest::mouseClick(chart.viewport(), Qt::LeftButton, {}, from);
+        QCOMPARE(chart.selection.ref(), std::optional<qint64>(1));
+    }
+
+    // Without a span no translation converts into time: the drag is one step that moves nothing.
+    void spanlessProjectDragsMoveNothing_data()
+    {
+        QTest::addColumn<QList<double>>("durations");
+        QTest::addColumn<double>("projectDuration");
+        QTest::newRow("zero") << QList<double> { 0.0, 0.0 } << 0.0;
+        QTest::newRow("negative") << QList<double> { -600.0, -300.0 } << -300.0;
+    }
+    void spanlessProjectDragsMoveNothing()
+    {
+        QFETCH(QList<double>, durations);
+        QFETCH(double, projectDuration);
+        Chart chart({ { "a", 0, durations.at(0) }, { "b", 0, durations.at(1) } });
+        QVERIFY(QTest::qWaitForWindowExposed(chart.view.get()));
+        QCOMPARE(chart.project->duration(), projectDuration);
+        QCOMPARE(chart.view->boxRect(1), QRectF(0.0, 26.0, 1.0, 28.0));
+        const QPoint from(0, 40);
+        QCOMPARE(chart.view->rowAt(from), std::optional<qsizetype>(1));
+        chart.press(from);
+        chart.move(from + QPoint(150, 0));
+        QVERIFY(chart.view->isDragging());
+        QCOMPARE(chart.view->boxRect(1).left(), 0.0);
+        chart.release(from + QPoint(150, 0));
+        QCOMPARE(chart.stack.count(), 1);
+        QCOMPARE(chart.stack.undoText(), QStringLiteral("Move Task"));
+        for (const TaskPtr &task : chart.project->tasks())
+            QCOMPARE(task->start(), 0.0);
+    }
+
+    void cursorsFollowHoverAndDrag()
+    {
+        Chart chart(planTasks, planDependencies);
+        QVERIFY(QTest::qWaitForWindowExposed(chart.view.get()));
+        const QPoint box = chart.centre(2);
+        const QPoint empty(590, 380);
+        chart.move(box, Qt::NoButton);
+        QCOMPARE(chart.cursor(), Qt::OpenHandCursor);
+        chart.move(empty, Qt::NoButton);
+        QCOMPARE(chart.cursor(), Qt::ArrowCursor);
+        chart.move(box, Qt::NoButton);
+        chart.press(box);
+        chart.move(box + QPoint(5, 0));
+        QCOMPARE(chart.cursor(), Qt::OpenHandCursor);
+        chart.move(box + QPoint(20, 0));
+        QCOMPARE(chart.cursor(), Qt::ClosedHandCursor);
+        // Hover changes do not touch the cursor of a drag.
+        chart.move(empty);
+        QCOMPARE(chart.cursor(), Qt::ClosedHandCursor);
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(chart.viewport(), &leave);
+        QCOMPARE(chart.cursor(), Qt::ClosedHandCursor);
+        chart.release(empty);
+        QCOMPARE(chart.cursor(), Qt::OpenHandCursor);
+        chart.move(empty, Qt::NoButton);
+        QCOMPARE(chart.cursor(), Qt::ArrowCursor);
+        chart.move(chart.centre(0), Qt::NoButton);
+        QCOMPARE(chart.cursor(), Qt::OpenHandCursor);
+        QCoreApplication::sendEvent(chart.viewport(), &leave);
+        QCOMPARE(chart.cursor(), Qt::ArrowCursor);
+    }
+
+    // The drag keeps hold of its task when rows shift; a task that goes ends the drag unmoved.
+    void tasksChangeDuringDrag_data()
+    {
+        QTest::addColumn<QString>("deleted");
+        QTest::addColumn<double>("expectedStart");
+        QTest::addColumn<QString>("lastStep");
+        // Without "lead" the span is 1000 to 6000 over 600 points: 30 points are 250 s.
+        QTest::newRow("row above deleted") << "lead" << 2750.0 << "Move Task";
+        QTest::newRow("dragged task deleted") << "mover" << 3000.0 << "Delete Task";
+    }
+    void tasksChangeDuringDrag()
+    {
+        QFETCH(QString, deleted);
+        QFETCH(double, expectedStart);
+        QFETCH(QString, lastStep);
+        Chart chart(planTasks, planDependencies);
+        QVERIFY(QTest::qWaitForWindowExposed(chart.view.get()));
+        const TaskPtr mover = chart.task("mover");
+        const QPoint from = chart.centre(2);
+        chart.press(from);
+        chart.move(from + QPoint(-30, 0));
+        QVERIFY(chart.view->isDragging());
+        chart.project->deleteTask(chart.task(deleted.toUtf8().constData()));
+        QCoreApplication::processEvents();
+        chart.move(from + QPoint(-30, 0));
+        chart.release(from + QPoint(-30, 0));
+        QVERIFY(!chart.view->isDragging());
+        QVERIFY2(qAbs(mover->start() - expectedStart) < 1e-6, qPrintable(QString::number(mover->start())));
+        QCOMPARE(chart.stack.undoText(), lastStep);
+        QCOMPARE(chart.selection.ref(), std::nullopt);
+    }
+
+    void clickAfterScrollingSelectsTheRowShown()
+    {
+        QList<TaskSpec> many;
+        for (int i = 0; i < 200; ++i)
+            many.append({ "t", i * 60.0, 60.0 });
+        Chart chart(many);
+        QVERIFY(QTest::qWaitForWindowExposed(chart.view.get()));
+        QCOMPARE(chart.view->verticalScrollBar()->maximum(), 200 * 25 + 4 - chart.viewport()->height());
+        chart.view->verticalScrollBar()->setValue(100 * 25);
+        QCOMPARE(chart.view->boxRect(100).center().y(), 15.0);
+        QTest::mouseClick(chart.viewport(), Qt::LeftButton, {}, chart.centre(100));
+        QCOMPARE(chart.selection.ref(), std::optional(chart.project->tasks().at(100)->id()));
+        // A box reaching into the row below is hit there unless the lower row's box covers the point.
+        const QRectF upper = chart.view->boxRect(104);
+        QCOMPARE(chart.view->rowAt(QPointF(upper.right() - 0.5, upper.bottom() - 1.0)), std::optional<qsizetype>(104));
+        QCOMPARE(chart.view->rowAt(QPointF(chart.view->boxRect(105).left() + 0.5, upper.bottom() - 1.0)),
+            std::optional<qsizetype>(105));
+    }
+
+    // Box 300 to 400 wide, rows 2 (grouped) and 1 (not): the border sits inside the edge.
+    void drawsBoxBorderAndLabels_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<bool>("grouped");
+        QTest::newRow("grouped") << 2 << true;
+        QTest::newRow("ungrouped") << 1 << false;
+    }
+    void drawsBoxBorderAndLabels()
+    {
+        QFETCH(int, row);
+        QFETCH(bool, grouped);
+        Chart chart(planTasks, planDependencies);
+        QVERIFY(QTest::qWaitForWindowExposed(chart.view.get()));
+        const QImage image = chart.view->grab().toImage();
+        const QRect box = chart.view->boxRect(row).toRect();
+        QCOMPARE(box.size(), QSize(100, 28));
+        const QColor green = TaskBox::borderColor(chart.view->palette());
+        const QColor base = chart.view->palette().color(QPalette::Base);
+        const int middle = box.top() + 14;
+        QCOMPARE(image.pixelColor(box.left(), middle), green);
+        QCOMPARE(image.pixelColor(box.left() + 1, middle), green);
+        QCOMPARE(image.pixelColor(box.left() + 2, middle), base);
+        QCOMPARE(image.pixelColor(box.left() - 1, middle), base);
+        QCOMPARE(image.pixelColor(box.left() + box.width() - 1, middle), green);
+        QCOMPARE(image.pixelColor(box.left() + 50, box.top() + 1), green);
+        QCOMPARE(image.pixelColor(box.left() + 50, box.top() + 2), base);
+
+        const auto inked = [&](QRect area) {
+            for (int y = area.top(); y <= area.bottom(); ++y)
+                for (int x = area.left(); x <= area.right(); ++x)
+                    if (image.pixelColor(x, y) != base)
+                        return true;
+            return false;
+        };
+        QVERIFY(inked(QRect(box.center() - QPoint(10, 5), QSize(20, 10))));
+        QCOMPARE(inked(QRect(box.topLeft() + QPoint(6, 13), QSize(8, 9))), grouped);
+    }
+
+    void narrowBoxIsAllBorder()
+    {
+        Chart chart({ { "a", 0, 0 }, { "b", 0, 0 } });
+        QVERIFY(QTest::qWaitForWindowExposed(chart.view.get()));
+        const QImage image = chart.view->grab().toImage();
+        QCOMPARE(image.pixelColor(0, 15), TaskBox::borderColor(chart.view->palette()));
+    }
+
+    // Only the tasks on screen are listened to; scrolling listens to the new ones.
+    void repaintsOnChangesOfVisibleRows_data()
+    {
+        QTest::addColumn<int>("scrollToRow");
+        QTest::addColumn<int>("changedRow");
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("repaints");
+        QTest::newRow("start") << 0 << 3 << "start" << true;
+        QTest::newRow("duration") << 0 << 3 << "duration" << true;
+        QTest::newRow("end") << 0 << 3 << "end" << true;
+        QTest::newRow("group") << 0 << 3 << "group" << true;
+        QTest::newRow("row partly below") << 0 << 16 << "group" << true;
+        QTest::newRow("off screen") << 0 << 80 << "group" << false;
+        QTest::newRow("after scrolling") << 80 << 85 << "group" << true;
+        QTest::newRow("scrolled away") << 80 << 3 << "start" << false;
+        QTest::newRow("project tasks") << 80 << 3 << "reorder" << true;
+    }
+    void repaintsOnChangesOfVisibleRows()
+    {
+        QFETCH(int, scrollToRow);
+        QFETCH(int, changedRow);
+        QFETCH(QString, change);
+        QFETCH(bool, repaints);
+        QList<TaskSpec> many;
+        for (int i = 0; i < 100; ++i)
+            many.append({ "t", i * 60.0, 60.0 });
+        Chart chart(many);
+        QVERIFY(QTest::qWaitForWindowExposed(chart.view.get()));
+        PaintCounter paints(chart.viewport());
+        chart.view->verticalScrollBar()->setValue(scrollToRow * 25);
+        if (scrollToRow > 0)
+            QTRY_VERIFY(paints.count > 0);
+        QTest::qWait(20);
+        const int before = paints.count;
+        Task &task = *chart.project->tasks().at(changedRow);
+        if (change == QLatin1String("start"))
+            task.setStart(task.start());
+        else if (change == QLatin1String("duration"))
+            task.setDurationOnly(task.duration());
+        else if (change == QLatin1String("end"))
+            task.setEnd(task.end());
+        else if (change == QLatin1String("group"))
+            task.setExclusionGroup(QStringLiteral("X"));
+        else
+            chart.project->reorderTask(changedRow, changedRow + 1);
+        if (repaints) {
+            QTRY_VERIFY(paints.count > before);
+        } else {
+            QTest::qWait(50);
+            QCOMPARE(paints.count, before);
+        }
+    }
+};
+
+QTEST_MAIN(TestGanttView)
+#include "tst_ganttview.moc"
