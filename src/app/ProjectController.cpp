@@ -1,0 +1,382 @@
+#include "ProjectController.h"
+
+#include "Alerts.h"
+#include "Ids.h"
+#include "IntPublisher.h"
+#include "Project.h"
+#include "ProjectFile.h"
+#include "ProjectView.h"
+#include "RecentDocuments.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QMenuBar>
+#include <QSaveFile>
+#include <QScreen>
+#include <QSettings>
+#include <QUndoStack>
+#include <map>
+
+namespace {
+
+const QString geometryKey = QStringLiteral("Project Window");
+constexpr QSize initialSize(480, 300);
+
+std::map<const Project *, std::unique_ptr<ProjectController>> &table()
+{
+    static std::map<const Project *, std::unique_ptr<ProjectController>> controllers;
+    return controllers;
+}
+
+// Hands closing over to the controller, which may refuse.
+class ProjectWindow final : public QMainWindow {
+public:
+    explicit ProjectWindow(ProjectController *controller)
+        : m_controller(controller)
+    { }
+
+protected:
+    void closeEvent(QCloseEvent *event) override
+    {
+        if (!m_controller->windowShouldClose()) {
+            event->ignore();
+            return;
+        }
+        QSettings().setValue(geometryKey, saveGeometry());
+        event->accept();
+        m_controller->windowWillClose();
+    }
+
+private:
+    ProjectController *m_controller;
+};
+
+} // namespace
+
+ProjectController *ProjectController::open(std::unique_ptr<Project> project, std::optional<QString> url)
+{
+    const Project *key = project.get();
+    std::unique_ptr<ProjectController> controller(new ProjectController(std::move(project), std::move(url)));
+    ProjectController *opened = controller.get();
+    table()[key] = std::move(controller);
+    return opened;
+}
+
+QList<ProjectController *> ProjectController::openControllers()
+{
+    QList<ProjectController *> controllers;
+    for (const auto &[project, controller] : table())
+        controllers.append(controller.get());
+    return controllers;
+}
+
+ProjectController *ProjectController::controllerFor(const Project *project)
+{
+    const auto found = table().find(project);
+    return found == table().end() ? nullptr : found->second.get();
+}
+
+ProjectController::ProjectController(std::unique_ptr<Project> project, std::optional<QString> url)
+    : m_project(std::move(project))
+    , m_url(std::move(url))
+{
+    connect(m_project.get(), &Project::nameChanged, this, [this] {
+        if (m_window)
+            m_window->setWindowTitle(m_project->name());
+    });
+    connect(m_project.get(), &Project::dirtyChanged, this, &ProjectController::updateActions);
+}
+
+ProjectController::~ProjectController()
+{
+    m_project->setUndoManager(nullptr);
+    m_window.reset();
+}
+
+QMainWindow *ProjectController::projectWindow() const
+{
+    return m_window.get();
+}
+
+ProjectView *ProjectController::projectView() const
+{
+    return m_view;
+}
+
+QUndoStack *ProjectController::undoStack() const
+{
+    return m_undoStack;
+}
+
+void ProjectController::showWindow()
+{
+    if (m_window) {
+        m_window->raise();
+        m_window->activateWindow();
+        return;
+    }
+    m_window = std::make_unique<ProjectWindow>(this);
+    m_undoStack = new QUndoStack(m_window.get());
+    m_view = new ProjectView(m_project.get(), m_window.get());
+    m_window->setCentralWidget(m_view);
+    m_window->setWindowTitle(m_project->name());
+
+    m_window->resize(initialSize);
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        QRect frame(QPoint(), initialSize);
+        frame.moveCenter(screen->availableGeometry().center());
+        m_window->move(frame.topLeft());
+    }
+    m_window->restoreGeometry(QSettings().value(geometryKey).toByteArray());
+
+    createActions();
+    createMenus();
+    connect(m_undoStack, &QUndoStack::indexChanged, this, &ProjectController::updateActions);
+    connect(m_view->selectedTaskIdHolder(), &IntPublisher::refChanged, this, &ProjectController::updateActions);
+    updateActions();
+
+    m_undoAdapter = std::make_unique<UndoStackAdapter>(m_undoStack);
+    m_project->setUndoManager(m_undoAdapter.get());
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+}
+
+void ProjectController::createActions()
+{
+    const auto add = [this](Command command, const QString &text, const QKeySequence &shortcut, auto slot) {
+        auto *action = new QAction(text, m_window.get());
+        action->setShortcut(shortcut);
+        connect(action, &QAction::triggered, this, slot);
+        m_actions.insert(command, action);
+    };
+    add(NewTask, tr("New Task"), QKeySequence(Qt::CTRL | Qt::Key_T), &ProjectController::newTask);
+    add(DuplicateTask, tr("Duplicate Task"), QKeySequence(Qt::CTRL | Qt::Key_D), &ProjectController::duplicateTask);
+    add(MoveRight, tr("Move Right"), QKeySequence(Qt::CTRL | Qt::Key_Right), &ProjectController::moveRight);
+    add(Save, tr("Save"), QKeySequence(Qt::CTRL | Qt::Key_S), &ProjectController::saveDocument);
+    add(SaveAs, tr("Save As..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), &ProjectController::saveDocumentAs);
+    add(Revert, tr("Revert to Saved"), QKeySequence(), &ProjectController::revertToSavedState);
+    add(Close, tr("Close"), QKeySequence(Qt::CTRL | Qt::Key_W), [this] { m_window->close(); });
+    add(Quit, tr("Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), [] { QApplication::closeAllWindows(); });
+    add(Delete, tr("Delete"), QKeySequence(Qt::Key_Delete), [this] { m_view->deleteCommand(); });
+    m_actions[Delete]->setShortcutContext(Qt::WindowShortcut);
+
+    QAction *undo = m_undoStack->createUndoAction(m_window.get(), tr("Undo"));
+    undo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    m_actions.insert(Undo, undo);
+    QAction *redo = m_undoStack->createRedoAction(m_window.get(), tr("Redo"));
+    redo->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+    m_actions.insert(Redo, redo);
+}
+
+void ProjectController::createMenus()
+{
+    QMenuBar *bar = m_window->menuBar();
+    QMenu *file = bar->addMenu(tr("&File"));
+    file->addAction(m_actions[Save]);
+    file->addAction(m_actions[SaveAs]);
+    file->addAction(m_actions[Revert]);
+    file->addSeparator();
+    file->addAction(m_actions[Close]);
+    file->addAction(m_actions[Quit]);
+    QMenu *edit = bar->addMenu(tr("&Edit"));
+    edit->addAction(m_actions[Undo]);
+    edit->addAction(m_actions[Redo]);
+    edit->addSeparator();
+    edit->addAction(m_actions[Delete]);
+    QMenu *task = bar->addMenu(tr("&Task"));
+    task->addAction(m_actions[NewTask]);
+    task->addAction(m_actions[DuplicateTask]);
+    task->addAction(m_actions[MoveRight]);
+    for (QMenu *menu : { file, edit, task })
+        connect(menu, &QMenu::aboutToShow, this, &ProjectController::updateActions);
+}
+
+QAction *ProjectController::action(Command command) const
+{
+    return m_actions.value(command);
+}
+
+bool ProjectController::validateUserInterfaceItem(const QAction *action) const
+{
+    const bool selected = m_view && m_view->selectedTaskIdHolder()->ref().has_value();
+    if (action == m_actions.value(DuplicateTask) || action == m_actions.value(MoveRight))
+        return selected;
+    if (action == m_actions.value(Save))
+        return m_project->isDirty();
+    if (action == m_actions.value(Revert))
+        return m_project->isDirty() && m_url.has_value();
+    return true;
+}
+
+void ProjectController::updateActions()
+{
+    for (Command command : { DuplicateTask, MoveRight, Save, Revert }) {
+        if (QAction *action = m_actions.value(command))
+            action->setEnabled(validateUserInterfaceItem(action));
+    }
+}
+
+void ProjectController::newTask()
+{
+    TaskPtr task;
+    try {
+        task = Task::createNew(m_project.get());
+    } catch (const Ids::IdsExhausted &error) {
+        corvane::showMessage(QString::fromUtf8(error.what()));
+        return;
+    }
+    m_project->addTask(task);
+    if (m_view)
+        m_view->selectedTaskIdHolder()->setRef(task->id());
+}
+
+void ProjectController::duplicateTask()
+{
+    const std::optional<qint64> selected = m_view ? m_view->selectedTaskIdHolder()->ref() : std::nullopt;
+    TaskPtr copy;
+    try {
+        copy = m_project->duplicate(selected);
+    } catch (const Ids::IdsExhausted &error) {
+        corvane::showMessage(QString::fromUtf8(error.what()));
+        return;
+    }
+    if (copy && m_view)
+        m_view->selectedTaskIdHolder()->setRef(copy->id());
+}
+
+void ProjectController::moveRight()
+{
+    const TaskPtr task = m_project->taskWithId(m_view ? m_view->selectedTaskIdHolder()->ref() : std::nullopt);
+    if (!task)
+        return;
+    const std::optional<double> offset = m_project->maximumEndOffset(*task, LimitByExclusionGroup);
+    const double target = offset ? m_project->start() + *offset : m_project->end();
+    m_project->moveTask(task, target - task->end());
+}
+
+void ProjectController::saveDocument()
+{
+    save();
+}
+
+void ProjectController::saveDocumentAs()
+{
+    saveAs();
+}
+
+void ProjectController::revertToSavedState()
+{
+    revert();
+}
+
+bool ProjectController::writeTo(const QString &path)
+{
+    QByteArray bytes;
+    try {
+        bytes = writeProject(*m_project);
+    } catch (const ProjectFileError &error) {
+        corvane::showSystemError(corvane::SystemError(error.message(),
+            QStringLiteral("Correct the value, then save again."), { { QStringLiteral("File"), path } }));
+        return false;
+    }
+    // Written beside the old file and renamed over it, so a failure keeps the old one intact.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        corvane::showSystemError(corvane::SystemError::fromFile(corvane::SystemError::FileOperation::Write, file));
+        return false;
+    }
+    return true;
+}
+
+bool ProjectController::save()
+{
+    if (!m_url)
+        return saveAs();
+    if (!writeTo(*m_url))
+        return false;
+    m_project->setDirty(false);
+    RecentDocuments::note(*m_url);
+    return true;
+}
+
+bool ProjectController::saveAs()
+{
+    corvane::FilePanel panel;
+    panel.title = tr("Save Project");
+    panel.suggestedName = m_project->name().isEmpty() ? tr("Untitled") : m_project->name();
+    panel.defaultSuffix = QStringLiteral("quillfern");
+    panel.nameFilter = tr("Quillfern projects (*.quillfern)");
+    panel.parent = m_window.get();
+    const std::optional<QString> path = corvane::presenter().runSavePanel(panel);
+    if (!path || path->isEmpty())
+        return false;
+    if (!writeTo(*path))
+        return false;
+    m_project->setDirty(false);
+    m_url = path;
+    RecentDocuments::note(*path);
+    updateActions();
+    return true;
+}
+
+void ProjectController::revert()
+{
+    if (!m_url)
+        return;
+    corvane::Alert question;
+    question.message = tr("Reversion Warning");
+    question.informativeText = tr("Do you really want to revert the project to the last saved version?");
+    question.buttons = { tr("Yes"), tr("No") };
+    question.parent = m_window.get();
+    if (corvane::presenter().runAlert(question) != corvane::FirstButton)
+        return;
+    QFile file(*m_url);
+    if (!file.open(QIODevice::ReadOnly)) {
+        corvane::showSystemError(corvane::SystemError::fromFile(corvane::SystemError::FileOperation::Read, file));
+        return;
+    }
+    const QByteArray bytes = file.readAll();
+    std::unique_ptr<Project> saved;
+    try {
+        saved = readProject(bytes);
+    } catch (const ProjectFileError &error) {
+        corvane::showSystemError(
+            corvane::SystemError(error.message(), std::nullopt, { { QStringLiteral("File"), *m_url } }));
+        return;
+    }
+    m_project->applySnapshot(saved->takeSnapshot());
+}
+
+bool ProjectController::windowShouldClose()
+{
+    if (!m_project->isDirty())
+        return true;
+    corvane::Alert question;
+    question.message = tr("Do you want to save your changes?");
+    question.buttons = { tr("Yes"), tr("No"), tr("Cancel") };
+    question.parent = m_window.get();
+    switch (corvane::presenter().runAlert(question)) {
+    case corvane::FirstButton:
+        // Only a project that really reached its file may close; a cancelled panel or a failed
+        // write keeps the window and its changes.
+        return save();
+    case corvane::SecondButton:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void ProjectController::windowWillClose()
+{
+    m_project->setUndoManager(nullptr);
+    m_view = nullptr;
+    const auto found = table().find(m_project.get());
+    if (found != table().end() && found->second.get() == this)
+        found->second.release()->deleteLater();
+    if (found != table().end())
+        table().erase(found);
+}

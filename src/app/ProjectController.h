@@ -1,0 +1,77 @@
+#pragma once
+
+#include "UndoStackAdapter.h"
+
+#include <QMainWindow>
+#include <QObject>
+#include <QPointer>
+#include <memory>
+#include <optional>
+
+class Project;
+class ProjectView;
+class QAction;
+class QUndoStack;
+
+// One open project: owns the project, its window and the window's view, keeps the window title
+// equal to the project's name, and carries out the window's commands. A controller lives in the
+// table of open controllers from its construction until its window closes.
+class ProjectController : public QObject {
+    Q_OBJECT
+
+public:
+    // Creates the controller for a project and enters it into the table, which owns it.
+    static ProjectController *open(std::unique_ptr<Project> project, std::optional<QString> url = std::nullopt);
+    // The controllers whose windows are open, in no particular order.
+    [[nodiscard]] static QList<ProjectController *> openControllers();
+    [[nodiscard]] static ProjectController *controllerFor(const Project *project);
+
+    ~ProjectController() override;
+
+    void showWindow();
+
+    [[nodiscard]] Project *project() const { return m_project.get(); }
+    [[nodiscard]] QMainWindow *projectWindow() const;
+    [[nodiscard]] ProjectView *projectView() const;
+    [[nodiscard]] QUndoStack *undoStack() const;
+    [[nodiscard]] const std::optional<QString> &url() const { return m_url; }
+
+    // Each returns whether the project was written.
+    bool save();
+    bool saveAs();
+    void revert();
+
+    // Whether a command may run now; commands this controller does not know are enabled.
+    [[nodiscard]] bool validateUserInterfaceItem(const QAction *action) const;
+
+    enum Command { NewTask, DuplicateTask, MoveRight, Save, SaveAs, Revert, Close, Quit, Undo, Redo, Delete };
+    [[nodiscard]] QAction *action(Command command) const;
+
+    // Closing: whether the window may close (asking to save a dirty project), and the clean-up
+    // after it has closed.
+    bool windowShouldClose();
+    void windowWillClose();
+
+public Q_SLOTS:
+    void newTask();
+    void duplicateTask();
+    void moveRight();
+    void saveDocument();
+    void saveDocumentAs();
+    void revertToSavedState();
+
+private:
+    ProjectController(std::unique_ptr<Project> project, std::optional<QString> url);
+    void createActions();
+    void createMenus();
+    void updateActions();
+    bool writeTo(const QString &path);
+
+    std::unique_ptr<Project> m_project;
+    std::optional<QString> m_url;
+    std::unique_ptr<QMainWindow> m_window;
+    QPointer<ProjectView> m_view;
+    QPointer<QUndoStack> m_undoStack;
+    std::unique_ptr<UndoStackAdapter> m_undoAdapter;
+    QHash<Command, QAction *> m_actions;
+};
