@@ -1,10 +1,32 @@
 #include "Log.h"
+#include "Opening.h"
+#include "ProjectController.h"
 
-#include <cstdio>
+#include <QApplication>
+#include <QCommandLineParser>
 
-int main()
+int main(int argc, char *argv[])
 {
     corvane::installMessageHandler();
-    std::puts("Quillfern " QUILLFERN_VERSION ": the planning engine is built; the project window is not there yet.");
-    return 0;
+    QApplication application(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Quillfern"));
+    QApplication::setApplicationName(QStringLiteral("Quillfern"));
+    QApplication::setApplicationVersion(QStringLiteral(QUILLFERN_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("org.quillfern.Quillfern"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QApplication::translate("main", "Plan a project as a Gantt chart."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("files"), QApplication::translate("main", "Project files to open."),
+        QStringLiteral("[files...]"));
+    parser.process(application);
+
+    const QStringList files = parser.positionalArguments();
+    for (const QString &file : files)
+        Opening::openProject(file);
+    // A process without windows is invisible here, so one always opens.
+    if (files.isEmpty())
+        Opening::newDocument();
+    return QApplication::exec();
 }

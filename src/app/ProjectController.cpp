@@ -3,6 +3,7 @@
 #include "Alerts.h"
 #include "Ids.h"
 #include "IntPublisher.h"
+#include "Opening.h"
 #include "Project.h"
 #include "ProjectFile.h"
 #include "ProjectView.h"
@@ -12,6 +13,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QMenuBar>
 #include <QSaveFile>
 #include <QScreen>
@@ -152,6 +154,8 @@ void ProjectController::createActions()
         connect(action, &QAction::triggered, this, slot);
         m_actions.insert(command, action);
     };
+    add(New, tr("New"), QKeySequence(QKeySequence::New), [] { Opening::newDocument(); });
+    add(Open, tr("Open..."), QKeySequence(QKeySequence::Open), [] { Opening::openDocument(); });
     add(NewTask, tr("New Task"), QKeySequence(Qt::CTRL | Qt::Key_T), &ProjectController::newTask);
     add(DuplicateTask, tr("Duplicate Task"), QKeySequence(Qt::CTRL | Qt::Key_D), &ProjectController::duplicateTask);
     add(MoveRight, tr("Move Right"), QKeySequence(Qt::CTRL | Qt::Key_Right), &ProjectController::moveRight);
@@ -175,6 +179,12 @@ void ProjectController::createMenus()
 {
     QMenuBar *bar = m_window->menuBar();
     QMenu *file = bar->addMenu(tr("&File"));
+    file->addAction(m_actions[New]);
+    file->addAction(m_actions[Open]);
+    QMenu *recent = file->addMenu(tr("Open Recent"));
+    connect(recent, &QMenu::aboutToShow, this, [this, recent] { fillRecentMenu(recent); });
+    fillRecentMenu(recent);
+    file->addSeparator();
     file->addAction(m_actions[Save]);
     file->addAction(m_actions[SaveAs]);
     file->addAction(m_actions[Revert]);
@@ -192,6 +202,20 @@ void ProjectController::createMenus()
     task->addAction(m_actions[MoveRight]);
     for (QMenu *menu : { file, edit, task })
         connect(menu, &QMenu::aboutToShow, this, &ProjectController::updateActions);
+}
+
+void ProjectController::fillRecentMenu(QMenu *menu)
+{
+    menu->clear();
+    const QStringList paths = RecentDocuments::list();
+    for (const QString &path : paths) {
+        connect(menu->addAction(QFileInfo(path).fileName()), &QAction::triggered, this,
+            [path] { Opening::openProject(path); });
+        menu->actions().constLast()->setToolTip(path);
+    }
+    menu->addSeparator();
+    QAction *clear = menu->addAction(tr("Clear Menu"), [] { RecentDocuments::clear(); });
+    clear->setEnabled(!paths.isEmpty());
 }
 
 QAction *ProjectController::action(Command command) const
@@ -375,8 +399,9 @@ void ProjectController::windowWillClose()
     m_project->setUndoManager(nullptr);
     m_view = nullptr;
     const auto found = table().find(m_project.get());
-    if (found != table().end() && found->second.get() == this)
+    if (found != table().end() && found->second.get() == this) {
+        // Deleted once the close event that called us has returned.
         found->second.release()->deleteLater();
-    if (found != table().end())
         table().erase(found);
+    }
 }

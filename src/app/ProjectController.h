@@ -11,6 +11,7 @@
 class Project;
 class ProjectView;
 class QAction;
+class QMenu;
 class QUndoStack;
 
 // One open project: owns the project, its window and the window's view, keeps the window title
@@ -44,7 +45,21 @@ public:
     // Whether a command may run now; commands this controller does not know are enabled.
     [[nodiscard]] bool validateUserInterfaceItem(const QAction *action) const;
 
-    enum Command { NewTask, DuplicateTask, MoveRight, Save, SaveAs, Revert, Close, Quit, Undo, Redo, Delete };
+    enum Command {
+        New,
+        Open,
+        NewTask,
+        DuplicateTask,
+        MoveRight,
+        Save,
+        SaveAs,
+        Revert,
+        Close,
+        Quit,
+        Undo,
+        Redo,
+        Delete
+    };
     [[nodiscard]] QAction *action(Command command) const;
 
     // Closing: whether the window may close (asking to save a dirty project), and the clean-up
@@ -64,6 +79,7 @@ private:
     ProjectController(std::unique_ptr<Project> project, std::optional<QString> url);
     void createActions();
     void createMenus();
+    void fillRecentMenu(QMenu *menu);
     void updateActions();
     bool writeTo(const QString &path);
 
