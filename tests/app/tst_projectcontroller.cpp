@@ -1,0 +1,429 @@
+#include "GanttView.h"
+#include "Ids.h"
+#include "IntPublisher.h"
+#include "Opening.h"
+#include "Presenter.h"
+#include "Project.h"
+#include "ProjectController.h"
+#include "ProjectFile.h"
+#include "ProjectView.h"
+#include "RecentDocuments.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QMainWindow>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUndoStack>
+
+using corvane::FirstButton;
+using corvane::SecondButton;
+using corvane::ThirdButton;
+
+namespace {
+
+// Three tasks one after another: a (0–600), b (600–1200) and c (1200–1500), b depending on a;
+// changed since it was last saved.
+std::unique_ptr<Project> threeTasks()
+{
+    std::unique_ptr<Project> project = readProject(R"({"tasks":[{"duration":600.0,"start":0.0,"id":1,"name":"a"},)"
+                                                   R"({"duration":600.0,"start":600.0,"id":2,"name":"b"},)"
+                                                   R"({"duration":300.0,"start":1200.0,"id":3,"name":"c"}],)"
+                                                   R"("dependencies":[{"a":1,"b":2}],"name":"Plan"})");
+    project->setDirty(true);
+    return project;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void deliverPostedWork()
+{
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+} // namespace
+
+class TestProjectController : public QObject {
+    Q_OBJECT
+
+private:
+    corvane::RecordingPresenter m_presenter;
+    std::optional<corvane::ScopedPresenter> m_scoped;
+    QTemporaryDir m_dir;
+
+    ProjectController *openWindow(std::unique_ptr<Project> project, std::optional<QString> url = std::nullopt)
+    {
+        ProjectController *controller = ProjectController::open(std::move(project), std::move(url));
+        controller->showWindow();
+        // Shortcuts reach only the active window.
+        if (!QTest::qWaitForWindowActive(controller->projectWindow()))
+            qWarning("the project window did not become active");
+        return controller;
+    }
+
+    static void select(ProjectController *controller, qsizetype row)
+    {
+        controller->projectView()->selectedTaskIdHolder()->setRef(controller->project()->tasks().at(row)->id());
+    }
+
+    static bool enabled(ProjectController *controller, ProjectController::Command command)
+    {
+        return controller->action(command)->isEnabled();
+    }
+
+    [[nodiscard]] QString path(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setOrganizationName(QStringLiteral("QuillfernTest"));
+        QCoreApplication::setApplicationName(QStringLiteral("QuillfernTest"));
+        QVERIFY(m_dir.isValid());
+        m_scoped.emplace(m_presenter);
+    }
+
+    void init()
+    {
+        Ids::resetForTesting(1, 1);
+        m_presenter.clear();
+        RecentDocuments::clear();
+    }
+
+    void cleanup()
+    {
+        // Whatever a test left open closes without questions.
+        for (ProjectController *controller : ProjectController::openControllers()) {
+            controller->project()->setDirty(false);
+            controller->projectWindow()->close();
+        }
+        deliverPostedWork();
+        QVERIFY(ProjectController::openControllers().isEmpty());
+        QCOMPARE(m_presenter.unusedScript(), std::size_t(0));
+    }
+
+    void windowShowsTheProjectAndFollowsItsName()
+    {
+        ProjectController *controller = openWindow(threeTasks());
+        QMainWindow *window = controller->projectWindow();
+        QCOMPARE(window->size(), QSize(480, 300));
+        QCOMPARE(window->windowTitle(), QStringLiteral("Plan"));
+        QCOMPARE(ProjectController::controllerFor(controller->project()), controller);
+        controller->project()->setName(QStringLiteral("Renamed"));
+        QCOMPARE(window->windowTitle(), QStringLiteral("Renamed"));
+    }
+
+    // A new project is dirty and has no file, so only saving is offered; a selection enables the
+    // task commands, and a saved and then edited project can be reverted.
+    void commandsAreEnabledByState()
+    {
+        ProjectController *controller = openWindow(threeTasks());
+        using C = ProjectController;
+        QVERIFY(enabled(controller, C::Save));
+        QVERIFY(enabled(controller, C::SaveAs));
+        QVERIFY(enabled(controller, C::NewTask));
+        QVERIFY(!enabled(controller, C::Revert));
+        QVERIFY(!enabled(controller, C::DuplicateTask));
+        QVERIFY(!enabled(controller, C::MoveRight));
+
+        select(controller, 1);
+        QVERIFY(enabled(controller, C::DuplicateTask));
+        QVERIFY(enabled(controller, C::MoveRight));
+
+        m_presenter.scriptSavePanelResult(path("enabled.quillfern"));
+        QVERIFY(controller->save());
+        QVERIFY(!enabled(controller, C::Save));
+        QVERIFY(!enabled(controller, C::Revert));
+        controller->project()->changeDuration(controller->project()->tasks().at(2), 60.0);
+        QVERIFY(enabled(controller, C::Save));
+        QVERIFY(enabled(controller, C::Revert));
+        QVERIFY(controller->validateUserInterfaceItem(nullptr));
+    }
+
+    void newTaskByShortcutIsSelectedAtTheEnd()
+    {
+        ProjectController *controller = openWindow(threeTasks());
+        QWidget *window = controller->projectWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        const double formerEnd = controller->project()->end();
+        QTest::keyClick(window, Qt::Key_T, Qt::ControlModifier);
+        const TaskPtr added = controller->project()->tasks().constLast();
+        QCOMPARE(controller->project()->tasks().size(), 4);
+        QCOMPARE(added->start(), formerEnd);
+        QCOMPARE(added->duration(), 300.0);
+        QCOMPARE(added->name(), QString());
+        QCOMPARE(controller->projectView()->selectedTaskIdHolder()->ref(), std::optional(added->id()));
+        QCOMPARE(controller->action(ProjectController::Undo)->text(), QStringLiteral("Undo Add Task"));
+
+        QTest::keyClick(window, Qt::Key_D, Qt::ControlModifier);
+        QCOMPARE(controller->project()->tasks().size(), 5);
+        QCOMPARE(controller->projectView()->selectedTaskIdHolder()->ref(),
+            std::optional(controller->project()->tasks().constLast()->id()));
+
+        QTest::keyClick(window, Qt::Key_Z, Qt::ControlModifier);
+        QTest::keyClick(window, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(controller->project()->tasks().size(), 3);
+        QTest::keyClick(window, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(controller->project()->tasks().size(), 4);
+    }
+
+    void moveRight_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<double>("expectedEnd");
+        // a is held by its successor b; c, ungrouped and without successors, goes to the end.
+        QTest::newRow("held by a successor") << 0 << 600.0;
+        QTest::newRow("ends last already") << 2 << 1500.0;
+        QTest::newRow("without successors") << 1 << 1500.0;
+    }
+    void moveRight()
+    {
+        QFETCH(int, row);
+        QFETCH(double, expectedEnd);
+        ProjectController *controller = openWindow(threeTasks());
+        select(controller, row);
+        const int steps = controller->undoStack()->count();
+        QTest::keyClick(controller->projectWindow(), Qt::Key_Right, Qt::ControlModifier);
+        QCOMPARE(controller->project()->tasks().at(row)->end(), expectedEnd);
+        QCOMPARE(controller->undoStack()->count(), steps + 1);
+        QCOMPARE(controller->undoStack()->undoText(), QStringLiteral("Move Task"));
+    }
+
+    void deleteKeyDeletesTheSelectedTask()
+    {
+        ProjectController *controller = openWindow(threeTasks());
+        QVERIFY(QTest::qWaitForWindowExposed(controller->projectWindow()));
+        select(controller, 0);
+        controller->projectView()->ganttView()->setFocus();
+        QTest::keyClick(controller->projectWindow(), Qt::Key_Delete);
+        QCOMPARE(controller->project()->tasks().size(), 2);
+        QVERIFY(controller->project()->edges().isEmpty());
+        QCOMPARE(controller->projectView()->selectedTaskIdHolder()->ref(), std::nullopt);
+        QCOMPARE(controller->undoStack()->undoText(), QStringLiteral("Delete Task"));
+    }
+
+    void saveAsWritesAtomicallyAndRemembersTheFile()
+    {
+        ProjectController *controller = openWindow(threeTasks());
+        const QString target = path("plan.quillfern");
+        writeFile(target, "previous contents");
+
+        m_presenter.scriptSavePanelResult(std::nullopt);
+        QVERIFY(!controller->save());
+        QCOMPARE(m_presenter.savePanels().size(), 1);
+        QCOMPARE(m_presenter.savePanels().at(0).title, QStringLiteral("Save Project"));
+        QCOMPARE(m_presenter.savePanels().at(0).suggestedName, QStringLiteral("Plan"));
+        QVERIFY(controller->project()->isDirty());
+        QCOMPARE(controller->url(), std::nullopt);
+
+        m_presenter.scriptSavePanelResult(target);
+        QTest::keyClick(controller->projectWindow(), Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(controller->url(), std::optional(target));
+        QVERIFY(!controller->project()->isDirty());
+        QCOMPARE(readFile(target), writeProject(*controller->project()));
+        QCOMPARE(RecentDocuments::list(), QStringList { target });
+        QCOMPARE(controller->projectWindow()->windowTitle(), QStringLiteral("Plan"));
+    }
+
+    void failedSaveKeepsEverything()
+    {
+        ProjectController *controller = openWindow(threeTasks());
+        const QString unreachable = path("no such folder/plan.quillfern");
+        m_presenter.scriptSavePanelResult(unreachable);
+        QVERIFY(!controller->saveAs());
+        deliverPostedWork();
+        QCOMPARE(m_presenter.alerts().size(), 1);
+        QVERIFY(m_presenter.alerts().at(0).informativeText.contains(unreachable));
+        QVERIFY(controller->project()->isDirty());
+        QCOMPARE(controller->url(), std::nullopt);
+        QVERIFY(RecentDocuments::list().isEmpty());
+    }
+
+    // Yes closes only a project that reached its file; a cancelled panel or a failed write keeps
+    // the window and its changes.
+    void closeQuestion_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<std::optional<QString>>("panelResult");
+        QTest::addColumn<bool>("closes");
+        QTest::addColumn<bool>("written");
+        const std::optional<QString> none;
+        QTest::newRow("yes, saved") << int(FirstButton) << std::optional(path("closing.quillfern")) << true << true;
+        QTest::newRow("yes, panel cancelled") << int(FirstButton) << none << false << false;
+        QTest::newRow("yes, write failed")
+            << int(FirstButton) << std::optional(path("missing/closing.quillfern")) << false << false;
+        QTest::newRow("no") << int(SecondButton) << none << true << false;
+        QTest::newRow("cancel") << int(ThirdButton) << none << false << false;
+    }
+    void closeQuestion()
+    {
+        QFETCH(int, answer);
+        QFETCH(std::optional<QString>, panelResult);
+        QFETCH(bool, closes);
+        QFETCH(bool, written);
+        QFile::remove(path("closing.quillfern"));
+        ProjectController *controller = openWindow(threeTasks());
+        m_presenter.scriptAlertResponse(answer);
+        if (answer == FirstButton)
+            m_presenter.scriptSavePanelResult(panelResult);
+        QTest::keyClick(controller->projectWindow(), Qt::Key_W, Qt::ControlModifier);
+        deliverPostedWork();
+
+        QVERIFY(!m_presenter.alerts().isEmpty());
+        QCOMPARE(m_presenter.alerts().at(0).message, QStringLiteral("Do you want to save your changes?"));
+        QCOMPARE(m_presenter.alerts().at(0).style, corvane::AlertStyle::Warning);
+        QCOMPARE(m_presenter.alerts().at(0).buttons,
+            (QStringList { QStringLiteral("Yes"), QStringLiteral("No"), QStringLiteral("Cancel") }));
+        QCOMPARE(ProjectController::openControllers().isEmpty(), closes);
+        QCOMPARE(QFile::exists(path("closing.quillfern")), written);
+        if (!closes) {
+            QVERIFY(controller->projectWindow()->isVisible());
+            QVERIFY(controller->project()->isDirty());
+        }
+    }
+
+    void cleanWindowClosesWithoutAsking()
+    {
+        ProjectController *controller = openWindow(threeTasks());
+        controller->project()->setDirty(false);
+        controller->projectWindow()->close();
+        deliverPostedWork();
+        QVERIFY(m_presenter.alerts().isEmpty());
+        QVERIFY(ProjectController::openControllers().isEmpty());
+    }
+
+    void revert_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("reverted");
+        QTest::newRow("yes") << int(FirstButton) << true;
+        QTest::newRow("no") << int(SecondButton) << false;
+    }
+    void revert()
+    {
+        QFETCH(int, answer);
+        QFETCH(bool, reverted);
+        const QString file = path("revert.quillfern");
+        ProjectController *controller = openWindow(threeTasks());
+        m_presenter.scriptSavePanelResult(file);
+        QVERIFY(controller->saveAs());
+        Project *project = controller->project();
+        project->changeDuration(project->tasks().at(2), 6000.0);
+        project->deleteTask(project->tasks().at(0));
+        select(controller, 0);
+        const int steps = controller->undoStack()->count();
+
+        m_presenter.scriptAlertResponse(answer);
+        controller->action(ProjectController::Revert)->trigger();
+        QCOMPARE(m_presenter.alerts().size(), 1);
+        QCOMPARE(m_presenter.alerts().at(0).message, QStringLiteral("Reversion Warning"));
+        QCOMPARE(m_presenter.alerts().at(0).informativeText,
+            QStringLiteral("Do you really want to revert the project to the last saved version?"));
+        QCOMPARE(m_presenter.alerts().at(0).buttons, (QStringList { QStringLiteral("Yes"), QStringLiteral("No") }));
+        QCOMPARE(project->tasks().size(), reverted ? 3 : 2);
+        QCOMPARE(project->taskWithId(3)->duration(), reverted ? 300.0 : 6000.0);
+        QVERIFY(project->isDirty());
+        QCOMPARE(controller->undoStack()->count(), steps);
+        QCOMPARE(ProjectController::controllerFor(project), controller);
+    }
+
+    void revertOfAVanishedFileChangesNothing()
+    {
+        const QString file = path("vanishing.quillfern");
+        ProjectController *controller = openWindow(threeTasks());
+        m_presenter.scriptSavePanelResult(file);
+        QVERIFY(controller->saveAs());
+        controller->project()->deleteTask(controller->project()->tasks().at(0));
+        writeFile(file, "{\"tasks\":[");
+        m_presenter.scriptAlertResponse(FirstButton);
+        controller->revert();
+        deliverPostedWork();
+        QCOMPARE(m_presenter.alerts().size(), 2);
+        QVERIFY(m_presenter.alerts().at(1).informativeText.contains(file));
+        QCOMPARE(controller->project()->tasks().size(), 2);
+    }
+
+    void openingReportsDroppedDependenciesFirst()
+    {
+        const QString file = path("inconsistent.quillfern");
+        writeFile(file,
+            R"({"tasks":[{"duration":20.0,"start":0.0,"id":1,"name":"A"},)"
+            R"({"duration":5.0,"start":10.0,"id":2,"name":"B"}],"dependencies":[{"a":1,"b":2}],"name":"P"})");
+        QVERIFY(Opening::openProject(file));
+        QCOMPARE(m_presenter.alerts().size(), 1);
+        QCOMPARE(m_presenter.alerts().at(0).message, QStringLiteral("Dependencies Deleted for Achieving Consistency"));
+        QCOMPARE(m_presenter.alerts().at(0).informativeText, QStringLiteral("\"B\" on \"A\""));
+        QCOMPARE(m_presenter.alerts().at(0).style, corvane::AlertStyle::Warning);
+        const QList<ProjectController *> open = ProjectController::openControllers();
+        QCOMPARE(open.size(), 1);
+        QCOMPARE(open.at(0)->url(), std::optional(file));
+        QVERIFY(!open.at(0)->project()->isDirty());
+        QCOMPARE(RecentDocuments::list(), QStringList { file });
+    }
+
+    void openingFailuresOpenNothing_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("exists");
+        QTest::newRow("missing file") << QByteArray() << false;
+        QTest::newRow("empty file") << QByteArray() << true;
+        QTest::newRow("not JSON") << QByteArray("\x89PNG\r\n") << true;
+        QTest::newRow("task without start")
+            << QByteArray(R"({"tasks":[{"duration":1.0,"id":1,"name":"A"}],"dependencies":[],"name":""})") << true;
+    }
+    void openingFailuresOpenNothing()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, exists);
+        const QString file = path("broken.quillfern");
+        QFile::remove(file);
+        if (exists)
+            writeFile(file, bytes);
+        QVERIFY(!Opening::openProject(file));
+        deliverPostedWork();
+        QCOMPARE(m_presenter.alerts().size(), 1);
+        QVERIFY(m_presenter.alerts().at(0).informativeText.contains(file));
+        QVERIFY(ProjectController::openControllers().isEmpty());
+    }
+
+    void aFileOpensTwiceAsTwoProjects()
+    {
+        const QString file = path("twice.quillfern");
+        writeFile(file, writeProject(*threeTasks()));
+        QVERIFY(Opening::openProject(file));
+        QVERIFY(Opening::openProject(file));
+        const QList<ProjectController *> open = ProjectController::openControllers();
+        QCOMPARE(open.size(), 2);
+        QVERIFY(open.at(0)->project() != open.at(1)->project());
+    }
+
+    void recentDocumentsKeepTheNewestTen()
+    {
+        for (int i = 0; i < 12; ++i)
+            RecentDocuments::note(path("r") + QString::number(i));
+        RecentDocuments::note(path("r5"));
+        const QStringList recent = RecentDocuments::list();
+        QCOMPARE(recent.size(), RecentDocuments::maximumCount);
+        QCOMPARE(recent.at(0), path("r5"));
+        QCOMPARE(recent.at(1), path("r11"));
+        QCOMPARE(recent.count(path("r5")), 1);
+        QVERIFY(!recent.contains(path("r1")));
+    }
+};
+
+QTEST_MAIN(TestProjectController)
+#include "tst_projectcontroller.moc"
