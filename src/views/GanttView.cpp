@@ -51,7 +51,7 @@ QRectF GanttView::boxRect(qsizetype row) const
     const ChartGeometry geometry = chartGeometry();
     const QRectF rect = m_box && m_box->row() == row ? m_box->rect(geometry)
                                                      : TaskBox(m_project->tasks().at(row), row).rect(geometry);
-    return rect.translated(0.0, -contentTop());
+    return rect.translated(rowInset, -contentTop());
 }
 
 std::optional<qsizetype> GanttView::rowAt(QPointF position) const
@@ -97,7 +97,7 @@ void GanttView::paintEvent(QPaintEvent *event)
     QPainter painter(viewport());
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setFont(font());
-    painter.translate(0.0, -top);
+    painter.translate(rowInset, -top);
     const ChartGeometry geometry = chartGeometry();
     const QPalette &colours = palette();
     for (qsizetype row = first; row <= last; ++row) {

@@ -23,6 +23,9 @@ class GanttView : public QAbstractScrollArea {
     Q_OBJECT
 
 public:
+    // Rows are inset by half the margin on each side, so labels of boxes at the axis ends stay visible.
+    static constexpr double rowInset = ChartGeometry::margin * 0.5;
+
     GanttView(Project *project, IntPublisher *selection, QWidget *parent = nullptr);
     ~GanttView() override;
 

@@ -160,7 +160,7 @@ private Q_SLOTS:
         // Only the box follows the pointer while the drag runs.
         QCOMPARE(moved->start(), startBefore);
         QVERIFY(chart.stack.count() == 0);
-        const double boxLeft = chart.view->boxRect(row).left();
+        const double boxLeft = chart.view->boxRect(row).left() - GanttView::rowInset;
         QVERIFY2(qAbs(boxLeft - expectedStart / secondsPerPoint) < 1e-9, qPrintable(QString::number(boxLeft)));
         chart.release(to, keys);
 
@@ -243,13 +243,13 @@ private Q_SLOTS:
         Chart chart({ { "a", 0, durations.at(0) }, { "b", 0, durations.at(1) } });
         QVERIFY(QTest::qWaitForWindowExposed(chart.view.get()));
         QCOMPARE(chart.project->duration(), projectDuration);
-        QCOMPARE(chart.view->boxRect(1), QRectF(0.0, 26.0, 1.0, 28.0));
-        const QPoint from(0, 40);
+        QCOMPARE(chart.view->boxRect(1), QRectF(GanttView::rowInset, 26.0, 1.0, 28.0));
+        const QPoint from(int(GanttView::rowInset), 40);
         QCOMPARE(chart.view->rowAt(from), std::optional<qsizetype>(1));
         chart.press(from);
         chart.move(from + QPoint(150, 0));
         QVERIFY(chart.view->isDragging());
-        QCOMPARE(chart.view->boxRect(1).left(), 0.0);
+        QCOMPARE(chart.view->boxRect(1).left(), GanttView::rowInset);
         chart.release(from + QPoint(150, 0));
         QCOMPARE(chart.stack.count(), 1);
         QCOMPARE(chart.stack.undoText(), QStringLiteral("Move Task"));
@@ -384,7 +384,7 @@ private Q_SLOTS:
         Chart chart({ { "a", 0, 0 }, { "b", 0, 0 } });
         QVERIFY(QTest::qWaitForWindowExposed(chart.view.get()));
         const QImage image = chart.view->grab().toImage();
-        QCOMPARE(image.pixelColor(0, 15), TaskBox::borderColor(chart.view->palette()));
+        QCOMPARE(image.pixelColor(int(GanttView::rowInset), 15), TaskBox::borderColor(chart.view->palette()));
     }
 
     // Only the tasks on screen are listened to; scrolling listens to the new ones.
