@@ -166,6 +166,14 @@ void ProjectController::createActions()
     add(Quit, tr("Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), [] { QApplication::closeAllWindows(); });
     add(Delete, tr("Delete"), QKeySequence(Qt::Key_Delete), [this] { m_view->deleteCommand(); });
     m_actions[Delete]->setShortcutContext(Qt::WindowShortcut);
+    add(About, tr("About Quillfern"), QKeySequence(), [this] {
+        corvane::Alert about;
+        about.style = corvane::AlertStyle::Informational;
+        about.message = tr("Quillfern %1").arg(QCoreApplication::applicationVersion());
+        about.informativeText = tr("Plan a project as a Gantt chart.");
+        about.parent = m_window.get();
+        corvane::presenter().runAlert(about);
+    });
 
     QAction *undo = m_undoStack->createUndoAction(m_window.get(), tr("Undo"));
     undo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
@@ -200,6 +208,7 @@ void ProjectController::createMenus()
     task->addAction(m_actions[NewTask]);
     task->addAction(m_actions[DuplicateTask]);
     task->addAction(m_actions[MoveRight]);
+    bar->addMenu(tr("&Help"))->addAction(m_actions[About]);
     for (QMenu *menu : { file, edit, task })
         connect(menu, &QMenu::aboutToShow, this, &ProjectController::updateActions);
 }

@@ -58,7 +58,8 @@ public:
         Quit,
         Undo,
         Redo,
-        Delete
+        Delete,
+        About
     };
     [[nodiscard]] QAction *action(Command command) const;
 
