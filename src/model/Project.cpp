@@ -216,8 +216,10 @@ TaskPtr Project::duplicate(std::optional<qint64> taskId)
     return task;
 }
 
-void Project::deleteTask(const TaskPtr &task)
+void Project::deleteTask(const TaskPtr &taskToDelete)
 {
+    // The caller's reference may point into the task list that is about to be replaced.
+    const TaskPtr task = taskToDelete;
     ProjectMemento before = takeSnapshot();
     const qsizetype index = m_tasks.indexOf(task);
     if (index >= 0) {
