@@ -223,6 +223,23 @@ void BM_UndoAddDependency(benchmark::State &state)
 }
 BENCHMARK(BM_UndoAddDependency)->Unit(benchmark::kMillisecond);
 
+// What one drag release costs in a large plan: the last task moves, nothing else has to.
+void BM_MoveOneTaskOf100k(benchmark::State &state)
+{
+    auto [tasks, pairs] = generate(100000, 100000);
+    const auto project = Project::load(QStringLiteral("Large"), tasks, pairs);
+    ChainFixture::History history;
+    project->setUndoManager(&history);
+    const TaskPtr last = project->tasks().last();
+    for (auto _ : state) {
+        project->moveTask(last, 5.0);
+        state.PauseTiming();
+        history.undoLast();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_MoveOneTaskOf100k)->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 BENCHMARK_MAIN();
