@@ -5,6 +5,7 @@
 #include "ProjectAttributesView.h"
 #include "TaskAttributesView.h"
 
+#include <QApplication>
 #include <QVBoxLayout>
 
 PropertiesView::PropertiesView(Project *project, IntPublisher *selection, QWidget *parent)
@@ -38,6 +39,10 @@ void PropertiesView::follow()
     if (m_panel) {
         m_layout->removeWidget(m_panel);
         m_panel->hide();
+        // Hiding passes the focus on only where another widget takes it; a field left holding
+        // it would be deleted with its text never handed over.
+        if (QWidget *focus = QApplication::focusWidget(); focus && m_panel->isAncestorOf(focus))
+            focus->clearFocus();
         m_panel->deleteLater();
     }
     m_following = false;
