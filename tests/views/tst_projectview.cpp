@@ -1,0 +1,369 @@
+#include "GanttView.h"
+#include "Presenter.h"
+#include "ProjectAttributesView.h"
+#include "ProjectView.h"
+#include "PropertiesView.h"
+#include "TaskAttributesView.h"
+#include "TaskListModel.h"
+#include "TaskListView.h"
+#include "TaskNamesModel.h"
+#include "TaskNamesView.h"
+#include "ViewTestSupport.h"
+
+#include <QAbstractItemModelTester>
+#include <QAction>
+#include <QListView>
+#include <QMouseEvent>
+#include <QSplitter>
+#include <QTest>
+
+using namespace ViewTest;
+
+namespace {
+
+// Rows 0 to 4; "c" depends on "b".
+const QList<TaskSpec> planTasks = {
+    { "a", 0, 600 },
+    { "b", 600, 600 },
+    { "c", 1200, 600 },
+    { "d", 1800, 600 },
+    { "e", 2400, 600 },
+};
+const QList<IntPair> planDependencies = { { 2, 3 } };
+
+// A project window's content, with the window's Delete command wired as the controller wires it.
+struct Window {
+    Plan plan;
+    std::unique_ptr<ProjectView> view;
+    QAction deleteAction { QStringLiteral("Delete") };
+
+    explicit Window(const QList<TaskSpec> &tasks = planTasks, const QList<IntPair> &dependencies = planDependencies,
+        QSize size = { 900, 400 })
+        : plan(tasks, dependencies)
+    {
+        view = std::make_unique<ProjectView>(plan.project.get());
+        deleteAction.setShortcut(QKeySequence(Qt::Key_Delete));
+        deleteAction.setShortcutContext(Qt::WindowShortcut);
+        QObject::connect(&deleteAction, &QAction::triggered, view.get(), [this] { view->deleteCommand(); });
+        view->addAction(&deleteAction);
+        view->resize(size);
+        view->show();
+        view->activateWindow();
+    }
+
+    [[nodiscard]] IntPublisher &selection() const { return *view->selectedTaskIdHolder(); }
+    [[nodiscard]] TaskNamesView *names() const { return view->taskNamesView(); }
+    [[nodiscard]] GanttView *chart() const { return view->ganttView(); }
+    [[nodiscard]] QWidget *panel() const { return view->propertiesView()->panel(); }
+    [[nodiscard]] TaskAttributesView *taskPanel() const { return qobject_cast<TaskAttributesView *>(panel()); }
+    [[nodiscard]] QPoint nameRow(int row) const
+    {
+        return names()->visualRect(names()->namesModel()->index(row)).center();
+    }
+    void clickName(int row) const { QTest::mouseClick(names()->viewport(), Qt::LeftButton, {}, nameRow(row)); }
+    void clickBox(int row) const
+    {
+        QTest::mouseClick(chart()->viewport(), Qt::LeftButton, {}, chart()->boxRect(row).center().toPoint());
+    }
+    [[nodiscard]] QStringList rowNames() const
+    {
+        QStringList rows;
+        for (int row = 0; row < names()->model()->rowCount(); ++row)
+            rows.append(names()->model()->index(row, 0).data().toString());
+        return rows;
+    }
+    [[nodiscard]] QList<int> selectedNameRows() const
+    {
+        QList<int> rows;
+        for (const QModelIndex &index : names()->selectionModel()->selectedIndexes())
+            rows.append(index.row());
+        return rows;
+    }
+    // Drags row `from` of the names list and drops it in the upper or lower half of row `onto`.
+    bool dragName(int from, int onto, bool lowerHalf) const
+    {
+        const std::unique_ptr<QMimeData> data(names()->namesModel()->mimeData({ names()->namesModel()->index(from) }));
+        const QRect target = names()->visualRect(names()->namesModel()->index(onto));
+        const QPoint at(target.center().x(), lowerHalf ? target.bottom() - 2 : target.top() + 2);
+        return dropOn(names()->viewport(), at, data.get(), Qt::MoveAction);
+    }
+};
+
+// Mouse moves that carry buttons, which QTest::mouseMove cannot send. Positions are taken where
+// the widget was at the press, since a splitter handle moves along.
+void dragWithMouse(QWidget *widget, QPoint from, QPoint to)
+{
+    const QPoint origin = widget->mapToGlobal(QPoint(0, 0));
+    QTest::mousePress(widget, Qt::LeftButton, {}, from);
+    for (const QPoint &at : { (from + to) / 2, to }) {
+        QMouseEvent move(
+            QEvent::MouseMove, QPointF(at), QPointF(origin + at), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(widget, &move);
+    }
+    QTest::mouseRelease(widget, Qt::LeftButton, {}, to);
+}
+
+} // namespace
+
+class TestProjectView : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void namesModelIsAConsistentListModel()
+    {
+        Plan plan(planTasks, planDependencies);
+        TaskNamesModel model(plan.project.get());
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        plan.project->reorderTask(0, 3);
+        plan.project->reorderTask(4, 1);
+        plan.task("b")->setName(QStringLiteral("bee"));
+        plan.project->deleteTask(plan.task("c"));
+        plan.stack.undo();
+        plan.project->addTask(Task::create(99, plan.project.get(), QStringLiteral("new"), 60, 60));
+        QVERIFY(model.moveRows({}, 0, 1, {}, 3));
+        QCOMPARE(model.rowCount(), 6);
+    }
+
+    // One selection for the window: the names list and the chart write it, and the list and the
+    // panel show it.
+    void selectionFlowsThroughTheWindow()
+    {
+        Window window;
+        QVERIFY(QTest::qWaitForWindowActive(window.view.get()));
+        QVERIFY(qobject_cast<ProjectAttributesView *>(window.panel()));
+        // Name rows are as high as chart rows, so that a name stands beside its box.
+        const QRect secondName = window.names()->visualRect(window.names()->model()->index(1, 0));
+        QCOMPARE(secondName.top(), 25);
+        QCOMPARE(secondName.height(), 25);
+        window.clickName(1);
+        QCOMPARE(window.selection().ref(), std::optional(window.plan.task("b")->id()));
+        QVERIFY(window.taskPanel());
+        QCOMPARE(window.taskPanel()->task(), window.plan.task("b"));
+
+        window.clickBox(3);
+        QCOMPARE(window.selection().ref(), std::optional(window.plan.task("d")->id()));
+        QCOMPARE(window.selectedNameRows(), QList<int> { 3 });
+        QCOMPARE(window.taskPanel()->task(), window.plan.task("d"));
+
+        window.selection().setRef(std::nullopt);
+        QVERIFY(window.selectedNameRows().isEmpty());
+        QVERIFY(qobject_cast<ProjectAttributesView *>(window.panel()));
+    }
+
+    // The Delete key in the names list or the chart deletes the selected task and clears the
+    // selection; with nothing selected it deletes nothing.
+    void deleteKeyDeletesTheSelectedTask_data()
+    {
+        QTest::addColumn<bool>("fromChart");
+        QTest::addColumn<int>("selectedRow");
+        QTest::addColumn<QStringList>("after");
+        QTest::newRow("names list") << false << 2 << strings({ "a", "b", "d", "e" });
+        QTest::newRow("chart") << true << 1 << strings({ "a", "c", "d", "e" });
+        QTest::newRow("nothing selected") << false << -1 << strings({ "a", "b", "c", "d", "e" });
+    }
+    void deleteKeyDeletesTheSelectedTask()
+    {
+        QFETCH(bool, fromChart);
+        QFETCH(int, selectedRow);
+        QFETCH(QStringList, after);
+        Window window;
+        QVERIFY(QTest::qWaitForWindowActive(window.view.get()));
+        QWidget *focused = fromChart ? static_cast<QWidget *>(window.chart()) : window.names();
+        focused->setFocus();
+        if (selectedRow >= 0) {
+            if (fromChart)
+                window.clickBox(selectedRow);
+            else
+                window.clickName(selectedRow);
+            QVERIFY(window.taskPanel());
+        }
+        QCOMPARE(QApplication::focusWidget(), focused);
+
+        QTest::keyClick(focused, Qt::Key_Delete);
+        QCOMPARE(window.plan.names(), after);
+        QCOMPARE(window.rowNames(), after);
+        QCOMPARE(window.selection().ref(), std::nullopt);
+        QVERIFY(window.selectedNameRows().isEmpty());
+        QVERIFY(qobject_cast<ProjectAttributesView *>(window.panel()));
+        QCOMPARE(window.plan.stack.count(), selectedRow >= 0 ? 1 : 0);
+        if (selectedRow >= 0) {
+            QCOMPARE(window.plan.stack.undoText(), QStringLiteral("Delete Task"));
+            QCOMPARE(window.plan.project->edges().size(), selectedRow == 1 || selectedRow == 2 ? 0 : 1);
+        }
+    }
+
+    // In a dependency list the Delete key removes a dependency, in a text field a character;
+    // neither deletes the selected task.
+    void deleteKeyElsewhereInThePanel()
+    {
+        Window window;
+        QVERIFY(QTest::qWaitForWindowActive(window.view.get()));
+        window.clickName(2);
+        QTRY_VERIFY(window.panel()->isVisible());
+        TaskListView *predecessors = window.taskPanel()->predecessorsView();
+        predecessors->listView()->setFocus();
+        QTest::mouseClick(predecessors->listView()->viewport(), Qt::LeftButton, {},
+            predecessors->listView()->visualRect(predecessors->listModel()->index(0)).center());
+        QTest::keyClick(predecessors->listView(), Qt::Key_Delete);
+        QVERIFY(window.plan.project->edges().isEmpty());
+        QCOMPARE(window.plan.project->tasks().size(), 5);
+        QCOMPARE(window.plan.stack.undoText(), QStringLiteral("Delete Dependency"));
+        QCOMPARE(window.selection().ref(), std::optional(window.plan.task("c")->id()));
+
+        QLineEdit *title = window.taskPanel()->titleField();
+        title->setFocus();
+        title->end(false);
+        QTest::keyClick(title, Qt::Key_Left);
+        QTest::keyClick(title, Qt::Key_Delete);
+        QCOMPARE(title->text(), QString());
+        QCOMPARE(window.plan.project->tasks().size(), 5);
+        QCOMPARE(window.plan.stack.count(), 1);
+    }
+
+    // What was being typed for a task is handed over when a click elsewhere selects another.
+    void clickElsewhereFinishesTheEdit()
+    {
+        Window window;
+        QVERIFY(QTest::qWaitForWindowActive(window.view.get()));
+        window.clickName(0);
+        typeInto(window.taskPanel()->durationField(), QStringLiteral("30"), false);
+        window.clickBox(4);
+        QCOMPARE(window.plan.task("a")->duration(), 1800.0);
+        QCOMPARE(window.plan.stack.undoText(), QStringLiteral("Change Task Duration"));
+        QCOMPARE(window.taskPanel()->task(), window.plan.task("e"));
+    }
+
+    // A name dragged from the list onto the panel's dependency lists makes a dependency.
+    void nameDraggedOntoAListMakesADependency_data()
+    {
+        QTest::addColumn<bool>("ontoSuccessors");
+        QTest::addColumn<QList<IntPair>>("dependencies");
+        QTest::newRow("predecessor") << false << QList<IntPair> { { 2, 3 }, { 1, 4 } };
+        QTest::newRow("successor") << true << QList<IntPair> { { 2, 3 }, { 4, 1 } };
+    }
+    void nameDraggedOntoAListMakesADependency()
+    {
+        QFETCH(bool, ontoSuccessors);
+        QFETCH(QList<IntPair>, dependencies);
+        corvane::RecordingPresenter presenter;
+        corvane::ScopedPresenter installed(presenter);
+        Window window;
+        QVERIFY(QTest::qWaitForWindowActive(window.view.get()));
+        window.clickName(3);
+        // A panel put into the shown window shows once the event loop has run.
+        QTRY_VERIFY(window.panel()->isVisible());
+        TaskListView *list
+            = ontoSuccessors ? window.taskPanel()->successorsView() : window.taskPanel()->predecessorsView();
+        const std::unique_ptr<QMimeData> data(
+            window.names()->namesModel()->mimeData({ window.names()->model()->index(0, 0) }));
+        QCOMPARE(data->text(), QStringLiteral("a"));
+        QVERIFY(dropAt(window.view.get(), list->mapTo(window.view.get(), list->rect().center()), data.get()));
+        QTRY_COMPARE(window.plan.project->dependencies(), dependencies);
+        QCOMPARE(window.plan.stack.undoText(), QStringLiteral("Add Dependency"));
+        QVERIFY(presenter.alerts().isEmpty());
+    }
+
+    // Moving a name within the list reorders the project's tasks and the chart's rows, marks the
+    // project changed and records no undo step.
+    void reorderNames_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("onto");
+        QTest::addColumn<bool>("lowerHalf");
+        QTest::addColumn<QStringList>("after");
+        QTest::newRow("down, before a row") << 0 << 3 << false << strings({ "b", "c", "a", "d", "e" });
+        QTest::newRow("down, after a row") << 0 << 3 << true << strings({ "b", "c", "d", "a", "e" });
+        QTest::newRow("to the end") << 1 << 4 << true << strings({ "a", "c", "d", "e", "b" });
+        QTest::newRow("up") << 4 << 1 << false << strings({ "a", "e", "b", "c", "d" });
+        QTest::newRow("to the top") << 3 << 0 << false << strings({ "d", "a", "b", "c", "e" });
+    }
+    void reorderNames()
+    {
+        QFETCH(int, from);
+        QFETCH(int, onto);
+        QFETCH(bool, lowerHalf);
+        QFETCH(QStringList, after);
+        Window window;
+        QVERIFY(QTest::qWaitForWindowActive(window.view.get()));
+        window.clickName(2);
+        const qint64 selected = window.plan.task("c")->id();
+        QVERIFY(!window.plan.project->isDirty());
+
+        QVERIFY(window.dragName(from, onto, lowerHalf));
+        QCOMPARE(window.plan.names(), after);
+        QCOMPARE(window.rowNames(), after);
+        QVERIFY(window.plan.project->isDirty());
+        QCOMPARE(window.plan.stack.count(), 0);
+        // The selection stays with its task, wherever that went.
+        QCOMPARE(window.selection().ref(), std::optional(selected));
+        QCOMPARE(window.selectedNameRows(), QList<int> { int(after.indexOf(QStringLiteral("c"))) });
+        QCOMPARE(window.taskPanel()->task(), window.plan.task("c"));
+        // The chart's rows follow: a click on each row's box selects the task now listed there.
+        for (int row = 0; row < after.size(); ++row) {
+            window.clickBox(row);
+            QCOMPARE(window.selection().ref(), std::optional(window.plan.task(after[row].toUtf8().constData())->id()));
+        }
+    }
+
+    // A drop onto its own place, plain text, and a row of another window's list move nothing.
+    void namesListRefusesOtherDrops()
+    {
+        Window window;
+        Window other;
+        QVERIFY(QTest::qWaitForWindowExposed(window.view.get()));
+        QVERIFY(!window.dragName(1, 1, false) && !window.dragName(1, 2, false));
+        const std::unique_ptr<QMimeData> text(plainText(QStringLiteral("a")));
+        QVERIFY(!dropOn(window.names()->viewport(), window.nameRow(3), text.get()));
+        const std::unique_ptr<QMimeData> foreign(
+            other.names()->namesModel()->mimeData({ other.names()->model()->index(0, 0) }));
+        QVERIFY(!dropOn(window.names()->viewport(), window.nameRow(3), foreign.get()));
+        QCOMPARE(window.plan.names(), strings({ "a", "b", "c", "d", "e" }));
+        QVERIFY(!window.plan.project->isDirty());
+    }
+
+    // The names list can be widened by the divider up to 200; the chart takes the rest.
+    void dividerWidensTheNamesListUpTo200_data()
+    {
+        QTest::addColumn<int>("dx");
+        QTest::addColumn<int>("namesWidth");
+        QTest::newRow("a little") << 50 << 150;
+        QTest::newRow("far") << 300 << 200;
+    }
+    void dividerWidensTheNamesListUpTo200()
+    {
+        QFETCH(int, dx);
+        QFETCH(int, namesWidth);
+        Window window;
+        QVERIFY(QTest::qWaitForWindowExposed(window.view.get()));
+        QSplitter *splitter = window.view->splitter();
+        QCOMPARE(window.names()->width(), 100);
+        QWidget *handle = splitter->handle(1);
+        const QPoint grip = handle->rect().center();
+        dragWithMouse(handle, grip, grip + QPoint(dx, 0));
+        QCOMPARE(window.names()->width(), namesWidth);
+        QCOMPARE(window.chart()->width(), splitter->width() - namesWidth - handle->width());
+    }
+
+    // The panel keeps between 205 and 300 wide, 280 where there is room.
+    void panelWidth_data()
+    {
+        QTest::addColumn<int>("windowWidth");
+        QTest::addColumn<int>("panelWidth");
+        QTest::newRow("wide window") << 1400 << 280;
+        QTest::newRow("narrow window") << 300 << 205;
+    }
+    void panelWidth()
+    {
+        QFETCH(int, windowWidth);
+        QFETCH(int, panelWidth);
+        Window window(planTasks, planDependencies, { windowWidth, 400 });
+        QVERIFY(QTest::qWaitForWindowExposed(window.view.get()));
+        QCOMPARE(window.view->propertiesView()->width(), panelWidth);
+        QCOMPARE(window.view->propertiesView()->minimumWidth(), 205);
+        QCOMPARE(window.view->propertiesView()->maximumWidth(), 300);
+        QVERIFY(window.names()->maximumWidth() <= 200);
+    }
+};
+
+QTEST_MAIN(TestProjectView)
+#include "tst_projectview.moc"
