@@ -1,0 +1,308 @@
+// Frame times of the chart and the names list on a plan of 100,000 tasks, and how long a change
+// takes to reach the screen.
+
+#include "GanttView.h"
+#include "IntPublisher.h"
+#include "Project.h"
+#include "ProjectView.h"
+#include "TaskNamesView.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QPaintEvent>
+#include <QScrollBar>
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+namespace {
+
+constexpr int taskCount = 100000;
+const QSize chartSize(1000, 700);
+
+// Tasks spread over some seventeen hours, five to fifty-four minutes long, so that the boxes on
+// screen have widths worth drawing; every seventh in one of five groups; each task depends on a
+// recent one that ends before it starts, where there is one.
+std::unique_ptr<Project> largePlan()
+{
+    TaskList tasks;
+    tasks.reserve(taskCount);
+    QList<IntPair> pairs;
+    pairs.reserve(taskCount);
+    for (int i = 0; i < taskCount; ++i) {
+        const double start = double(i * 37 % 1000) * 60.0;
+        const double duration = double(5 + i % 50) * 60.0;
+        tasks.append(Task::create(i + 1, nullptr, QStringLiteral("Task %1").arg(i), duration, start + duration,
+            i % 7 == 0 ? ExclusionGroup(QString(QChar(u'A' + i % 5))) : ExclusionGroup()));
+        for (int back = 1; back <= std::min(i, 50); ++back) {
+            if (tasks[i - back]->end() <= start) {
+                pairs.append({ i - back + 1, i + 1 });
+                break;
+            }
+        }
+    }
+    return Project::load(QStringLiteral("Large"), tasks, pairs);
+}
+
+// Keeps the last step only, so that a benchmark can take its change back between iterations.
+class LastStep final : public UndoManager {
+public:
+    void registerUndo(const QString &, std::unique_ptr<UndoStep> step) override { m_step = std::move(step); }
+    // Undoing registers the redo step, which is dropped.
+    void undo()
+    {
+        const std::unique_ptr<UndoStep> step = std::move(m_step);
+        if (step)
+            step->undo();
+        m_step.reset();
+    }
+
+private:
+    std::unique_ptr<UndoStep> m_step;
+};
+
+// Counts the paints of a widget. A paint has ended by the time the event loop call that
+// delivered it returns.
+class PaintCounter final : public QObject {
+public:
+    explicit PaintCounter(QWidget *widget) { widget->installEventFilter(this); }
+    int paints = 0;
+
+    // Runs the event loop until the widget has painted again.
+    void waitForPaint(int before) const
+    {
+        while (paints == before)
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+// Shared by all benchmarks: building the plan takes longer than any of them.
+struct Fixture {
+    std::unique_ptr<Project> project = largePlan();
+    LastStep history;
+    IntPublisher selection;
+
+    Fixture() { project->setUndoManager(&history); }
+    static Fixture &instance()
+    {
+        static Fixture fixture;
+        return fixture;
+    }
+};
+
+// 0: top, 1: middle, 2: bottom of the list.
+void scrollTo(QAbstractScrollArea &area, int where)
+{
+    QScrollBar *bar = area.verticalScrollBar();
+    bar->setValue(where == 0 ? 0 : where == 1 ? bar->maximum() / 2 : bar->maximum());
+    QCoreApplication::processEvents();
+}
+
+const char *placeName(int where)
+{
+    return where == 0 ? "top" : where == 1 ? "middle" : "bottom";
+}
+
+// One full chart frame rendered into an image, as the window's backing store would receive it.
+void BM_ChartFrame(benchmark::State &state)
+{
+    Fixture &fixture = Fixture::instance();
+    GanttView view(fixture.project.get(), &fixture.selection);
+    view.resize(chartSize);
+    view.show();
+    QCoreApplication::processEvents();
+    scrollTo(view, int(state.range(0)));
+    QImage image(view.size(), QImage::Format_ARGB32_Premultiplied);
+    for (auto _ : state) {
+        view.render(&image);
+        benchmark::ClobberMemory();
+    }
+    state.SetLabel(placeName(int(state.range(0))));
+}
+BENCHMARK(BM_ChartFrame)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+
+// One full frame of the names list beside the chart.
+void BM_NamesFrame(benchmark::State &state)
+{
+    Fixture &fixture = Fixture::instance();
+    TaskNamesView view(fixture.project.get(), &fixture.selection);
+    view.resize(200, chartSize.height());
+    view.show();
+    QCoreApplication::processEvents();
+    scrollTo(view, int(state.range(0)));
+    QImage image(view.size(), QImage::Format_ARGB32_Premultiplied);
+    for (auto _ : state) {
+        view.render(&image);
+        benchmark::ClobberMemory();
+    }
+    state.SetLabel(placeName(int(state.range(0))));
+}
+BENCHMARK(BM_NamesFrame)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+
+// Building the names list over the plan and showing its first frame: what opening a file adds.
+void BM_NamesListOpen(benchmark::State &state)
+{
+    Fixture &fixture = Fixture::instance();
+    for (auto _ : state) {
+        TaskNamesView view(fixture.project.get(), &fixture.selection);
+        view.resize(200, chartSize.height());
+        view.show();
+        QImage image(view.size(), QImage::Format_ARGB32_Premultiplied);
+        view.render(&image);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_NamesListOpen)->Unit(benchmark::kMillisecond);
+
+enum Change { Notification, MoveTask, ChangeDuration, Scroll };
+
+const char *changeName(Change change)
+{
+    switch (change) {
+    case Notification:
+        return "start notification";
+    case MoveTask:
+        return "moveTask";
+    case ChangeDuration:
+        return "changeDuration";
+    case Scroll:
+        return "scroll one page";
+    }
+    return "";
+}
+
+// From a change of a task on screen to the end of the repaint it causes in a shown chart: a bare
+// notification (the views' part alone), or a whole model operation with its propagation, span
+// and undo snapshot of the 100,000 tasks; or a page of scrolling. Changes are taken back outside
+// the timing.
+void BM_ChartChangeToRepaint(benchmark::State &state)
+{
+    const auto change = Change(state.range(0));
+    Fixture &fixture = Fixture::instance();
+    GanttView view(fixture.project.get(), &fixture.selection);
+    view.resize(chartSize);
+    PaintCounter counter(view.viewport());
+    view.show();
+    QCoreApplication::processEvents();
+    scrollTo(view, 1);
+    const qsizetype row = view.verticalScrollBar()->value() / 25 + 10;
+    const TaskPtr task = fixture.project->tasks().at(row);
+    const double start = task->start();
+    const double duration = task->duration();
+    QScrollBar *bar = view.verticalScrollBar();
+    const int scrolled = bar->value();
+    for (auto _ : state) {
+        const int before = counter.paints;
+        switch (change) {
+        case Notification:
+            task->setStart(start + 60.0);
+            break;
+        case MoveTask:
+            fixture.project->moveTask(task, 60.0);
+            break;
+        case ChangeDuration:
+            fixture.project->changeDuration(task, duration + 60.0);
+            break;
+        case Scroll:
+            bar->setValue(scrolled + bar->pageStep());
+            break;
+        }
+        counter.waitForPaint(before);
+        state.PauseTiming();
+        switch (change) {
+        case Notification:
+            task->setStart(start);
+            break;
+        case MoveTask:
+        case ChangeDuration:
+            fixture.history.undo();
+            break;
+        case Scroll:
+            bar->setValue(scrolled);
+            break;
+        }
+        counter.waitForPaint(counter.paints);
+        state.ResumeTiming();
+    }
+    state.SetLabel(changeName(change));
+}
+BENCHMARK(BM_ChartChangeToRepaint)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+
+// The model's part of the two operations above, with no view listening: the rest of their time
+// is the views'.
+void BM_ModelChangeAlone(benchmark::State &state)
+{
+    const auto change = Change(state.range(0));
+    Fixture &fixture = Fixture::instance();
+    const TaskPtr task = fixture.project->tasks().at(fixture.project->tasks().size() / 2);
+    const double duration = task->duration();
+    for (auto _ : state) {
+        if (change == MoveTask)
+            fixture.project->moveTask(task, 60.0);
+        else
+            fixture.project->changeDuration(task, duration + 60.0);
+        state.PauseTiming();
+        fixture.history.undo();
+        state.ResumeTiming();
+    }
+    state.SetLabel(changeName(change));
+}
+BENCHMARK(BM_ModelChangeAlone)->Arg(MoveTask)->Arg(ChangeDuration)->Unit(benchmark::kMillisecond);
+
+// The same through a whole window's content, with the changed task selected, so that the names
+// list, the properties panel and the chart all follow.
+void BM_WindowChangeToRepaint(benchmark::State &state)
+{
+    const auto change = Change(state.range(0));
+    Fixture &fixture = Fixture::instance();
+    ProjectView window(fixture.project.get());
+    window.resize(chartSize.width() + 480, chartSize.height());
+    window.show();
+    QCoreApplication::processEvents();
+    GanttView *chart = window.ganttView();
+    const PaintCounter counter(chart->viewport());
+    scrollTo(*chart, 1);
+    const qsizetype row = chart->verticalScrollBar()->value() / 25 + 10;
+    const TaskPtr task = fixture.project->tasks().at(row);
+    window.selectedTaskIdHolder()->setRef(task->id());
+    QCoreApplication::processEvents();
+    const double duration = task->duration();
+    for (auto _ : state) {
+        const int before = counter.paints;
+        if (change == MoveTask)
+            fixture.project->moveTask(task, 60.0);
+        else
+            fixture.project->changeDuration(task, duration + 60.0);
+        // The panel and the names list repaint in the same pass as the chart.
+        counter.waitForPaint(before);
+        state.PauseTiming();
+        fixture.history.undo();
+        counter.waitForPaint(counter.paints);
+        state.ResumeTiming();
+    }
+    state.SetLabel(changeName(change));
+}
+BENCHMARK(BM_WindowChangeToRepaint)->Arg(MoveTask)->Arg(ChangeDuration)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
