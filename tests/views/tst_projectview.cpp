@@ -192,6 +192,38 @@ private Q_SLOTS:
         }
     }
 
+    // A click in the names list or the chart takes the keyboard from wherever it was, so that
+    // Delete then deletes the task just clicked.
+    void clickThenDelete_data()
+    {
+        QTest::addColumn<bool>("inChart");
+        QTest::newRow("names list") << false;
+        QTest::newRow("chart") << true;
+    }
+    void clickThenDelete()
+    {
+        QFETCH(bool, inChart);
+        Window window;
+        QVERIFY(QTest::qWaitForWindowActive(window.view.get()));
+        window.clickName(2);
+        QTRY_VERIFY(window.panel()->isVisible());
+        TaskListView *predecessors = window.taskPanel()->predecessorsView();
+        predecessors->listView()->setFocus();
+        QTest::mouseClick(predecessors->listView()->viewport(), Qt::LeftButton, {},
+            predecessors->listView()->visualRect(predecessors->listModel()->index(0)).center());
+        QVERIFY(predecessors->selectedTaskId());
+
+        if (inChart)
+            window.clickBox(3);
+        else
+            window.clickName(3);
+        QVERIFY(QApplication::focusWidget());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Delete);
+        QCOMPARE(window.plan.names(), strings({ "a", "b", "c", "e" }));
+        QCOMPARE(window.plan.project->edges().size(), 1);
+        QCOMPARE(window.plan.stack.undoText(), QStringLiteral("Delete Task"));
+    }
+
     // In a dependency list the Delete key removes a dependency, in a text field a character;
     // neither deletes the selected task.
     void deleteKeyElsewhereInThePanel()
@@ -287,13 +319,18 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowActive(window.view.get()));
         window.clickName(2);
         const qint64 selected = window.plan.task("c")->id();
-        QVERIFY(!window.plan.project->isDirty());
+        window.plan.project->moveTask(window.plan.task("e"), 60.0);
+        window.plan.project->setDirty(false);
 
         QVERIFY(window.dragName(from, onto, lowerHalf));
         QCOMPARE(window.plan.names(), after);
         QCOMPARE(window.rowNames(), after);
         QVERIFY(window.plan.project->isDirty());
-        QCOMPARE(window.plan.stack.count(), 0);
+        QCOMPARE(window.plan.stack.count(), 1);
+        // Undoing the edit before it leaves the new order alone.
+        window.plan.stack.undo();
+        QCOMPARE(window.plan.names(), after);
+        QCOMPARE(window.plan.task("e")->start(), 2400.0);
         // The selection stays with its task, wherever that went.
         QCOMPARE(window.selection().ref(), std::optional(selected));
         QCOMPARE(window.selectedNameRows(), QList<int> { int(after.indexOf(QStringLiteral("c"))) });
