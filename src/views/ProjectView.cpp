@@ -38,6 +38,9 @@ ProjectView::ProjectView(Project *project, QWidget *parent)
 {
     m_properties->setMinimumWidth(panelMinimumWidth);
     m_properties->setMaximumWidth(panelMaximumWidth);
+    // Wider than ideal it never grows; in a narrow window it gives way as much as the split
+    // area does, so that the chart is not the only one squeezed.
+    m_properties->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Preferred);
     m_names->setMaximumWidth(namesMaximumWidth);
     m_splitter->addWidget(m_names);
     m_splitter->addWidget(m_chart);
@@ -49,7 +52,7 @@ ProjectView::ProjectView(Project *project, QWidget *parent)
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_properties);
-    layout->addWidget(m_splitter, 1);
+    layout->addWidget(m_splitter);
 }
 
 void ProjectView::deleteSelectedTask()

@@ -381,12 +381,15 @@ private Q_SLOTS:
         QCOMPARE(window.chart()->width(), splitter->width() - namesWidth - handle->width());
     }
 
-    // The panel keeps between 205 and 300 wide, 280 where there is room.
+    // The panel keeps between 205 and 300 wide, 280 where there is room; in a narrower window it
+    // gives way together with the split area instead of leaving the chart a sliver.
     void panelWidth_data()
     {
         QTest::addColumn<int>("windowWidth");
         QTest::addColumn<int>("panelWidth");
         QTest::newRow("wide window") << 1400 << 280;
+        QTest::newRow("medium window") << 700 << 237;
+        QTest::newRow("first window size") << 480 << 205;
         QTest::newRow("narrow window") << 300 << 205;
     }
     void panelWidth()
