@@ -1,0 +1,84 @@
+#include "Bundle.h"
+
+#include "Log.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QHostAddress>
+#include <QMutex>
+
+namespace corvane {
+
+namespace {
+
+QMutex folderMutex;
+QString installationOverride;
+
+} // namespace
+
+std::optional<QString> shortVersionString()
+{
+    const QString version = QStringLiteral(QUILLFERN_VERSION);
+    if (version.isEmpty())
+        return std::nullopt;
+    return version;
+}
+
+std::optional<QString> bundleIdentifier()
+{
+    return QStringLiteral("org.quillfern.Quillfern");
+}
+
+QString installationFolder()
+{
+    {
+        QMutexLocker lock(&folderMutex);
+        if (!installationOverride.isEmpty())
+            return installationOverride;
+    }
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QLatin1String("/.."));
+}
+
+void setInstallationFolder(const QString &folder)
+{
+    QMutexLocker lock(&folderMutex);
+    installationOverride = folder.isEmpty() ? QString() : QDir::cleanPath(folder);
+}
+
+QString resourcesFolder()
+{
+    return installationFolder() + QLatin1String("/lib/quillfern");
+}
+
+bool isAcceptableUpdateUrl(const QUrl &url)
+{
+    if (!url.isValid() || url.host().isEmpty())
+        return false;
+    if (url.scheme() == QLatin1String("https"))
+        return true;
+    if (url.scheme() != QLatin1String("http"))
+        return false;
+    if (url.host() == QLatin1String("localhost"))
+        return true;
+    const QHostAddress address(url.host());
+    return !address.isNull() && address.isLoopback();
+}
+
+QString updateSiteBaseURL()
+{
+    const QString configured = QStringLiteral(QUILLFERN_UPDATE_SITE_BASE_URL);
+    QString base = configured;
+    const QString fromEnvironment = qEnvironmentVariable("QUILLFERN_UPDATE_SITE");
+    if (!fromEnvironment.isEmpty()) {
+        if (isAcceptableUpdateUrl(QUrl(fromEnvironment)))
+            base = fromEnvironment;
+        else
+            qCCritical(lcCorvane).noquote()
+                << "ignoring QUILLFERN_UPDATE_SITE" << fromEnvironment << "because releases travel only over https";
+    }
+    if (!base.endsWith(u'/'))
+        base += u'/';
+    return base;
+}
+
+} // namespace corvane

@@ -1,0 +1,93 @@
+#include "QuitRequests.h"
+
+#include "Bundle.h"
+#include "Log.h"
+
+#include <QCoreApplication>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QStandardPaths>
+
+namespace corvane {
+
+namespace {
+
+// Lives on the UI thread, a child of the application, so it goes before the application does.
+QPointer<QLocalServer> server;
+
+void serve(QLocalSocket *socket, const std::function<void()> &quit)
+{
+    while (socket->canReadLine()) {
+        const QByteArray line = socket->readLine().trimmed();
+        if (line == "where") {
+            socket->write(installationFolder().toUtf8() + '\n');
+            socket->flush();
+        } else if (line == "quit") {
+            qCInfo(lcCorvane).noquote() << "the updater asks Quillfern to quit";
+            // Outside this handler: the quit flow may close the socket it is called from.
+            QMetaObject::invokeMethod(QCoreApplication::instance(), quit, Qt::QueuedConnection);
+        } else {
+            qCWarning(lcCorvane).noquote() << "ignoring the request" << QString::fromUtf8(line) << "on the quit socket";
+        }
+    }
+    // A client that sends a line without end must not grow the buffer for ever.
+    if (socket->bytesAvailable() > 4096)
+        socket->abort();
+}
+
+} // namespace
+
+QString quitRequestSocketName(const QString &bundleId)
+{
+    static const QRegularExpression allowed(QStringLiteral("^[A-Za-z0-9][A-Za-z0-9.-]*$"));
+    if (!allowed.match(bundleId).hasMatch())
+        return {};
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (runtime.isEmpty())
+        return {};
+    return runtime + u'/' + bundleId + QLatin1String(".quit");
+}
+
+bool listenForQuitRequests(std::function<void()> quit)
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    const QString name = quitRequestSocketName(bundleIdentifier().value_or(QString()));
+    if (!app || name.isEmpty()) {
+        qCCritical(lcCorvane).noquote() << "cannot take quit requests: no application or no runtime folder";
+        return false;
+    }
+    stopListeningForQuitRequests();
+    auto *listener = new QLocalServer(app);
+    listener->setSocketOptions(QLocalServer::UserAccessOption);
+    // A socket file left by a Quillfern that crashed, or by one that is just ending after an update,
+    // would block the name: the newest program takes it over.
+    if (!listener->listen(name)) {
+        QLocalServer::removeServer(name);
+        if (!listener->listen(name)) {
+            qCCritical(lcCorvane).noquote() << "cannot take quit requests on" << name << listener->errorString();
+            delete listener;
+            return false;
+        }
+    }
+    QObject::connect(listener, &QLocalServer::newConnection, listener, [listener, quit = std::move(quit)] {
+        while (QLocalSocket *socket = listener->nextPendingConnection()) {
+            socket->setParent(listener);
+            QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, quit] { serve(socket, quit); });
+            QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        }
+    });
+    server = listener;
+    return true;
+}
+
+void stopListeningForQuitRequests()
+{
+    if (server) {
+        server->close();
+        delete server.data();
+    }
+}
+
+} // namespace corvane

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+// The running program takes requests from the updater program on a local socket in the user's
+// runtime folder. A client sends lines: "where" is answered with the installation folder and a line
+// feed; "quit" runs the quit callback. The connection stays open until the program ends, which is
+// how the updater learns that it has ended.
+namespace corvane {
+
+// The socket's path for a bundle identifier (letters, digits, dots and hyphens), in the user's
+// runtime folder; empty for any other identifier.
+[[nodiscard]] QString quitRequestSocketName(const QString &bundleId);
+
+// To be called by main() once the QApplication exists. quit runs on the UI thread for every quit
+// request and should start the application's normal quit flow, which asks about unsaved work and
+// may be cancelled. Only the user may connect. Returns false, and logs why, when the socket cannot
+// be opened; the program works on without it.
+bool listenForQuitRequests(std::function<void()> quit);
+// Closes the socket and every connection; the updater then sees the program as ended.
+void stopListeningForQuitRequests();
+
+} // namespace corvane

@@ -1,0 +1,289 @@
+#include "UpdateJob.h"
+
+#include "Bundle.h"
+#include "Exception.h"
+#include "InstallationSwap.h"
+#include "Log.h"
+#include "QuitRequests.h"
+#include "ZipArchive.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLocalSocket>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QTimer>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr int connectTimeoutMs = 3000;
+constexpr int requestIdleTimeoutMs = 60000;
+
+} // namespace
+
+UpdateJob::UpdateJob(const corvane::SoftwareUpdateParameters &parameters, const QString &workFolder, QObject *parent)
+    : QObject(parent)
+    , m_parameters(parameters)
+    , m_workFolder(QDir::cleanPath(workFolder))
+{ }
+
+UpdateJob::~UpdateJob()
+{
+    if (m_reply)
+        m_reply->abort();
+}
+
+QString UpdateJob::binaryName() const
+{
+    return m_parameters.shortAppName.toLower();
+}
+
+QUrl UpdateJob::archiveUrl() const
+{
+    return QUrl(
+        corvane::updateSiteBaseURL() + m_parameters.urlPath + u'/' + m_parameters.shortAppName + QLatin1String(".zip"));
+}
+
+QString UpdateJob::stagingFolder() const
+{
+    return m_workFolder + QLatin1String("/staging");
+}
+
+QString UpdateJob::archivePath() const
+{
+    return m_workFolder + u'/' + m_parameters.shortAppName + QLatin1String(".zip");
+}
+
+void UpdateJob::start()
+{
+    qCInfo(corvane::lcCorvane).noquote() << "SoftwareUpdater started with" << m_parameters.arguments().join(u' ')
+                                         << "in" << m_workFolder;
+    QTimer::singleShot(0, this, &UpdateJob::locateInstallation);
+}
+
+void UpdateJob::cancel()
+{
+    if (m_done || m_swapping)
+        return;
+    if (m_reply)
+        m_reply->abort();
+    fail(QStringLiteral("The update was cancelled."),
+        QStringLiteral("%1 was left as it was.").arg(m_parameters.shortAppName));
+}
+
+void UpdateJob::fail(const QString &message, const QString &information)
+{
+    if (m_done)
+        return;
+    m_done = true;
+    qCCritical(corvane::lcCorvane).noquote() << message << information;
+    Q_EMIT finished(false, message, information);
+}
+
+void UpdateJob::succeed()
+{
+    m_done = true;
+    Q_EMIT finished(true, QString(), QString());
+}
+
+void UpdateJob::locateInstallation()
+{
+    const QString name = corvane::quitRequestSocketName(m_parameters.bundleId);
+    const QString app = m_parameters.shortAppName;
+    if (name.isEmpty() || app.isEmpty() || m_parameters.urlPath.isEmpty()) {
+        fail(QStringLiteral("The updater was started with unusable arguments."), m_parameters.arguments().join(u' '));
+        return;
+    }
+    Q_EMIT progress(QStringLiteral("Looking for the running %1\u2026").arg(app), 0, 0);
+    m_socket = new QLocalSocket(this);
+    m_socket->connectToServer(name);
+    QByteArray answer;
+    if (m_socket->waitForConnected(connectTimeoutMs)) {
+        m_socket->write("where\n");
+        m_socket->flush();
+        while (!m_socket->canReadLine() && m_socket->waitForReadyRead(connectTimeoutMs)) { }
+        answer = m_socket->readLine().trimmed();
+    }
+    if (answer.isEmpty()) {
+        fail(QStringLiteral("%1 does not answer.").arg(app),
+            QStringLiteral("The updater replaces the %1 that started it, but could not reach it. Start %1 again and "
+                           "let it look for updates.")
+                .arg(app));
+        return;
+    }
+    m_installation = QDir::cleanPath(QString::fromUtf8(answer));
+    if (!QFileInfo(m_installation + QLatin1String("/bin/") + binaryName()).isFile()) {
+        fail(QStringLiteral("%1 cannot be updated here.").arg(app),
+            QStringLiteral("%1 runs from %2, which is not an installed %1 (it has no bin/%3). Update it the way it "
+                           "was built.")
+                .arg(app, m_installation, binaryName()));
+        return;
+    }
+    download();
+}
+
+void UpdateJob::download()
+{
+    const QUrl url = archiveUrl();
+    if (!corvane::isAcceptableUpdateUrl(url)) {
+        fail(QStringLiteral("The update was not downloaded."),
+            QStringLiteral("%1 is not an https address; releases are only installed from secure addresses.")
+                .arg(url.toString()));
+        return;
+    }
+    m_archive.setFileName(archivePath() + QLatin1String(".part"));
+    if (!m_archive.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        fail(QStringLiteral("The update was not downloaded."),
+            QStringLiteral("%1 cannot be written: %2").arg(m_archive.fileName(), m_archive.errorString()));
+        return;
+    }
+    Q_EMIT progress(QStringLiteral("Downloading %1\u2026").arg(url.toString()), 0, 0);
+    m_network = new QNetworkAccessManager(this);
+    // Redirects must stay on secure addresses too.
+    m_network->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+    QNetworkRequest request(url);
+    request.setTransferTimeout(requestIdleTimeoutMs);
+    request.setRawHeader("Cache-Control", "no-cache");
+    m_reply = m_network->get(request);
+    connect(m_reply, &QNetworkReply::readyRead, this, [this] {
+        if (m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200)
+            m_archive.write(m_reply->readAll());
+    });
+    connect(m_reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64 total) {
+        Q_EMIT progress(QStringLiteral("Downloading %1\u2026").arg(m_parameters.shortAppName), received,
+            std::max<qint64>(total, 0));
+    });
+    connect(m_reply, &QNetworkReply::finished, this, &UpdateJob::downloadFinished);
+}
+
+void UpdateJob::downloadFinished()
+{
+    m_reply->deleteLater();
+    if (m_done) {
+        m_archive.remove();
+        return;
+    }
+    const QUrl url = m_reply->url();
+    const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const bool ok = m_reply->error() == QNetworkReply::NoError && status == 200;
+    if (ok)
+        m_archive.write(m_reply->readAll());
+    const bool written = m_archive.error() == QFileDevice::NoError && m_archive.flush();
+    m_archive.close();
+    if (!ok || !written) {
+        const QString reason = !written ? m_archive.errorString() : m_reply->errorString();
+        m_archive.remove();
+        fail(QStringLiteral("The update could not be downloaded."),
+            QStringLiteral("%1: %2\n%3 was left as it was.").arg(url.toString(), reason, m_parameters.shortAppName));
+        return;
+    }
+    QFile::remove(archivePath());
+    if (!m_archive.rename(archivePath())) {
+        fail(QStringLiteral("The update could not be downloaded."), m_archive.errorString());
+        return;
+    }
+    QTimer::singleShot(0, this, &UpdateJob::unpack);
+}
+
+void UpdateJob::unpack()
+{
+    Q_EMIT progress(QStringLiteral("Checking the new release\u2026"), 0, 0);
+    const QString staging = stagingFolder();
+    if (!QDir(staging).removeRecursively()) {
+        fail(QStringLiteral("The update could not be unpacked."), QStringLiteral("%1 cannot be removed.").arg(staging));
+        return;
+    }
+    try {
+        const ZipArchive archive = ZipArchive::fromFile(archivePath());
+        archive.extractTo(staging);
+    } catch (const corvane::Exception &error) {
+        QDir(staging).removeRecursively();
+        fail(error.message(),
+            error.information().value_or(QString())
+                + QStringLiteral("\n%1 was left as it was.").arg(m_parameters.shortAppName));
+        return;
+    }
+    // The packaged tree sits in one top folder; a flat archive works too.
+    const QStringList top = QDir(staging).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    m_releaseRoot = top.size() == 1 && QFileInfo(staging + u'/' + top.constFirst()).isDir()
+        ? staging + u'/' + top.constFirst()
+        : staging;
+    const QFileInfo program(m_releaseRoot + QLatin1String("/bin/") + binaryName());
+    if (!program.isFile() || !program.isExecutable()) {
+        fail(QStringLiteral("The downloaded release cannot be used."),
+            QStringLiteral("It has no program bin/%1.\n%2 was left as it was.")
+                .arg(binaryName(), m_parameters.shortAppName));
+        return;
+    }
+    try {
+        const InstallationSwap swap(m_installation, m_releaseRoot);
+        for (const QString &folder : swap.foldersToWrite()) {
+            if (::access(QFile::encodeName(folder).constData(), W_OK) != 0) {
+                fail(QStringLiteral("%1 cannot be updated by you.").arg(m_parameters.shortAppName),
+                    QStringLiteral("%1 is installed in %2, which your user account may not change; it probably came "
+                                   "with the system's packages. Update it the way it was installed.\nThe new release "
+                                   "was downloaded to %3 and unpacked in %4.")
+                        .arg(m_parameters.shortAppName, m_installation, archivePath(), m_releaseRoot));
+                return;
+            }
+        }
+    } catch (const corvane::Exception &error) {
+        fail(error.message(), error.information().value_or(QString()));
+        return;
+    }
+    askToQuit();
+}
+
+void UpdateJob::askToQuit()
+{
+    Q_EMIT progress(QStringLiteral("Waiting for %1 to quit\u2026").arg(m_parameters.shortAppName), 0, 0);
+    if (m_socket->state() != QLocalSocket::ConnectedState) {
+        QTimer::singleShot(0, this, &UpdateJob::install);
+        return;
+    }
+    connect(m_socket, &QLocalSocket::disconnected, this, &UpdateJob::install, Qt::QueuedConnection);
+    m_socket->write("quit\n");
+    m_socket->flush();
+    if (m_quitWaitLimit.count() > 0) {
+        m_quitTimer = new QTimer(this);
+        m_quitTimer->setSingleShot(true);
+        connect(m_quitTimer, &QTimer::timeout, this, [this] {
+            fail(QStringLiteral("%1 did not quit.").arg(m_parameters.shortAppName),
+                QStringLiteral("The new release was left in %1; %2 was left as it was.")
+                    .arg(m_releaseRoot, m_parameters.shortAppName));
+        });
+        m_quitTimer->start(m_quitWaitLimit);
+    }
+}
+
+void UpdateJob::install()
+{
+    if (m_done)
+        return;
+    if (m_quitTimer)
+        m_quitTimer->stop();
+    m_swapping = true;
+    Q_EMIT progress(QStringLiteral("Installing the new release\u2026"), 0, 0);
+    try {
+        InstallationSwap swap(m_installation, m_releaseRoot);
+        swap.run();
+    } catch (const corvane::Exception &error) {
+        m_swapping = false;
+        fail(error.message(), error.information().value_or(QString()));
+        return;
+    }
+    m_swapping = false;
+    QDir(stagingFolder()).removeRecursively();
+    QFile::remove(archivePath());
+    const QString program = m_installation + QLatin1String("/bin/") + binaryName();
+    qCInfo(corvane::lcCorvane).noquote() << "installed the new release in" << m_installation << "and starting"
+                                         << program;
+    if (!QProcess::startDetached(program, {}, m_installation)) {
+        fail(QStringLiteral("%1 was updated but could not be started.").arg(m_parameters.shortAppName), program);
+        return;
+    }
+    succeed();
+}

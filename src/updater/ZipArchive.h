@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// A reader for the release archive that trusts nothing in it. Opening checks every entry: names
+// must be relative paths without "." or ".." components, links must point downwards inside the
+// archive, only files, folders and links are taken, and no entry may sit below a file or a link.
+// Unpacking checks each file's size and CRC and never writes outside its folder. Every refusal
+// throws a corvane::Exception naming the entry and the reason.
+class ZipArchive {
+public:
+    enum class Kind { File, Folder, Link };
+    struct Entry {
+        QString path; // without a trailing slash
+        Kind kind = Kind::File;
+        quint16 method = 0;
+        quint32 crc = 0;
+        quint64 compressedSize = 0;
+        quint64 size = 0;
+        quint64 localHeaderOffset = 0;
+        quint32 permissions = 0; // the Unix permission bits, 0 when the archive has none
+    };
+
+    explicit ZipArchive(QByteArray bytes);
+    // Reads the file whole; archives larger than maximumArchiveSize are refused.
+    [[nodiscard]] static ZipArchive fromFile(const QString &path);
+
+    [[nodiscard]] const QList<Entry> &entries() const { return m_entries; }
+    // An entry's content, inflated and checked against its size and CRC; a link's is its target.
+    [[nodiscard]] QByteArray contents(const Entry &entry) const;
+    // Unpacks every entry into folder, which is created and must not exist yet.
+    void extractTo(const QString &folder) const;
+
+    static constexpr quint64 maximumArchiveSize = quint64(1) << 30;
+    static constexpr quint64 maximumUnpackedSize = quint64(4) << 30;
+
+private:
+    void readDirectory();
+    void checkPaths();
+
+    QByteArray m_bytes;
+    QList<Entry> m_entries;
+};

@@ -1,0 +1,73 @@
+#include "Log.h"
+#include "Presenter.h"
+#include "UpdateJob.h"
+#include "Updater.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QProgressDialog>
+
+#include <cstdio>
+
+using namespace std::chrono_literals;
+
+// The updater program: started by Quillfern with four arguments (bundle identifier, product name,
+// the product's folder on the update site, "true" or "false") in its update folder. With
+// QUILLFERN_UPDATER_UNATTENDED set it shows no window and ends with status 1 on failure, for tests.
+int main(int argc, char *argv[])
+{
+    corvane::installMessageHandler();
+    QApplication application(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Quillfern"));
+    QApplication::setApplicationName(QStringLiteral("SoftwareUpdater"));
+
+    const auto parameters = corvane::SoftwareUpdateParameters::fromArguments(QApplication::arguments().mid(1));
+    if (!parameters) {
+        std::fputs("usage: SoftwareUpdater BUNDLE-ID APP-NAME URL-PATH true|false\n", stderr);
+        return 2;
+    }
+    const bool unattended = !qEnvironmentVariableIsEmpty("QUILLFERN_UPDATER_UNATTENDED");
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    UpdateJob job(*parameters, QDir::currentPath());
+    int status = 0;
+    QProgressDialog *window = nullptr;
+    if (unattended) {
+        job.setQuitWaitLimit(20s);
+    } else {
+        window = new QProgressDialog;
+        window->setWindowTitle(QStringLiteral("Updating %1").arg(parameters->shortAppName));
+        window->setMinimumDuration(0);
+        window->setAutoClose(false);
+        window->setAutoReset(false);
+        QObject::connect(window, &QProgressDialog::canceled, &job, &UpdateJob::cancel);
+        QObject::connect(
+            &job, &UpdateJob::progress, window, [window](const QString &status, qint64 done, qint64 total) {
+                window->setLabelText(status);
+                // Bytes can exceed an int; the bar only needs the fraction.
+                window->setMaximum(total > 0 ? 1000 : 0);
+                window->setValue(total > 0 ? int(done * 1000 / total) : 0);
+            });
+        window->show();
+    }
+    QObject::connect(&job, &UpdateJob::finished, &application,
+        [&](bool success, const QString &message, const QString &information) {
+            if (window)
+                window->hide();
+            if (!success) {
+                status = 1;
+                if (!unattended) {
+                    corvane::Alert alert;
+                    alert.style = corvane::AlertStyle::Critical;
+                    alert.message = message;
+                    alert.informativeText = information;
+                    corvane::presenter().runAlert(alert);
+                }
+            }
+            QApplication::exit(status);
+        });
+    job.start();
+    const int result = QApplication::exec();
+    delete window;
+    return result;
+}

@@ -1,0 +1,259 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QList>
+#include <QMap>
+#include <QMutex>
+#include <QString>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
+
+#include <functional>
+#include <sys/stat.h>
+#include <zlib.h>
+
+namespace UpdateTest {
+
+// What the test server sends for one path.
+struct Response {
+    int status = 200;
+    QByteArray body;
+    int delayMs = 0; // answer only after this long
+    bool never = false; // keep the connection open and never answer
+    bool truncate = false; // announce the whole body, send half of it, close
+};
+
+// A small HTTP server on 127.0.0.1, on a thread of its own so that tests may block the UI thread
+// in a download. Unknown paths answer 404.
+class Server {
+public:
+    Server()
+    {
+        m_context = new QObject;
+        m_context->moveToThread(&m_thread);
+        m_thread.start();
+        QMetaObject::invokeMethod(
+            m_context,
+            [this] {
+                m_server = new QTcpServer(m_context);
+                m_server->listen(QHostAddress::LocalHost);
+                m_port = m_server->serverPort();
+                QObject::connect(m_server, &QTcpServer::newConnection, m_server, [this] { accept(); });
+            },
+            Qt::BlockingQueuedConnection);
+    }
+    ~Server()
+    {
+        QMetaObject::invokeMethod(
+            m_context, [this] { delete m_context; }, Qt::BlockingQueuedConnection);
+        m_thread.quit();
+        m_thread.wait();
+    }
+    Server(const Server &) = delete;
+    Server &operator=(const Server &) = delete;
+
+    void set(const QString &path, const Response &response)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_routes.insert(path, response);
+    }
+    [[nodiscard]] QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1/").arg(m_port); }
+    // Every request's head, as received.
+    [[nodiscard]] QList<QByteArray> requests() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_requests;
+    }
+
+private:
+    void accept()
+    {
+        while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+            socket->setParent(m_context);
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { read(socket); });
+        }
+    }
+    void read(QTcpSocket *socket)
+    {
+        QByteArray head = socket->property("head").toByteArray() + socket->readAll();
+        socket->setProperty("head", head);
+        if (!head.contains("\r\n\r\n") || socket->property("answered").toBool())
+            return;
+        socket->setProperty("answered", true);
+        const QList<QByteArray> words = head.left(head.indexOf("\r\n")).split(' ');
+        const QString path = words.size() > 1 ? QString::fromLatin1(words.at(1)) : QString();
+        Response response;
+        response.status = 404;
+        response.body = "<html><body><h1>Not Found</h1></body></html>";
+        {
+            QMutexLocker lock(&m_mutex);
+            m_requests.append(head);
+            if (m_routes.contains(path))
+                response = m_routes.value(path);
+        }
+        if (response.never)
+            return;
+        const auto answer = [socket, response] {
+            QByteArray reply = "HTTP/1.1 " + QByteArray::number(response.status) + " Status\r\nContent-Length: "
+                + QByteArray::number(response.body.size()) + "\r\nConnection: close\r\n\r\n";
+            reply += response.truncate ? response.body.left(response.body.size() / 2) : response.body;
+            socket->write(reply);
+            socket->disconnectFromHost();
+        };
+        if (response.delayMs > 0)
+            QTimer::singleShot(response.delayMs, socket, answer);
+        else
+            answer();
+    }
+
+    QThread m_thread;
+    QObject *m_context = nullptr;
+    QTcpServer *m_server = nullptr;
+    mutable QMutex m_mutex;
+    QMap<QString, Response> m_routes;
+    QList<QByteArray> m_requests;
+    quint16 m_port = 0;
+};
+
+// One archive entry: a Unix mode (type and permission bits) and the content (a link's target).
+struct ZipItem {
+    QByteArray name;
+    QByteArray content;
+    quint32 mode = S_IFREG | 0644;
+    bool deflate = true;
+    quint16 flags = 0;
+    // Stated size and checksum different from the real ones, to build damaged archives.
+    qint64 statedSize = -1;
+    qint64 statedCrc = -1;
+};
+
+inline void put16(QByteArray &out, quint32 value)
+{
+    out.append(char(value & 0xff));
+    out.append(char((value >> 8) & 0xff));
+}
+
+inline void put32(QByteArray &out, quint32 value)
+{
+    put16(out, value & 0xffff);
+    put16(out, value >> 16);
+}
+
+inline QByteArray rawDeflate(const QByteArray &data)
+{
+    z_stream stream {};
+    deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(int(deflateBound(&stream, uLong(data.size()))), Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
+    stream.avail_in = uInt(data.size());
+    stream.next_out = reinterpret_cast<Bytef *>(out.data());
+    stream.avail_out = uInt(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(qsizetype(stream.total_out));
+    deflateEnd(&stream);
+    return out;
+}
+
+// A zip archive as a Unix zip program writes it.
+inline QByteArray makeZip(const QList<ZipItem> &items)
+{
+    QByteArray out;
+    QByteArray directory;
+    for (const ZipItem &item : items) {
+        const bool deflated = item.deflate && !item.content.isEmpty();
+        const QByteArray data = deflated ? rawDeflate(item.content) : item.content;
+        const quint32 crc = item.statedCrc >= 0
+            ? quint32(item.statedCrc)
+            : quint32(crc32(0, reinterpret_cast<const Bytef *>(item.content.constData()), uInt(item.content.size())));
+        const quint32 size = item.statedSize >= 0 ? quint32(item.statedSize) : quint32(item.content.size());
+        const quint32 offset = quint32(out.size());
+        put32(out, 0x04034b50);
+        put16(out, 20);
+        put16(out, item.flags);
+        put16(out, deflated ? 8 : 0);
+        put32(out, 0);
+        put32(out, crc);
+        put32(out, quint32(data.size()));
+        put32(out, size);
+        put16(out, quint32(item.name.size()));
+        put16(out, 0);
+        out += item.name + data;
+
+        put32(directory, 0x02014b50);
+        put16(directory, (3 << 8) | 20);
+        put16(directory, 20);
+        put16(directory, item.flags);
+        put16(directory, deflated ? 8 : 0);
+        put32(directory, 0);
+        put32(directory, crc);
+        put32(directory, quint32(data.size()));
+        put32(directory, size);
+        put16(directory, quint32(item.name.size()));
+        put16(directory, 0);
+        put16(directory, 0);
+        put16(directory, 0);
+        put16(directory, 0);
+        put32(directory, item.mode << 16);
+        put32(directory, offset);
+        directory += item.name;
+    }
+    const quint32 directoryOffset = quint32(out.size());
+    out += directory;
+    put32(out, 0x06054b50);
+    put16(out, 0);
+    put16(out, 0);
+    put16(out, quint32(items.size()));
+    put16(out, quint32(items.size()));
+    put32(out, quint32(directory.size()));
+    put32(out, directoryOffset);
+    put16(out, 0);
+    return out;
+}
+
+inline bool writeFile(const QString &path, const QByteArray &content, QFile::Permissions permissions = {})
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size())
+        return false;
+    file.close();
+    return permissions ? file.setPermissions(permissions) : true;
+}
+
+inline QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+constexpr QFile::Permissions executable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+    | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
+
+// Every file, folder and link below root with its content or target, for comparing whole trees.
+inline QMap<QString, QByteArray> snapshot(const QString &root)
+{
+    QMap<QString, QByteArray> tree;
+    const std::function<void(const QString &)> walk = [&](const QString &relative) {
+        const QDir dir(root + u'/' + relative);
+        const auto entries = dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        for (const QFileInfo &entry : entries) {
+            const QString path = relative.isEmpty() ? entry.fileName() : relative + u'/' + entry.fileName();
+            if (entry.isSymLink())
+                tree.insert(path, "link:" + QFile::encodeName(entry.symLinkTarget()));
+            else if (entry.isDir()) {
+                tree.insert(path + u'/', QByteArray());
+                walk(path);
+            } else
+                tree.insert(path, QByteArray::number(int(entry.permissions()), 16) + ':' + readFile(entry.filePath()));
+        }
+    };
+    walk(QString());
+    return tree;
+}
+
+} // namespace UpdateTest
