@@ -13,6 +13,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <filesystem>
 #include <functional>
 #include <sys/stat.h>
 #include <zlib.h>
@@ -244,7 +245,10 @@ inline QMap<QString, QByteArray> snapshot(const QString &root)
         for (const QFileInfo &entry : entries) {
             const QString path = relative.isEmpty() ? entry.fileName() : relative + u'/' + entry.fileName();
             if (entry.isSymLink())
-                tree.insert(path, "link:" + QFile::encodeName(entry.symLinkTarget()));
+                tree.insert(path,
+                    "link:"
+                        + QByteArray::fromStdString(
+                            std::filesystem::read_symlink(entry.filePath().toStdString()).string()));
             else if (entry.isDir()) {
                 tree.insert(path + u'/', QByteArray());
                 walk(path);
