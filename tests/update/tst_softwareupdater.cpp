@@ -1,0 +1,207 @@
+#include "Bundle.h"
+#include "Presenter.h"
+#include "QuitRequests.h"
+#include "UpdateTestSupport.h"
+#include "Updater.h"
+#include "VersionCheck1.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace corvane;
+using namespace std::chrono_literals;
+using UpdateTest::ZipItem;
+
+Q_DECLARE_METATYPE(QList<UpdateTest::ZipItem>)
+
+namespace {
+
+QByteArray program(const QByteArray &flavour)
+{
+    // Says which build it is, and leaves a mark where the test can see that it was started.
+    return "#!/bin/sh\necho " + flavour + " > \"$(dirname \"$0\")/../started\"\necho " + flavour + '\n';
+}
+
+QByteArray updaterProgram()
+{
+    return UpdateTest::readFile(QStringLiteral(SOFTWARE_UPDATER));
+}
+
+// The tree that installing Quillfern makes, as the release archive carries it below its top folder.
+QList<ZipItem> release(const QByteArray &flavour)
+{
+    return {
+        { "Quillfern/", {}, S_IFDIR | 0755 },
+        { "Quillfern/bin/", {}, S_IFDIR | 0755 },
+        { "Quillfern/bin/quillfern", program(flavour), S_IFREG | 0755 },
+        { "Quillfern/lib/quillfern/SoftwareUpdater.app/Contents/MacOS/SoftwareUpdater", updaterProgram(),
+            S_IFREG | 0755 },
+    };
+}
+
+void install(const QString &root, const QByteArray &flavour)
+{
+    UpdateTest::writeFile(root + QLatin1String("/bin/quillfern"), program(flavour), UpdateTest::executable);
+    UpdateTest::writeFile(root + QLatin1String("/lib/quillfern/SoftwareUpdater.app/Contents/MacOS/SoftwareUpdater"),
+        updaterProgram(), UpdateTest::executable);
+}
+
+QByteArray run(const QString &path)
+{
+    QProcess process;
+    process.start(path, {});
+    process.waitForFinished(5000);
+    return process.readAllStandardOutput();
+}
+
+} // namespace
+
+class TestSoftwareUpdater : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void fullUpdate();
+    void failedUpdateKeepsTheOldInstallation_data();
+    void failedUpdateKeepsTheOldInstallation();
+
+private:
+    QTemporaryDir m_home;
+    QTemporaryDir m_installationParent;
+    QString m_installation;
+    std::unique_ptr<UpdateTest::Server> m_server;
+    bool m_quitRequested = false;
+};
+
+void TestSoftwareUpdater::initTestCase()
+{
+    qputenv("HOME", QFile::encodeName(m_home.path()));
+    qunsetenv("XDG_DATA_HOME");
+    const QString runtime = m_home.filePath(QStringLiteral("run"));
+    QVERIFY(QDir().mkpath(runtime));
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+    // The updater program inherits this: no windows, and a bounded wait for the quit.
+    qputenv("QUILLFERN_UPDATER_UNATTENDED", "1");
+    QVERIFY(QFileInfo(QStringLiteral(SOFTWARE_UPDATER)).isExecutable());
+}
+
+void TestSoftwareUpdater::init()
+{
+    m_installation = m_installationParent.filePath(QStringLiteral("opt/quillfern"));
+    QDir(m_installation).removeRecursively();
+    QDir(m_home.filePath(QStringLiteral(".local"))).removeRecursively();
+    install(m_installation, "old");
+    setInstallationFolder(m_installation);
+    m_server = std::make_unique<UpdateTest::Server>();
+    qputenv("QUILLFERN_UPDATE_SITE", m_server->baseUrl().toUtf8());
+    m_server->set(QStringLiteral("/Quillfern/index.html"), { 200, "<h1>Quillfern</h1><h2>New in Version 999.0</h2>" });
+    m_quitRequested = false;
+    // This test stands in for the running Quillfern: asked to quit, it closes the socket as an
+    // ending program would.
+    QVERIFY(listenForQuitRequests([this] {
+        m_quitRequested = true;
+        stopListeningForQuitRequests();
+    }));
+}
+
+void TestSoftwareUpdater::cleanup()
+{
+    stopListeningForQuitRequests();
+    QTRY_VERIFY(!Updater::isCheckRunning());
+    m_server.reset();
+}
+
+void TestSoftwareUpdater::fullUpdate()
+{
+    m_server->set(QStringLiteral("/Quillfern/Quillfern.zip"), { 200, UpdateTest::makeZip(release("new")) });
+    RecordingPresenter presenter;
+    ScopedPresenter scoped(presenter);
+    presenter.scriptAlertResponse(FirstButton);
+
+    auto updater = std::make_shared<Updater>(QStringLiteral("Quillfern"), QStringLiteral("Quillfern"), false);
+    QVERIFY(updater->start());
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(m_installation + QLatin1String("/started")), 20000);
+
+    QCOMPARE(presenter.alerts().size(), 1);
+    QCOMPARE(presenter.alerts().constFirst().message, QStringLiteral("Automatic Update"));
+    QVERIFY(updater->updaterSuccessfullyStarted());
+    QVERIFY(m_quitRequested);
+    QCOMPARE(UpdateTest::readFile(m_installation + QLatin1String("/started")), QByteArray("new\n"));
+    QCOMPARE(run(m_installation + QLatin1String("/bin/quillfern")), QByteArray("new\n"));
+    QFile::remove(m_installation + QLatin1String("/started"));
+    QMap<QString, QByteArray> expected;
+    QTemporaryDir releaseTree;
+    install(releaseTree.path(), "new");
+    QCOMPARE(UpdateTest::snapshot(m_installation), UpdateTest::snapshot(releaseTree.path()));
+
+    // The program ran from its copy in the update folder and tidied up after itself.
+    const QString folder = updater->appSuppApp();
+    QTRY_VERIFY(!QFileInfo::exists(folder + QLatin1String("/staging")));
+    QVERIFY(!QFileInfo::exists(folder + QLatin1String("/Quillfern.zip")));
+    QVERIFY(QFileInfo::exists(folder + QLatin1String("/SoftwareUpdater.app/Contents/MacOS/SoftwareUpdater")));
+}
+
+void TestSoftwareUpdater::failedUpdateKeepsTheOldInstallation_data()
+{
+    QTest::addColumn<QList<ZipItem>>("archive"); // empty: the site has no archive
+    QTest::addColumn<bool>("truncated");
+    QTest::addColumn<bool>("quits");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("entry escapes the staging folder")
+        << (release("new") << ZipItem { "Quillfern/../../../../evil", "x" }) << false << false << "would land outside";
+    QTest::newRow("link points out") << (release("new") << ZipItem { "Quillfern/lib/etc", "/etc", S_IFLNK | 0777 })
+                                     << false << false << "link pointing outside";
+    QTest::newRow("download cut short") << release("new") << true << false << "could not be downloaded";
+    QTest::newRow("no archive on the site") << QList<ZipItem>() << false << false << "could not be downloaded";
+    QTest::newRow("not a release") << QList<ZipItem> { { "readme.txt", "hello" } } << false << false
+                                   << "has no program bin/quillfern";
+    // The staged copy's name is too long for the file system, after other files were staged.
+    QTest::newRow("failure while installing")
+        << (release("new") << ZipItem { "Quillfern/share/" + QByteArray(245, 'x'), "x" }) << false << true
+        << "Quillfern was left as it was";
+}
+
+void TestSoftwareUpdater::failedUpdateKeepsTheOldInstallation()
+{
+    QFETCH(QList<ZipItem>, archive);
+    QFETCH(bool, truncated);
+    QFETCH(bool, quits);
+    QFETCH(QString, reason);
+
+    if (!archive.isEmpty()) {
+        UpdateTest::Response response { 200, UpdateTest::makeZip(archive) };
+        response.truncate = truncated;
+        m_server->set(QStringLiteral("/Quillfern/Quillfern.zip"), response);
+    }
+    const QMap<QString, QByteArray> before = UpdateTest::snapshot(m_installation);
+    const QString folder = m_home.filePath(QStringLiteral(".local/share/Quillfern/update"));
+    QVERIFY(QDir().mkpath(folder));
+
+    // Started as Updater starts it: four arguments, in the update folder.
+    QProcess updater;
+    updater.setWorkingDirectory(folder);
+    updater.start(QStringLiteral(SOFTWARE_UPDATER),
+        { QStringLiteral("org.quillfern.Quillfern"), QStringLiteral("Quillfern"), QStringLiteral("Quillfern"),
+            QStringLiteral("false") });
+    QVERIFY(updater.waitForStarted());
+    QTRY_COMPARE_WITH_TIMEOUT(updater.state(), QProcess::NotRunning, 20000);
+    const QString log = QString::fromUtf8(updater.readAllStandardError());
+    QCOMPARE(updater.exitCode(), 1);
+    QVERIFY2(log.contains(reason), qPrintable(log));
+    QCOMPARE(m_quitRequested, quits);
+
+    QCOMPARE(UpdateTest::snapshot(m_installation), before);
+    QCOMPARE(run(m_installation + QLatin1String("/bin/quillfern")), QByteArray("old\n"));
+    QVERIFY(!QFileInfo::exists(m_installationParent.filePath(QStringLiteral("evil"))));
+    QVERIFY(!QFileInfo::exists(m_home.filePath(QStringLiteral("evil"))));
+    QVERIFY(!QFileInfo::exists(QStringLiteral("/evil")));
+}
+
+QTEST_MAIN(TestSoftwareUpdater)
+#include "tst_softwareupdater.moc"
