@@ -92,21 +92,37 @@ void UpdateJob::succeed()
 void UpdateJob::locateInstallation()
 {
     const QString name = corvane::quitRequestSocketName(m_parameters.bundleId);
-    const QString app = m_parameters.shortAppName;
-    if (name.isEmpty() || app.isEmpty() || m_parameters.urlPath.isEmpty()) {
+    if (name.isEmpty() || m_parameters.shortAppName.isEmpty() || m_parameters.urlPath.isEmpty()) {
         fail(QStringLiteral("The updater was started with unusable arguments."), m_parameters.arguments().join(u' '));
         return;
     }
-    Q_EMIT progress(QStringLiteral("Looking for the running %1\u2026").arg(app), 0, 0);
+    Q_EMIT progress(QStringLiteral("Looking for the running %1\u2026").arg(m_parameters.shortAppName), 0, 0);
     m_socket = new QLocalSocket(this);
-    m_socket->connectToServer(name);
-    QByteArray answer;
-    if (m_socket->waitForConnected(connectTimeoutMs)) {
+    auto *noAnswer = new QTimer(this);
+    noAnswer->setSingleShot(true);
+    const auto answered = [this, noAnswer](const QByteArray &answer) {
+        noAnswer->stop();
+        noAnswer->deleteLater();
+        disconnect(m_socket, nullptr, this, nullptr);
+        installationFound(answer);
+    };
+    connect(noAnswer, &QTimer::timeout, this, [answered] { answered({}); });
+    connect(m_socket, &QLocalSocket::connected, this, [this] {
         m_socket->write("where\n");
         m_socket->flush();
-        while (!m_socket->canReadLine() && m_socket->waitForReadyRead(connectTimeoutMs)) { }
-        answer = m_socket->readLine().trimmed();
-    }
+    });
+    connect(m_socket, &QLocalSocket::readyRead, this, [this, answered] {
+        if (m_socket->canReadLine())
+            answered(m_socket->readLine().trimmed());
+    });
+    connect(m_socket, &QLocalSocket::errorOccurred, this, [answered] { answered({}); });
+    noAnswer->start(connectTimeoutMs);
+    m_socket->connectToServer(name);
+}
+
+void UpdateJob::installationFound(const QByteArray &answer)
+{
+    const QString app = m_parameters.shortAppName;
     if (answer.isEmpty()) {
         fail(QStringLiteral("%1 does not answer.").arg(app),
             QStringLiteral("The updater replaces the %1 that started it, but could not reach it. Start %1 again and "
@@ -172,9 +188,14 @@ void UpdateJob::downloadFinished()
     if (ok)
         m_archive.write(m_reply->readAll());
     const bool written = m_archive.error() == QFileDevice::NoError && m_archive.flush();
+    // A connection closed early can look like a finished download; the announced length tells.
+    const QVariant announced = m_reply->header(QNetworkRequest::ContentLengthHeader);
+    const bool complete = !announced.isValid() || announced.toLongLong() == m_archive.pos();
+    const QString shortBy
+        = QStringLiteral("the download ended after %1 of %2 bytes").arg(m_archive.pos()).arg(announced.toLongLong());
     m_archive.close();
-    if (!ok || !written) {
-        const QString reason = !written ? m_archive.errorString() : m_reply->errorString();
+    if (!ok || !written || !complete) {
+        const QString reason = !written ? m_archive.errorString() : !ok ? m_reply->errorString() : shortBy;
         m_archive.remove();
         fail(QStringLiteral("The update could not be downloaded."),
             QStringLiteral("%1: %2\n%3 was left as it was.").arg(url.toString(), reason, m_parameters.shortAppName));

@@ -49,6 +49,7 @@ Q_SIGNALS:
 
 private:
     void locateInstallation();
+    void installationFound(const QByteArray &answer);
     void download();
     void downloadFinished();
     void unpack();

@@ -1,11 +1,14 @@
 #include "Bundle.h"
 #include "Presenter.h"
 #include "QuitRequests.h"
+#include "UpdateJob.h"
 #include "UpdateTestSupport.h"
 #include "Updater.h"
 #include "VersionCheck1.h"
 
+#include <QLocalSocket>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -68,6 +71,9 @@ private Q_SLOTS:
     void fullUpdate();
     void failedUpdateKeepsTheOldInstallation_data();
     void failedUpdateKeepsTheOldInstallation();
+    void quitSocket();
+    void quitNeverComes_data();
+    void quitNeverComes();
 
 private:
     QTemporaryDir m_home;
@@ -201,6 +207,82 @@ void TestSoftwareUpdater::failedUpdateKeepsTheOldInstallation()
     QVERIFY(!QFileInfo::exists(m_installationParent.filePath(QStringLiteral("evil"))));
     QVERIFY(!QFileInfo::exists(m_home.filePath(QStringLiteral("evil"))));
     QVERIFY(!QFileInfo::exists(QStringLiteral("/evil")));
+}
+
+void TestSoftwareUpdater::quitSocket()
+{
+    const QString name = quitRequestSocketName(QStringLiteral("org.quillfern.Quillfern"));
+    QCOMPARE(name, qEnvironmentVariable("XDG_RUNTIME_DIR") + QLatin1String("/org.quillfern.Quillfern.quit"));
+    QVERIFY(quitRequestSocketName(QStringLiteral("../../etc/x")).isEmpty());
+    QVERIFY(quitRequestSocketName(QString()).isEmpty());
+
+    QLocalSocket client;
+    client.connectToServer(name);
+    QTRY_COMPARE(client.state(), QLocalSocket::ConnectedState);
+    client.write("where\n");
+    QTRY_VERIFY(client.canReadLine());
+    QCOMPARE(client.readLine(), QFile::encodeName(m_installation) + '\n');
+
+    QTest::ignoreMessage(QtWarningMsg, "ignoring the request hello on the quit socket");
+    client.write("hello\n");
+    QTest::qWait(50);
+    QVERIFY(!m_quitRequested);
+    QTest::ignoreMessage(QtInfoMsg, "the updater asks Quillfern to quit");
+    client.write("quit\n");
+    QTRY_VERIFY(m_quitRequested);
+    // The stand-in closes the socket when asked to quit, as an ending program does.
+    QTRY_COMPARE(client.state(), QLocalSocket::UnconnectedState);
+}
+
+void TestSoftwareUpdater::quitNeverComes_data()
+{
+    QTest::addColumn<bool>("cancel");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("the user cancels") << true << "The update was cancelled.";
+    QTest::newRow("time limit") << false << "Quillfern did not quit.";
+}
+
+// Quillfern may stay: its user can refuse to quit when asked about unsaved work.
+void TestSoftwareUpdater::quitNeverComes()
+{
+    QFETCH(bool, cancel);
+    QFETCH(QString, message);
+    stopListeningForQuitRequests();
+    int quitRequests = 0;
+    QVERIFY(listenForQuitRequests([&quitRequests] { ++quitRequests; }));
+    m_server->set(QStringLiteral("/Quillfern/Quillfern.zip"), { 200, UpdateTest::makeZip(release("new")) });
+    const QMap<QString, QByteArray> before = UpdateTest::snapshot(m_installation);
+    QTemporaryDir work;
+
+    corvane::SoftwareUpdateParameters parameters;
+    parameters.bundleId = QStringLiteral("org.quillfern.Quillfern");
+    parameters.shortAppName = QStringLiteral("Quillfern");
+    parameters.urlPath = QStringLiteral("Quillfern");
+    UpdateJob job(parameters, work.path());
+    QCOMPARE(job.archiveUrl().toString(), m_server->baseUrl() + QLatin1String("Quillfern/Quillfern.zip"));
+    if (!cancel)
+        job.setQuitWaitLimit(300ms);
+    QStringList steps;
+    connect(&job, &UpdateJob::progress, this, [&](const QString &status) {
+        steps.append(status.section(u' ', 0, 0));
+        if (cancel && status.startsWith(QLatin1String("Waiting")))
+            QTimer::singleShot(200, &job, &UpdateJob::cancel);
+    });
+    QSignalSpy finished(&job, &UpdateJob::finished);
+    QTest::ignoreMessage(QtInfoMsg, "the updater asks Quillfern to quit");
+    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QLatin1String("^") + QRegularExpression::escape(message)));
+    job.start();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
+    QCOMPARE(finished.constFirst().at(0).toBool(), false);
+    QCOMPARE(finished.constFirst().at(1).toString(), message);
+    QCOMPARE(quitRequests, 1);
+    steps.removeDuplicates();
+    QCOMPARE(steps,
+        QStringList({ QStringLiteral("Looking"), QStringLiteral("Downloading"), QStringLiteral("Checking"),
+            QStringLiteral("Waiting") }));
+    QCOMPARE(UpdateTest::snapshot(m_installation), before);
+    // The release stays downloaded and unpacked for another try.
+    QVERIFY(QFileInfo(job.stagingFolder() + QLatin1String("/Quillfern/bin/quillfern")).isExecutable());
 }
 
 QTEST_MAIN(TestSoftwareUpdater)
