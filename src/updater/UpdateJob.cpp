@@ -158,12 +158,23 @@ void UpdateJob::download()
     }
     Q_EMIT progress(QStringLiteral("Downloading %1\u2026").arg(url.toString()), 0, 0);
     m_network = new QNetworkAccessManager(this);
-    // Redirects must stay on secure addresses too.
-    m_network->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+    // Every redirect is checked before it is followed: the release must come over HTTPS to the end.
+    m_network->setRedirectPolicy(QNetworkRequest::UserVerifiedRedirectPolicy);
     QNetworkRequest request(url);
     request.setTransferTimeout(requestIdleTimeoutMs);
     request.setRawHeader("Cache-Control", "no-cache");
     m_reply = m_network->get(request);
+    connect(m_reply, &QNetworkReply::redirected, this, [this](const QUrl &target) {
+        if (corvane::isAcceptableUpdateUrl(target)) {
+            Q_EMIT m_reply->redirectAllowed();
+            return;
+        }
+        fail(QStringLiteral("The update was not downloaded."),
+            QStringLiteral("The update site sent the download on to %1, which is not an https address.\n%2 was left "
+                           "as it was.")
+                .arg(target.toString(), m_parameters.shortAppName));
+        m_reply->abort();
+    });
     connect(m_reply, &QNetworkReply::readyRead, this, [this] {
         if (m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200)
             m_archive.write(m_reply->readAll());

@@ -27,6 +27,7 @@ struct Response {
     int delayMs = 0; // answer only after this long
     bool never = false; // keep the connection open and never answer
     bool truncate = false; // announce the whole body, send half of it, close
+    QByteArray location {}; // with a 3xx status: where the client is sent on
 };
 
 // A small HTTP server on 127.0.0.1, on a thread of its own so that tests may block the UI thread
@@ -101,7 +102,10 @@ private:
             return;
         const auto answer = [socket, response] {
             QByteArray reply = "HTTP/1.1 " + QByteArray::number(response.status) + " Status\r\nContent-Length: "
-                + QByteArray::number(response.body.size()) + "\r\nConnection: close\r\n\r\n";
+                + QByteArray::number(response.body.size()) + "\r\nConnection: close\r\n";
+            if (!response.location.isEmpty())
+                reply += "Location: " + response.location + "\r\n";
+            reply += "\r\n";
             reply += response.truncate ? response.body.left(response.body.size() / 2) : response.body;
             socket->write(reply);
             socket->disconnectFromHost();

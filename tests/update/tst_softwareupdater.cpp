@@ -124,7 +124,11 @@ void TestSoftwareUpdater::cleanup()
 
 void TestSoftwareUpdater::fullUpdate()
 {
-    m_server->set(QStringLiteral("/Quillfern/Quillfern.zip"), { 200, UpdateTest::makeZip(release("new")) });
+    // Sites keep releases where they like; every redirect is checked and then followed.
+    UpdateTest::Response redirect { 302, "moved" };
+    redirect.location = m_server->baseUrl().toUtf8() + "releases/Quillfern-999.0.zip";
+    m_server->set(QStringLiteral("/Quillfern/Quillfern.zip"), redirect);
+    m_server->set(QStringLiteral("/releases/Quillfern-999.0.zip"), { 200, UpdateTest::makeZip(release("new")) });
     RecordingPresenter presenter;
     ScopedPresenter scoped(presenter);
     presenter.scriptAlertResponse(FirstButton);
