@@ -1,6 +1,7 @@
 #include "Log.h"
 #include "Opening.h"
 #include "ProjectController.h"
+#include "QuitRequests.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -21,6 +22,9 @@ int main(int argc, char *argv[])
     parser.addPositionalArgument(QStringLiteral("files"), QApplication::translate("main", "Project files to open."),
         QStringLiteral("[files...]"));
     parser.process(application);
+
+    // The updater asks through this to quit the way File > Quit does, so unsaved work is offered for saving.
+    corvane::listenForQuitRequests([] { QApplication::closeAllWindows(); });
 
     const QStringList files = parser.positionalArguments();
     for (const QString &file : files)
