@@ -18,7 +18,7 @@
 
 namespace ViewTest {
 
-struct TaskSpec {
+struct TaskSeed {
     const char *name;
     double start;
     double duration;
@@ -32,14 +32,14 @@ struct Plan {
     UndoStackAdapter adapter { &stack };
     std::unique_ptr<Project> project;
 
-    explicit Plan(const QList<TaskSpec> &tasks, const QList<IntPair> &dependencies = {})
+    explicit Plan(const QList<TaskSeed> &tasks, const QList<IntPair> &dependencies = {})
     {
         TaskList list;
         qint64 id = 1;
-        for (const TaskSpec &spec : tasks)
+        for (const TaskSeed &seed : tasks)
             list.append(
-                Task::create(id++, nullptr, QString::fromUtf8(spec.name), spec.duration, spec.start + spec.duration,
-                    spec.group ? ExclusionGroup(QString::fromUtf8(spec.group)) : ExclusionGroup()));
+                Task::create(id++, nullptr, QString::fromUtf8(seed.name), seed.duration, seed.start + seed.duration,
+                    seed.group ? ExclusionGroup(QString::fromUtf8(seed.group)) : ExclusionGroup()));
         project = Project::load(QStringLiteral("Plan"), list, dependencies);
         project->setUndoManager(&adapter);
     }

@@ -19,7 +19,7 @@ namespace {
 
 // The project runs from 0 to 6000 s, that is 100 minutes; "edited" starts 45 minutes before the
 // end and lasts 5 minutes; "last" ends the project after 10 minutes.
-const QList<TaskSpec> planTasks = {
+const QList<TaskSeed> planTasks = {
     { "first", 0, 600 },
     { "edited", 3300, 300 },
     { "last", 5400, 600 },
@@ -31,7 +31,7 @@ struct TaskPanel {
     Plan plan;
     std::unique_ptr<TaskAttributesView> view;
 
-    explicit TaskPanel(const char *task = "edited", const QList<TaskSpec> &tasks = planTasks)
+    explicit TaskPanel(const char *task = "edited", const QList<TaskSeed> &tasks = planTasks)
         : plan(tasks)
     {
         view = std::make_unique<TaskAttributesView>(plan.project.get(), plan.task(task));
@@ -237,7 +237,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, task);
         QFETCH(QString, shown);
-        QList<TaskSpec> tasks = planTasks;
+        QList<TaskSeed> tasks = planTasks;
         tasks.append({ "half", 5850, 60 });
         // A negative duration puts the start past the project's end.
         tasks.append({ "negative", 6060, -600 });
@@ -322,7 +322,7 @@ private Q_SLOTS:
     {
         QFETCH(double, seconds);
         QFETCH(QString, shown);
-        Plan plan(seconds > 0 ? QList<TaskSpec> { { "only", 0, seconds } } : QList<TaskSpec> {});
+        Plan plan(seconds > 0 ? QList<TaskSeed> { { "only", 0, seconds } } : QList<TaskSeed> {});
         ProjectAttributesView view(plan.project.get());
         QCOMPARE(view.durationLabel()->text(), shown);
     }

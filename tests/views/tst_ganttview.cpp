@@ -10,7 +10,7 @@
 
 namespace {
 
-struct TaskSpec {
+struct TaskSeed {
     const char *name;
     double start;
     double duration;
@@ -41,14 +41,14 @@ struct Chart {
     std::unique_ptr<Project> project;
     std::unique_ptr<GanttView> view;
 
-    Chart(const QList<TaskSpec> &tasks, const QList<IntPair> &dependencies = {}, QSize size = { 632, 400 })
+    Chart(const QList<TaskSeed> &tasks, const QList<IntPair> &dependencies = {}, QSize size = { 632, 400 })
     {
         TaskList list;
         qint64 id = 1;
-        for (const TaskSpec &spec : tasks)
+        for (const TaskSeed &seed : tasks)
             list.append(
-                Task::create(id++, nullptr, QString::fromUtf8(spec.name), spec.duration, spec.start + spec.duration,
-                    spec.group ? ExclusionGroup(QString::fromUtf8(spec.group)) : ExclusionGroup()));
+                Task::create(id++, nullptr, QString::fromUtf8(seed.name), seed.duration, seed.start + seed.duration,
+                    seed.group ? ExclusionGroup(QString::fromUtf8(seed.group)) : ExclusionGroup()));
         project = Project::load(QStringLiteral("Chart"), list, dependencies);
         project->setUndoManager(&adapter);
         view = std::make_unique<GanttView>(project.get(), &selection);
@@ -93,7 +93,7 @@ struct Chart {
 
 // 0 to 6000 s across 600 points: ten seconds a point. "mover" depends on "pre", "post" on
 // "mover"; group G holds "mover" and one task on either side of it.
-const QList<TaskSpec> planTasks = {
+const QList<TaskSeed> planTasks = {
     { "lead", 0, 1000 },
     { "pre", 1000, 1000 },
     { "mover", 3000, 1000, "G" },
@@ -323,7 +323,7 @@ private Q_SLOTS:
 
     void clickAfterScrollingSelectsTheRowShown()
     {
-        QList<TaskSpec> many;
+        QList<TaskSeed> many;
         for (int i = 0; i < 200; ++i)
             many.append({ "t", i * 60.0, 60.0 });
         Chart chart(many);
@@ -410,7 +410,7 @@ private Q_SLOTS:
         QFETCH(int, changedRow);
         QFETCH(QString, change);
         QFETCH(bool, repaints);
-        QList<TaskSpec> many;
+        QList<TaskSeed> many;
         for (int i = 0; i < 100; ++i)
             many.append({ "t", i * 60.0, 60.0 });
         Chart chart(many);

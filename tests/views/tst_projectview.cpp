@@ -22,7 +22,7 @@ using namespace ViewTest;
 namespace {
 
 // Rows 0 to 4; "c" depends on "b".
-const QList<TaskSpec> planTasks = {
+const QList<TaskSeed> planTasks = {
     { "a", 0, 600 },
     { "b", 600, 600 },
     { "c", 1200, 600 },
@@ -37,7 +37,7 @@ struct Window {
     std::unique_ptr<ProjectView> view;
     QAction deleteAction { QStringLiteral("Delete") };
 
-    explicit Window(const QList<TaskSpec> &tasks = planTasks, const QList<IntPair> &dependencies = planDependencies,
+    explicit Window(const QList<TaskSeed> &tasks = planTasks, const QList<IntPair> &dependencies = planDependencies,
         QSize size = { 900, 400 })
         : plan(tasks, dependencies)
     {

@@ -16,7 +16,7 @@ using namespace ViewTest;
 namespace {
 
 // "hub" in the middle: "a" and "b" come before it, "c" after; "twin" is there twice.
-const QList<TaskSpec> planTasks = {
+const QList<TaskSeed> planTasks = {
     { "a", 0, 60 },
     { "b", 60, 60 },
     { "hub", 120, 60 },
@@ -32,7 +32,7 @@ struct ListWindow {
     Plan plan;
     std::unique_ptr<TaskListView> view;
 
-    ListWindow(const char *task, bool isSucc, const QList<TaskSpec> &tasks = planTasks,
+    ListWindow(const char *task, bool isSucc, const QList<TaskSeed> &tasks = planTasks,
         const QList<IntPair> &dependencies = planDependencies)
         : plan(tasks, dependencies)
     {
@@ -104,7 +104,7 @@ private Q_SLOTS:
         QFETCH(QStringList, names);
         QFETCH(QStringList, expected);
         for (const bool isSucc : { false, true }) {
-            QList<TaskSpec> tasks { { "centre", 1000, 60 } };
+            QList<TaskSeed> tasks { { "centre", 1000, 60 } };
             QList<QByteArray> utf8;
             for (const QString &name : std::as_const(names))
                 utf8.append(name.toUtf8());
