@@ -30,7 +30,7 @@ bool codePointLess(QStringView a, QStringView b)
 } // namespace
 
 TaskListModel::TaskListModel(TaskPtr referenceTask, bool isSucc, QObject *parent)
-    : QAbstractListModel(parent)
+    : TaskRowsModel(parent)
     , m_referenceTask(std::move(referenceTask))
     , m_isSucc(isSucc)
 {
@@ -66,27 +66,6 @@ TaskList TaskListModel::sortedNeighbours() const
     for (const Keyed &entry : std::as_const(keyed))
         sorted.append(entry.task);
     return sorted;
-}
-
-int TaskListModel::rowCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
-}
-
-QVariant TaskListModel::data(const QModelIndex &index, int role) const
-{
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
-        return {};
-    const TaskPtr &task = m_rows[index.row()];
-    switch (role) {
-    case Qt::DisplayRole:
-    case Qt::ToolTipRole:
-        return task->name();
-    case TaskIdRole:
-        return task->id();
-    default:
-        return {};
-    }
 }
 
 Qt::ItemFlags TaskListModel::flags(const QModelIndex &index) const

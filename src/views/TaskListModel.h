@@ -1,22 +1,18 @@
 #pragma once
 
-#include "Task.h"
+#include "TaskRowsModel.h"
 
 #include <QAbstractListModel>
 
 // The predecessors or the successors of one task, sorted by name, as rows of a list: the task's
 // name to show and, under TaskIdRole, its id. Follows the task's dependencies and the listed
 // tasks' names.
-class TaskListModel final : public QAbstractListModel {
+class TaskListModel final : public TaskRowsModel {
     Q_OBJECT
 
 public:
-    enum Role { TaskIdRole = Qt::UserRole + 1 };
-
     TaskListModel(TaskPtr referenceTask, bool isSucc, QObject *parent = nullptr);
 
-    [[nodiscard]] int rowCount(const QModelIndex &parent = QModelIndex()) const override;
-    [[nodiscard]] QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     [[nodiscard]] Qt::ItemFlags flags(const QModelIndex &index) const override;
 
     [[nodiscard]] TaskPtr taskAt(int row) const;
@@ -33,7 +29,6 @@ private:
 
     TaskPtr m_referenceTask;
     bool m_isSucc;
-    TaskList m_rows;
     // The names the rows showed when last announced, to tell which rows a rename touched.
     QStringList m_names;
 };

@@ -39,34 +39,13 @@ RowChange RowChange::between(const TaskList &before, const TaskList &after)
 }
 
 TaskNamesModel::TaskNamesModel(Project *project, QObject *parent)
-    : QAbstractListModel(parent)
+    : TaskRowsModel(parent)
     , m_project(project)
-    , m_rows(project->tasks())
 {
+    m_rows = project->tasks();
     for (const TaskPtr &task : std::as_const(m_rows))
         watch(task);
     connect(project, &Project::tasksChanged, this, &TaskNamesModel::followTasks);
-}
-
-int TaskNamesModel::rowCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
-}
-
-QVariant TaskNamesModel::data(const QModelIndex &index, int role) const
-{
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
-        return {};
-    const TaskPtr &task = m_rows[index.row()];
-    switch (role) {
-    case Qt::DisplayRole:
-    case Qt::ToolTipRole:
-        return task->name();
-    case TaskIdRole:
-        return task->id();
-    default:
-        return {};
-    }
 }
 
 Qt::ItemFlags TaskNamesModel::flags(const QModelIndex &index) const

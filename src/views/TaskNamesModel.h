@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Task.h"
+#include "TaskRowsModel.h"
 
 #include <QAbstractListModel>
 #include <QHash>
@@ -22,17 +22,13 @@ struct RowChange {
 // The project's tasks, in task order, as rows of a list: the task's name to show and, under
 // TaskIdRole, its id. Rows can be dragged out as their name in plain text; dropped back on this
 // model they reorder the project's tasks, which marks the project dirty but records no undo step.
-class TaskNamesModel final : public QAbstractListModel {
+class TaskNamesModel final : public TaskRowsModel {
     Q_OBJECT
 
 public:
-    enum Role { TaskIdRole = Qt::UserRole + 1 };
-
     // The project must outlive the model.
     explicit TaskNamesModel(Project *project, QObject *parent = nullptr);
 
-    [[nodiscard]] int rowCount(const QModelIndex &parent = QModelIndex()) const override;
-    [[nodiscard]] QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     [[nodiscard]] Qt::ItemFlags flags(const QModelIndex &index) const override;
 
     [[nodiscard]] Qt::DropActions supportedDragActions() const override;
@@ -65,7 +61,6 @@ private:
 
     QPointer<Project> m_project;
     // The rows as the views last heard of them; follows the project's list change by change.
-    TaskList m_rows;
     mutable QHash<const Task *, int> m_rowOfTask;
     mutable bool m_rowOfTaskValid = false;
 };

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "Task.h"
+
+#include <QAbstractListModel>
+
+// Tasks as rows of a list: the task's name to show and, under TaskIdRole, its id. Subclasses
+// decide which tasks are listed and keep m_rows up to date.
+class TaskRowsModel : public QAbstractListModel {
+    Q_OBJECT
+
+public:
+    enum Role { TaskIdRole = Qt::UserRole + 1 };
+
+    using QAbstractListModel::QAbstractListModel;
+
+    [[nodiscard]] int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    [[nodiscard]] QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+
+protected:
+    TaskList m_rows;
+};
