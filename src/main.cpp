@@ -1,10 +1,13 @@
+#include "Alerts.h"
 #include "Log.h"
 #include "Opening.h"
 #include "ProjectController.h"
 #include "QuitRequests.h"
+#include "Updater.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QSettings>
 
 int main(int argc, char *argv[])
 {
@@ -32,5 +35,14 @@ int main(int argc, char *argv[])
     // A process without windows is invisible here, so one always opens.
     if (files.isEmpty())
         Opening::newDocument();
+    // Stored inverted: true under the key switches automatic checking off.
+    if (!QSettings().value(QStringLiteral("check version"), false).toBool()) {
+        try {
+            std::make_shared<corvane::Updater>(QStringLiteral("Quillfern"), QStringLiteral("Quillfern"), false)
+                ->start();
+        } catch (const std::exception &error) {
+            corvane::showError(error);
+        }
+    }
     return QApplication::exec();
 }
