@@ -62,3 +62,9 @@ void ProjectAttributesView::commitTitle()
         m_project->setName(text);
     m_title->setModified(false);
 }
+
+ProjectAttributesView::~ProjectAttributesView()
+{
+    // A field losing the focus while its parent is torn down would call into a half-destroyed view.
+    m_title->disconnect(this);
+}

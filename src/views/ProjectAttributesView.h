@@ -15,6 +15,7 @@ class ProjectAttributesView final : public QWidget {
 public:
     // The project must outlive the view.
     explicit ProjectAttributesView(Project *project, QWidget *parent = nullptr);
+    ~ProjectAttributesView() override;
 
     [[nodiscard]] QLineEdit *titleField() const { return m_title; }
     [[nodiscard]] QLabel *durationLabel() const { return m_duration; }

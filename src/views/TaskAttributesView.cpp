@@ -212,3 +212,11 @@ void TaskAttributesView::commitGroup()
     }
     showCommitted(m_group, groupText(m_task->exclusionGroup()));
 }
+
+TaskAttributesView::~TaskAttributesView()
+{
+    // A field losing the focus while its parent is torn down would call into a half-destroyed view.
+    m_title->disconnect(this);
+    m_duration->disconnect(this);
+    m_group->disconnect(this);
+}

@@ -31,6 +31,7 @@ class TaskAttributesView final : public QWidget {
 public:
     // The project must outlive the view.
     TaskAttributesView(Project *project, TaskPtr task, QWidget *parent = nullptr);
+    ~TaskAttributesView() override;
 
     [[nodiscard]] const TaskPtr &task() const { return m_task; }
     [[nodiscard]] QLineEdit *titleField() const { return m_title; }
