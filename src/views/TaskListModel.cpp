@@ -75,21 +75,6 @@ Qt::ItemFlags TaskListModel::flags(const QModelIndex &index) const
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
 }
 
-TaskPtr TaskListModel::taskAt(int row) const
-{
-    return row >= 0 && row < m_rows.size() ? m_rows[row] : TaskPtr();
-}
-
-int TaskListModel::rowOfId(std::optional<qint64> id) const
-{
-    if (!id)
-        return -1;
-    for (qsizetype row = 0; row < m_rows.size(); ++row)
-        if (m_rows[row]->id() == *id)
-            return static_cast<int>(row);
-    return -1;
-}
-
 void TaskListModel::refresh()
 {
     const TaskList now = sortedNeighbours();

@@ -15,10 +15,6 @@ public:
 
     [[nodiscard]] Qt::ItemFlags flags(const QModelIndex &index) const override;
 
-    [[nodiscard]] TaskPtr taskAt(int row) const;
-    // The row of the task with this id; -1 when it is not listed.
-    [[nodiscard]] int rowOfId(std::optional<qint64> id) const;
-
     // The order of the lists: names compared by code point after canonical composition, so
     // that canonically equivalent names are equal.
     [[nodiscard]] static bool nameLess(const QString &a, const QString &b);

@@ -149,21 +149,6 @@ bool TaskNamesModel::moveRows(const QModelIndex &sourceParent, int sourceRow, in
     return true;
 }
 
-TaskPtr TaskNamesModel::taskAt(int row) const
-{
-    return row >= 0 && row < m_rows.size() ? m_rows[row] : TaskPtr();
-}
-
-int TaskNamesModel::rowOfId(std::optional<qint64> id) const
-{
-    if (!id)
-        return -1;
-    for (qsizetype row = 0; row < m_rows.size(); ++row)
-        if (m_rows[row]->id() == *id)
-            return static_cast<int>(row);
-    return -1;
-}
-
 void TaskNamesModel::watch(const TaskPtr &task)
 {
     const Task *watched = task.get();

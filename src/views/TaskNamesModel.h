@@ -43,10 +43,6 @@ public:
     bool moveRows(const QModelIndex &sourceParent, int sourceRow, int count, const QModelIndex &destinationParent,
         int destinationChild) override;
 
-    [[nodiscard]] TaskPtr taskAt(int row) const;
-    // The row of the first task with this id; -1 when there is none.
-    [[nodiscard]] int rowOfId(std::optional<qint64> id) const;
-
     // Carries the dragged row's project, row and task id, so that only drags out of this very
     // list reorder it.
     [[nodiscard]] static QString rowMimeType();

@@ -20,3 +20,18 @@ QVariant TaskRowsModel::data(const QModelIndex &index, int role) const
         return {};
     }
 }
+
+TaskPtr TaskRowsModel::taskAt(int row) const
+{
+    return row >= 0 && row < m_rows.size() ? m_rows[row] : TaskPtr();
+}
+
+int TaskRowsModel::rowOfId(std::optional<qint64> id) const
+{
+    if (!id)
+        return -1;
+    for (qsizetype row = 0; row < m_rows.size(); ++row)
+        if (m_rows[row]->id() == *id)
+            return static_cast<int>(row);
+    return -1;
+}

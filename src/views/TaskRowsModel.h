@@ -17,6 +17,10 @@ public:
     [[nodiscard]] int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     [[nodiscard]] QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
 
+    [[nodiscard]] TaskPtr taskAt(int row) const;
+    // The row of the task with this id; -1 when it is not listed.
+    [[nodiscard]] int rowOfId(std::optional<qint64> id) const;
+
 protected:
     TaskList m_rows;
 };
