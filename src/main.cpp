@@ -1,13 +1,22 @@
 #include "Alerts.h"
+#include "AppDelegate.h"
 #include "Log.h"
-#include "Opening.h"
 #include "ProjectController.h"
 #include "QuitRequests.h"
-#include "Updater.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QSettings>
+
+namespace {
+
+// Scripts and tests of the whole program run it where nobody can answer a question.
+bool unattended()
+{
+    const QByteArray value = qgetenv("QUILLFERN_UNATTENDED");
+    return !value.isEmpty() && value != "0";
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -17,6 +26,8 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("Quillfern"));
     QApplication::setApplicationVersion(QStringLiteral(QUILLFERN_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("org.quillfern.Quillfern"));
+    // The last window to close ends the run through the quit flow of the application delegate.
+    QApplication::setQuitOnLastWindowClosed(false);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QApplication::translate("main", "Plan a project as a Gantt chart."));
@@ -26,23 +37,34 @@ int main(int argc, char *argv[])
         QStringLiteral("[files...]"));
     parser.process(application);
 
+    corvane::UnattendedPresenter unattendedPresenter;
+    if (unattended())
+        corvane::installPresenter(&unattendedPresenter);
+
+    AppDelegate delegate;
+    QObject::connect(
+        &delegate, &AppDelegate::terminating, &application, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
     // The updater asks through this to quit the way File > Quit does, so unsaved work is offered for saving.
-    corvane::listenForQuitRequests([] { QApplication::closeAllWindows(); });
+    corvane::listenForQuitRequests([&delegate] { delegate.terminate(); });
 
     const QStringList files = parser.positionalArguments();
+    bool opened = files.isEmpty();
     for (const QString &file : files)
-        Opening::openProject(file);
-    // A process without windows is invisible here, so one always opens.
+        opened = delegate.applicationOpenFile(file) || opened;
     if (files.isEmpty())
-        Opening::newDocument();
-    // Stored inverted: true under the key switches automatic checking off.
-    if (!QSettings().value(QStringLiteral("check version"), false).toBool()) {
-        try {
-            std::make_shared<corvane::Updater>(QStringLiteral("Quillfern"), QStringLiteral("Quillfern"), false)
-                ->start();
-        } catch (const std::exception &error) {
-            corvane::showError(error);
-        }
+        delegate.newDocument();
+    if (opened) {
+        delegate.applicationDidFinishLaunching();
+    } else {
+        // Nothing named could be opened: once the user has read why, there is nothing to show.
+        corvane::postAfterAlerts([] {
+            if (ProjectController::openControllers().isEmpty())
+                QCoreApplication::exit(1);
+        });
     }
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    corvane::stopListeningForQuitRequests();
+    corvane::installPresenter(nullptr);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return status;
 }

@@ -1,13 +1,14 @@
 #include "ProjectController.h"
 
 #include "Alerts.h"
+#include "AppDelegate.h"
 #include "Ids.h"
 #include "IntPublisher.h"
-#include "Opening.h"
 #include "Project.h"
 #include "ProjectFile.h"
 #include "ProjectView.h"
 #include "RecentDocuments.h"
+#include "WindowFrame.h"
 
 #include <QAction>
 #include <QApplication>
@@ -16,20 +17,34 @@
 #include <QFileInfo>
 #include <QMenuBar>
 #include <QSaveFile>
-#include <QScreen>
-#include <QSettings>
 #include <QUndoStack>
-#include <map>
+#include <vector>
 
 namespace {
 
 const QString geometryKey = QStringLiteral("Project Window");
 constexpr QSize initialSize(480, 300);
 
-std::map<const Project *, std::unique_ptr<ProjectController>> &table()
+// In the order the projects were opened, so that quitting asks about them in that order.
+std::vector<std::unique_ptr<ProjectController>> &table()
 {
-    static std::map<const Project *, std::unique_ptr<ProjectController>> controllers;
+    static std::vector<std::unique_ptr<ProjectController>> controllers;
     return controllers;
+}
+
+auto entryFor(const Project *project)
+{
+    return std::find_if(table().begin(), table().end(),
+        [project](const std::unique_ptr<ProjectController> &controller) { return controller->project() == project; });
+}
+
+// The application's commands in a window's menus go to the application, when there is one.
+template<typename Command> auto toApplication(Command command)
+{
+    return [command] {
+        if (AppDelegate *delegate = AppDelegate::instance())
+            (delegate->*command)();
+    };
 }
 
 // Hands closing over to the controller, which may refuse.
@@ -42,11 +57,11 @@ public:
 protected:
     void closeEvent(QCloseEvent *event) override
     {
-        if (!m_controller->windowShouldClose()) {
+        if (!m_controller->closingWithoutAsking() && !m_controller->windowShouldClose()) {
             event->ignore();
             return;
         }
-        QSettings().setValue(geometryKey, saveGeometry());
+        saveWindowFrame(this, geometryKey);
         event->accept();
         m_controller->windowWillClose();
     }
@@ -62,22 +77,31 @@ ProjectController *ProjectController::open(std::unique_ptr<Project> project, std
     const Project *key = project.get();
     std::unique_ptr<ProjectController> controller(new ProjectController(std::move(project), std::move(url)));
     ProjectController *opened = controller.get();
-    table()[key] = std::move(controller);
+    if (const auto found = entryFor(key); found != table().end())
+        *found = std::move(controller);
+    else
+        table().push_back(std::move(controller));
     return opened;
 }
 
 QList<ProjectController *> ProjectController::openControllers()
 {
     QList<ProjectController *> controllers;
-    for (const auto &[project, controller] : table())
+    for (const std::unique_ptr<ProjectController> &controller : table())
         controllers.append(controller.get());
     return controllers;
 }
 
 ProjectController *ProjectController::controllerFor(const Project *project)
 {
-    const auto found = table().find(project);
-    return found == table().end() ? nullptr : found->second.get();
+    const auto found = entryFor(project);
+    return found == table().end() ? nullptr : found->get();
+}
+
+ProjectControllerNotifier &ProjectController::notifier()
+{
+    static ProjectControllerNotifier notifier;
+    return notifier;
 }
 
 ProjectController::ProjectController(std::unique_ptr<Project> project, std::optional<QString> url)
@@ -125,17 +149,13 @@ void ProjectController::showWindow()
     m_window->setCentralWidget(m_view);
     m_window->setWindowTitle(m_project->name());
 
-    m_window->resize(initialSize);
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect frame(QPoint(), initialSize);
-        frame.moveCenter(screen->availableGeometry().center());
-        m_window->move(frame.topLeft());
-    }
-    m_window->restoreGeometry(QSettings().value(geometryKey).toByteArray());
+    restoreWindowFrame(m_window.get(), initialSize, geometryKey);
 
     createActions();
     createMenus();
     connect(m_undoStack, &QUndoStack::indexChanged, this, &ProjectController::updateActions);
+    if (AppDelegate *delegate = AppDelegate::instance())
+        connect(delegate, &AppDelegate::validationChanged, this, &ProjectController::updateActions);
     connect(m_view->selectedTaskIdHolder(), &IntPublisher::refChanged, this, &ProjectController::updateActions);
     updateActions();
 
@@ -154,8 +174,11 @@ void ProjectController::createActions()
         connect(action, &QAction::triggered, this, slot);
         m_actions.insert(command, action);
     };
-    add(New, tr("New"), QKeySequence(QKeySequence::New), [] { Opening::newDocument(); });
-    add(Open, tr("Open..."), QKeySequence(QKeySequence::Open), [] { Opening::openDocument(); });
+    add(New, tr("New"), QKeySequence(QKeySequence::New), toApplication(&AppDelegate::newDocument));
+    add(Open, tr("Open..."), QKeySequence(QKeySequence::Open), toApplication(&AppDelegate::openDocument));
+    add(Preferences, tr("Preferences..."), QKeySequence(Qt::CTRL | Qt::Key_Comma),
+        toApplication(&AppDelegate::openPreferences));
+    m_actions[Preferences]->setObjectName(QStringLiteral("openPreferences"));
     add(NewTask, tr("New Task"), QKeySequence(Qt::CTRL | Qt::Key_T), &ProjectController::newTask);
     add(DuplicateTask, tr("Duplicate Task"), QKeySequence(Qt::CTRL | Qt::Key_D), &ProjectController::duplicateTask);
     add(MoveRight, tr("Move Right"), QKeySequence(Qt::CTRL | Qt::Key_Right), &ProjectController::moveRight);
@@ -163,7 +186,7 @@ void ProjectController::createActions()
     add(SaveAs, tr("Save As..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), &ProjectController::saveDocumentAs);
     add(Revert, tr("Revert to Saved"), QKeySequence(), &ProjectController::revertToSavedState);
     add(Close, tr("Close"), QKeySequence(Qt::CTRL | Qt::Key_W), [this] { m_window->close(); });
-    add(Quit, tr("Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), [] { QApplication::closeAllWindows(); });
+    add(Quit, tr("Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), toApplication(&AppDelegate::terminate));
     add(Delete, tr("Delete"), QKeySequence(Qt::Key_Delete), [this] { m_view->deleteCommand(); });
     m_actions[Delete]->setShortcutContext(Qt::WindowShortcut);
     add(About, tr("About Quillfern"), QKeySequence(), [this] {
@@ -190,8 +213,12 @@ void ProjectController::createMenus()
     file->addAction(m_actions[New]);
     file->addAction(m_actions[Open]);
     QMenu *recent = file->addMenu(tr("Open Recent"));
-    connect(recent, &QMenu::aboutToShow, this, [this, recent] { fillRecentMenu(recent); });
-    fillRecentMenu(recent);
+    const auto fillRecent = [recent] {
+        if (AppDelegate *delegate = AppDelegate::instance())
+            delegate->fillRecentMenu(recent);
+    };
+    connect(recent, &QMenu::aboutToShow, this, fillRecent);
+    fillRecent();
     file->addSeparator();
     file->addAction(m_actions[Save]);
     file->addAction(m_actions[SaveAs]);
@@ -204,6 +231,8 @@ void ProjectController::createMenus()
     edit->addAction(m_actions[Redo]);
     edit->addSeparator();
     edit->addAction(m_actions[Delete]);
+    edit->addSeparator();
+    edit->addAction(m_actions[Preferences]);
     QMenu *task = bar->addMenu(tr("&Task"));
     task->addAction(m_actions[NewTask]);
     task->addAction(m_actions[DuplicateTask]);
@@ -211,20 +240,6 @@ void ProjectController::createMenus()
     bar->addMenu(tr("&Help"))->addAction(m_actions[About]);
     for (QMenu *menu : { file, edit, task })
         connect(menu, &QMenu::aboutToShow, this, &ProjectController::updateActions);
-}
-
-void ProjectController::fillRecentMenu(QMenu *menu)
-{
-    menu->clear();
-    const QStringList paths = RecentDocuments::list();
-    for (const QString &path : paths) {
-        connect(menu->addAction(QFileInfo(path).fileName()), &QAction::triggered, this,
-            [path] { Opening::openProject(path); });
-        menu->actions().constLast()->setToolTip(path);
-    }
-    menu->addSeparator();
-    QAction *clear = menu->addAction(tr("Clear Menu"), [] { RecentDocuments::clear(); });
-    clear->setEnabled(!paths.isEmpty());
 }
 
 QAction *ProjectController::action(Command command) const
@@ -241,12 +256,14 @@ bool ProjectController::validateUserInterfaceItem(const QAction *action) const
         return m_project->isDirty();
     if (action == m_actions.value(Revert))
         return m_project->isDirty() && m_url.has_value();
+    if (const AppDelegate *delegate = AppDelegate::instance())
+        return delegate->validateUserInterfaceItem(action);
     return true;
 }
 
 void ProjectController::updateActions()
 {
-    for (Command command : { DuplicateTask, MoveRight, Save, Revert }) {
+    for (Command command : { DuplicateTask, MoveRight, Save, Revert, Preferences }) {
         if (QAction *action = m_actions.value(command))
             action->setEnabled(validateUserInterfaceItem(action));
     }
@@ -339,7 +356,8 @@ bool ProjectController::saveAs()
 {
     corvane::FilePanel panel;
     panel.title = tr("Save Project");
-    panel.suggestedName = m_project->name().isEmpty() ? tr("Untitled") : m_project->name();
+    panel.suggestedName
+        = (m_project->name().isEmpty() ? tr("Untitled") : m_project->name()) + QLatin1String(".quillfern");
     panel.defaultSuffix = QStringLiteral("quillfern");
     panel.nameFilter = tr("Quillfern projects (*.quillfern)");
     panel.parent = m_window.get();
@@ -407,10 +425,20 @@ void ProjectController::windowWillClose()
 {
     m_project->setUndoManager(nullptr);
     m_view = nullptr;
-    const auto found = table().find(m_project.get());
-    if (found != table().end() && found->second.get() == this) {
+    const auto found = entryFor(m_project.get());
+    if (found != table().end() && found->get() == this) {
         // Deleted once the close event that called us has returned.
-        found->second.release()->deleteLater();
+        found->release()->deleteLater();
         table().erase(found);
     }
+    Q_EMIT notifier().windowClosed();
+}
+
+void ProjectController::closeWindowWithoutAsking()
+{
+    if (!m_window)
+        return;
+    m_closingWithoutAsking = true;
+    m_window->close();
+    m_closingWithoutAsking = false;
 }

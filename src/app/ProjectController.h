@@ -14,6 +14,14 @@ class QAction;
 class QMenu;
 class QUndoStack;
 
+// Tells the application that a project window has closed.
+class ProjectControllerNotifier : public QObject {
+    Q_OBJECT
+
+Q_SIGNALS:
+    void windowClosed();
+};
+
 // One open project: owns the project, its window and the window's view, keeps the window title
 // equal to the project's name, and carries out the window's commands. A controller lives in the
 // table of open controllers from its construction until its window closes.
@@ -23,8 +31,9 @@ class ProjectController : public QObject {
 public:
     // Creates the controller for a project and enters it into the table, which owns it.
     static ProjectController *open(std::unique_ptr<Project> project, std::optional<QString> url = std::nullopt);
-    // The controllers whose windows are open, in no particular order.
+    // The controllers whose windows are open, in the order they were opened.
     [[nodiscard]] static QList<ProjectController *> openControllers();
+    [[nodiscard]] static ProjectControllerNotifier &notifier();
     [[nodiscard]] static ProjectController *controllerFor(const Project *project);
 
     ~ProjectController() override;
@@ -48,6 +57,7 @@ public:
     enum Command {
         New,
         Open,
+        Preferences,
         NewTask,
         DuplicateTask,
         MoveRight,
@@ -67,6 +77,9 @@ public:
     // after it has closed.
     bool windowShouldClose();
     void windowWillClose();
+    // Closes the window without the question about unsaved changes: the quit flow has asked it.
+    void closeWindowWithoutAsking();
+    [[nodiscard]] bool closingWithoutAsking() const { return m_closingWithoutAsking; }
 
 public Q_SLOTS:
     void newTask();
@@ -80,7 +93,6 @@ private:
     ProjectController(std::unique_ptr<Project> project, std::optional<QString> url);
     void createActions();
     void createMenus();
-    void fillRecentMenu(QMenu *menu);
     void updateActions();
     bool writeTo(const QString &path);
 
@@ -91,4 +103,5 @@ private:
     QPointer<QUndoStack> m_undoStack;
     std::unique_ptr<UndoStackAdapter> m_undoAdapter;
     QHash<Command, QAction *> m_actions;
+    bool m_closingWithoutAsking = false;
 };

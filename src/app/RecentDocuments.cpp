@@ -25,6 +25,13 @@ void note(const QString &path)
     QSettings().setValue(key, paths);
 }
 
+void remove(const QString &path)
+{
+    QStringList paths = list();
+    if (paths.removeAll(path) > 0)
+        QSettings().setValue(key, paths);
+}
+
 void clear()
 {
     QSettings().remove(key);

@@ -9,6 +9,7 @@ constexpr int maximumCount = 10;
 
 [[nodiscard]] QStringList list();
 void note(const QString &path);
+void remove(const QString &path);
 void clear();
 
 } // namespace RecentDocuments

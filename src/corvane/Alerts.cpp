@@ -59,6 +59,11 @@ void postSystemError(const SystemError &error, const QString &information)
 
 } // namespace
 
+void postAfterAlerts(std::function<void()> work)
+{
+    post(std::move(work), QStringLiteral("work after the alerts"));
+}
+
 void postAlert(Alert alert)
 {
     const QString summary = alert.message;

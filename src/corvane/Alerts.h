@@ -5,6 +5,7 @@
 #include "SystemError.h"
 
 #include <exception>
+#include <functional>
 
 // The alert operations. All are callable from any thread: each posts one unit of work to the UI
 // thread and returns at once. The units run in posting order, and an alert waits until the one
@@ -13,6 +14,9 @@ namespace corvane {
 
 // Shows the alert through the presenter on the UI thread.
 void postAlert(Alert alert);
+
+// Runs the work on the UI thread once every alert posted before it has closed.
+void postAfterAlerts(std::function<void()> work);
 
 // An Exception shows its own alert; any other error shows the system-error alert of its conversion.
 void showError(const std::exception &error);

@@ -74,6 +74,12 @@ std::optional<QString> takeFront(std::deque<std::optional<QString>> &script)
     return chosen ? std::optional<QString>(path) : std::nullopt;
 }
 
+// The most cautious answer: Escape's, the last button.
+int cautiousResponse(const Alert &alert)
+{
+    return FirstButton + int(std::max<qsizetype>(alert.buttons.size(), 1)) - 1;
+}
+
 } // namespace
 
 Presenter &presenter()
@@ -91,7 +97,7 @@ Presenter *installPresenter(Presenter *presenter)
 
 int WidgetPresenter::runAlert(const Alert &alert)
 {
-    const int lastResponse = FirstButton + int(std::max<qsizetype>(alert.buttons.size(), 1)) - 1;
+    const int lastResponse = cautiousResponse(alert);
     if (!haveWidgets()) {
         qCWarning(lcCorvane).noquote() << "No alert without a QApplication:" << alert.message << alert.informativeText;
         return lastResponse;
@@ -130,6 +136,58 @@ std::optional<QString> WidgetPresenter::runOpenPanel(const FilePanel &panel)
 std::optional<QString> WidgetPresenter::runSavePanel(const FilePanel &panel)
 {
     return runPanel(panel, QFileDialog::AcceptSave);
+}
+
+void WidgetPresenter::beginOpenPanel(const FilePanel &panel, std::function<void(std::optional<QString>)> completion)
+{
+    if (!haveWidgets()) {
+        Presenter::beginOpenPanel(panel, std::move(completion));
+        return;
+    }
+    auto *dialog = new QFileDialog(panel.parent, panel.title, panel.directory, panel.nameFilter);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setWindowModality(panel.parent ? Qt::WindowModal : Qt::NonModal);
+    QObject::connect(dialog, &QDialog::finished, dialog, [dialog, completion = std::move(completion)](int result) {
+        const QStringList chosen = dialog->selectedFiles();
+        completion(
+            result == QDialog::Accepted && !chosen.isEmpty() ? std::optional(chosen.constFirst()) : std::nullopt);
+    });
+    dialog->show();
+}
+
+void Presenter::beginOpenPanel(const FilePanel &panel, std::function<void(std::optional<QString>)> completion)
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app) {
+        completion(std::nullopt);
+        return;
+    }
+    QMetaObject::invokeMethod(
+        app, [panel, completion = std::move(completion)] { completion(presenter().runOpenPanel(panel)); },
+        Qt::QueuedConnection);
+}
+
+int UnattendedPresenter::runAlert(const Alert &alert)
+{
+    const int response = cautiousResponse(alert);
+    const qsizetype index = response - FirstButton;
+    const QString answer = index < alert.buttons.size() ? alert.buttons.at(index) : QStringLiteral("OK");
+    qCInfo(lcCorvane).noquote() << "alert:" << alert.message << "|" << alert.informativeText << "| answered" << answer
+                                << "(unattended)";
+    return response;
+}
+
+std::optional<QString> UnattendedPresenter::runOpenPanel(const FilePanel &panel)
+{
+    qCInfo(lcCorvane).noquote() << "file panel:" << panel.title << "| cancelled (unattended)";
+    return std::nullopt;
+}
+
+std::optional<QString> UnattendedPresenter::runSavePanel(const FilePanel &panel)
+{
+    return runOpenPanel(panel);
 }
 
 int RecordingPresenter::runAlert(const Alert &alert)

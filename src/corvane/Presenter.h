@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <deque>
+#include <functional>
 #include <optional>
 
 class QWidget;
@@ -56,6 +57,10 @@ public:
     // Return the chosen file's path, or nothing when the user cancels.
     virtual std::optional<QString> runOpenPanel(const FilePanel &panel) = 0;
     virtual std::optional<QString> runSavePanel(const FilePanel &panel) = 0;
+    // An open panel that leaves the program working while it is up: returns at once, and
+    // completion gets the chosen path, or nothing, later on the UI thread. By default a posted
+    // runOpenPanel of the presenter installed by then.
+    virtual void beginOpenPanel(const FilePanel &panel, std::function<void(std::optional<QString>)> completion);
 };
 
 // The presenter in use: the installed one, else the production presenter.
@@ -81,6 +86,16 @@ private:
 // QMessageBox and QFileDialog. Needs a QApplication; without one it shows nothing, logs the alert,
 // and answers as if the user had pressed Escape.
 class WidgetPresenter final : public Presenter {
+public:
+    int runAlert(const Alert &alert) override;
+    std::optional<QString> runOpenPanel(const FilePanel &panel) override;
+    std::optional<QString> runSavePanel(const FilePanel &panel) override;
+    void beginOpenPanel(const FilePanel &panel, std::function<void(std::optional<QString>)> completion) override;
+};
+
+// For runs nobody watches (scripts, tests of the whole program): logs every alert and answers it as
+// Escape would, with its last button, the most cautious choice; every file panel is cancelled.
+class UnattendedPresenter final : public Presenter {
 public:
     int runAlert(const Alert &alert) override;
     std::optional<QString> runOpenPanel(const FilePanel &panel) override;

@@ -1,7 +1,7 @@
+#include "AppDelegate.h"
 #include "GanttView.h"
 #include "Ids.h"
 #include "IntPublisher.h"
-#include "Opening.h"
 #include "Presenter.h"
 #include "Project.h"
 #include "ProjectController.h"
@@ -226,7 +226,7 @@ private Q_SLOTS:
         QVERIFY(!controller->save());
         QCOMPARE(m_presenter.savePanels().size(), 1);
         QCOMPARE(m_presenter.savePanels().at(0).title, QStringLiteral("Save Project"));
-        QCOMPARE(m_presenter.savePanels().at(0).suggestedName, QStringLiteral("Plan"));
+        QCOMPARE(m_presenter.savePanels().at(0).suggestedName, QStringLiteral("Plan.quillfern"));
         QVERIFY(controller->project()->isDirty());
         QCOMPARE(controller->url(), std::nullopt);
 
@@ -363,7 +363,7 @@ private Q_SLOTS:
         writeFile(file,
             R"({"tasks":[{"duration":20.0,"start":0.0,"id":1,"name":"A"},)"
             R"({"duration":5.0,"start":10.0,"id":2,"name":"B"}],"dependencies":[{"a":1,"b":2}],"name":"P"})");
-        QVERIFY(Opening::openProject(file));
+        QVERIFY(AppDelegate::openProject(file));
         QCOMPARE(m_presenter.alerts().size(), 1);
         QCOMPARE(m_presenter.alerts().at(0).message, QStringLiteral("Dependencies Deleted for Achieving Consistency"));
         QCOMPARE(m_presenter.alerts().at(0).informativeText, QStringLiteral("\"B\" on \"A\""));
@@ -393,7 +393,7 @@ private Q_SLOTS:
         QFile::remove(file);
         if (exists)
             writeFile(file, bytes);
-        QVERIFY(!Opening::openProject(file));
+        QVERIFY(!AppDelegate::openProject(file));
         deliverPostedWork();
         QCOMPARE(m_presenter.alerts().size(), 1);
         QVERIFY(m_presenter.alerts().at(0).informativeText.contains(file));
@@ -404,8 +404,8 @@ private Q_SLOTS:
     {
         const QString file = path("twice.quillfern");
         writeFile(file, writeProject(*threeTasks()));
-        QVERIFY(Opening::openProject(file));
-        QVERIFY(Opening::openProject(file));
+        QVERIFY(AppDelegate::openProject(file));
+        QVERIFY(AppDelegate::openProject(file));
         const QList<ProjectController *> open = ProjectController::openControllers();
         QCOMPARE(open.size(), 2);
         QVERIFY(open.at(0)->project() != open.at(1)->project());

@@ -1,0 +1,238 @@
+#include "AppDelegate.h"
+
+#include "Alerts.h"
+#include "Preferences.h"
+#include "PreferencesController.h"
+#include "PreferencesView.h"
+#include "Project.h"
+#include "ProjectController.h"
+#include "ProjectFile.h"
+#include "RecentDocuments.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QMenu>
+#include <QPointer>
+#include <QTimer>
+
+namespace {
+
+AppDelegate *theInstance = nullptr;
+
+// The windows' menus find the application's commands by these names.
+const QString openPreferencesName = QStringLiteral("openPreferences");
+
+// Windows that the quit flow closes are not the user closing the last window.
+bool quitFlowRunning = false;
+
+struct QuitFlowScope {
+    QuitFlowScope() { quitFlowRunning = true; }
+    ~QuitFlowScope() { quitFlowRunning = false; }
+    QuitFlowScope(const QuitFlowScope &) = delete;
+    QuitFlowScope &operator=(const QuitFlowScope &) = delete;
+};
+
+bool noWindowOpen()
+{
+    return ProjectController::openControllers().isEmpty() && !PreferencesController::currentPreferencesController();
+}
+
+} // namespace
+
+AppDelegate::AppDelegate(QObject *parent)
+    : QObject(parent)
+{
+    Q_ASSERT(!theInstance);
+    theInstance = this;
+    connect(&PreferencesController::notifier(), &PreferencesWindowNotifier::openChanged, this, [this] {
+        Q_EMIT validationChanged();
+        lastWindowMayHaveClosed();
+    });
+    connect(&ProjectController::notifier(), &ProjectControllerNotifier::windowClosed, this,
+        &AppDelegate::lastWindowMayHaveClosed);
+}
+
+AppDelegate::~AppDelegate()
+{
+    if (theInstance == this)
+        theInstance = nullptr;
+}
+
+AppDelegate *AppDelegate::instance()
+{
+    return theInstance;
+}
+
+bool AppDelegate::applicationOpenFile(const QString &path)
+{
+    return openProject(path);
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    if (Preferences::shared().isCheckVersion())
+        Preferences::startUpdateCheck();
+    else
+        qInfo("automatic update check is switched off");
+}
+
+void AppDelegate::newDocument()
+{
+    ProjectController::open(std::make_unique<Project>())->showWindow();
+}
+
+void AppDelegate::openDocument()
+{
+    corvane::FilePanel panel;
+    panel.title = tr("Open Project");
+    panel.parent = QApplication::activeWindow();
+    corvane::presenter().beginOpenPanel(panel, [](const std::optional<QString> &path) {
+        if (path && !path->isEmpty())
+            openProject(*path);
+    });
+}
+
+bool AppDelegate::openProject(const QString &path)
+{
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    QFile file(absolute);
+    if (!file.open(QIODevice::ReadOnly)) {
+        corvane::showSystemError(corvane::SystemError::fromFile(corvane::SystemError::FileOperation::Read, file));
+        return false;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        corvane::showSystemError(corvane::SystemError::fromFile(corvane::SystemError::FileOperation::Read, file));
+        return false;
+    }
+    std::unique_ptr<Project> project;
+    try {
+        project = readProject(bytes);
+    } catch (const ProjectFileError &error) {
+        corvane::showSystemError(corvane::SystemError(error.message(),
+            tr("The file is not a Quillfern project, or it is damaged."), { { QStringLiteral("File"), absolute } }));
+        return false;
+    }
+    // Asked directly rather than posted, so the user reads it before the window appears.
+    if (const std::optional<ConsistencyReport> report = project->deletedEdgesReport()) {
+        corvane::Alert alert;
+        alert.style = corvane::AlertStyle::Warning;
+        alert.message = report->message;
+        alert.informativeText = report->informativeText;
+        corvane::presenter().runAlert(alert);
+    }
+    ProjectController::open(std::move(project), absolute)->showWindow();
+    RecentDocuments::note(absolute);
+    return true;
+}
+
+void AppDelegate::fillRecentMenu(QMenu *menu)
+{
+    menu->clear();
+    const QStringList paths = RecentDocuments::list();
+    for (const QString &path : paths) {
+        const QFileInfo info(path);
+        const QString title = info.exists() ? info.fileName() : tr("%1 (not found)").arg(info.fileName());
+        QAction *entry = menu->addAction(title, this, [this, path] { openRecentDocument(path); });
+        entry->setToolTip(path);
+    }
+    menu->addSeparator();
+    QAction *clear = menu->addAction(tr("Clear Menu"), this, [] { RecentDocuments::clear(); });
+    clear->setEnabled(!paths.isEmpty());
+}
+
+void AppDelegate::openRecentDocument(const QString &path)
+{
+    if (QFileInfo::exists(path)) {
+        openProject(path);
+        return;
+    }
+    RecentDocuments::remove(path);
+    corvane::Alert alert;
+    alert.style = corvane::AlertStyle::Warning;
+    alert.message = tr("\u201c%1\u201d can no longer be found.").arg(QFileInfo(path).fileName());
+    alert.informativeText = tr("It was moved, renamed or deleted since it was last opened, and has been taken "
+                               "off the Open Recent menu. Use Open... to find it.\nFile: %1")
+                                .arg(path);
+    corvane::postAlert(alert);
+}
+
+void AppDelegate::openPreferences()
+{
+    PreferencesController::openPreferencesWindow();
+}
+
+bool AppDelegate::validateUserInterfaceItem(const QAction *action) const
+{
+    if (action && action->objectName() == openPreferencesName)
+        return PreferencesController::currentPreferencesController() == nullptr;
+    return true;
+}
+
+AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate()
+{
+    const QuitFlowScope scope;
+    // A window-modal question leaves the other windows working: one may close meanwhile.
+    QList<QPointer<ProjectController>> controllers;
+    for (ProjectController *controller : ProjectController::openControllers())
+        controllers.append(controller);
+    for (const QPointer<ProjectController> &controller : controllers) {
+        if (!controller || !controller->projectWindow())
+            continue;
+        if (!controller->project()->isDirty()) {
+            controller->closeWindowWithoutAsking();
+            continue;
+        }
+        controller->projectWindow()->raise();
+        corvane::Alert question;
+        question.message = tr("Do you want to save your changes?");
+        question.buttons = { tr("Yes"), tr("No"), tr("Cancel") };
+        question.parent = controller->projectWindow();
+        switch (corvane::presenter().runAlert(question)) {
+        case corvane::FirstButton:
+            if (!controller)
+                return TerminateCancel;
+            // Only a project that really reached its file may close; a cancelled panel or a
+            // failed write keeps the window and its changes, and the quit stops.
+            if (!controller->save())
+                return TerminateCancel;
+            controller->closeWindowWithoutAsking();
+            break;
+        case corvane::SecondButton:
+            if (controller)
+                controller->closeWindowWithoutAsking();
+            break;
+        default:
+            return TerminateCancel;
+        }
+    }
+    return TerminateNow;
+}
+
+void AppDelegate::terminate()
+{
+    // Quit chosen again while the flow's question is up is the same quit.
+    if (quitFlowRunning)
+        return;
+    if (applicationShouldTerminate() == TerminateCancel)
+        return;
+    if (PreferencesController *preferences = PreferencesController::currentPreferencesController()) {
+        const QuitFlowScope scope;
+        preferences->window()->close();
+    }
+    Q_EMIT terminating();
+}
+
+void AppDelegate::lastWindowMayHaveClosed()
+{
+    if (quitFlowRunning || !noWindowOpen())
+        return;
+    // A process without a window would be invisible, so the last window to close ends the run
+    // through the quit flow, once the closing has finished and if no window opened meanwhile.
+    QTimer::singleShot(0, this, [this] {
+        if (!quitFlowRunning && noWindowOpen())
+            terminate();
+    });
+}

@@ -1,0 +1,83 @@
+#include "PreferencesController.h"
+
+#include "Preferences.h"
+#include "PreferencesView.h"
+
+#include "WindowFrame.h"
+
+#include <QCloseEvent>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString geometryKey = QStringLiteral("Preferences Window");
+constexpr QSize initialSize(480, 300);
+
+PreferencesController *current = nullptr;
+
+class PreferencesWindow final : public QWidget {
+public:
+    explicit PreferencesWindow(PreferencesController *controller)
+        : m_controller(controller)
+    { }
+
+protected:
+    void closeEvent(QCloseEvent *event) override
+    {
+        saveWindowFrame(this, geometryKey);
+        event->accept();
+        m_controller->windowWillClose();
+    }
+
+private:
+    PreferencesController *m_controller;
+};
+
+} // namespace
+
+PreferencesController::~PreferencesController()
+{
+    if (current == this)
+        current = nullptr;
+}
+
+PreferencesController *PreferencesController::currentPreferencesController()
+{
+    return current;
+}
+
+PreferencesWindowNotifier &PreferencesController::notifier()
+{
+    static PreferencesWindowNotifier notifier;
+    return notifier;
+}
+
+void PreferencesController::openPreferencesWindow()
+{
+    if (current)
+        return;
+    current = new PreferencesController;
+    current->m_window = std::make_unique<PreferencesWindow>(current);
+    QWidget *window = current->m_window.get();
+    current->m_view = new PreferencesView(&Preferences::shared());
+    auto *layout = new QVBoxLayout(window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(current->m_view);
+    window->setWindowTitle(PreferencesController::tr("Quillfern Preferences"));
+
+    restoreWindowFrame(window, initialSize, geometryKey);
+    window->show();
+    window->raise();
+    window->activateWindow();
+    Q_EMIT notifier().openChanged();
+}
+
+void PreferencesController::windowWillClose()
+{
+    if (current != this)
+        return;
+    current = nullptr;
+    // Released once the close event that called us has returned.
+    deleteLater();
+    Q_EMIT notifier().openChanged();
+}
