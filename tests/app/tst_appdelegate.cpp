@@ -1,7 +1,427 @@
+#include "../update/UpdateTestSupport.h"
+
+#include "AppDelegate.h"
+#include "Bundle.h"
+#include "Ids.h"
+#include "Preferences.h"
+#include "PreferencesController.h"
+#include "PreferencesView.h"
+#include "Presenter.h"
+#include "Project.h"
+#include "ProjectController.h"
+#include "ProjectFile.h"
+#include "RecentDocuments.h"
+#include "Updater.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QMainWindow>
+#include <QMenu>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+
+using corvane::FirstButton;
+using corvane::SecondButton;
+using corvane::ThirdButton;
+
+namespace {
+
+std::unique_ptr<Project> changedProject(const QString &name)
+{
+    auto project = std::make_unique<Project>();
+    project->setName(name);
+    project->setDirty(true);
+    return project;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+void deliverPostedWork()
+{
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+QStringList titlesOf(const QList<ProjectController *> &controllers)
+{
+    QStringList titles;
+    for (const ProjectController *controller : controllers)
+        titles.append(controller->project()->name());
+    return titles;
+}
+
+} // namespace
 
 class TestAppDelegate : public QObject {
     Q_OBJECT
+
+private:
+    corvane::RecordingPresenter m_presenter;
+    std::optional<corvane::ScopedPresenter> m_scoped;
+    std::optional<UpdateTest::Server> m_server;
+    std::optional<AppDelegate> m_delegate;
+    QTemporaryDir m_dir;
+
+    ProjectController *openWindow(std::unique_ptr<Project> project, std::optional<QString> url = std::nullopt)
+    {
+        ProjectController *controller = ProjectController::open(std::move(project), std::move(url));
+        controller->showWindow();
+        return controller;
+    }
+
+    [[nodiscard]] QString path(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
+
+    [[nodiscard]] qsizetype checksMade() const
+    {
+        qsizetype count = 0;
+        for (const QByteArray &request : m_server->requests())
+            count += request.startsWith("GET /Quillfern/index.html ") ? 1 : 0;
+        return count;
+    }
+
+    static void waitForChecksToEnd() { QTRY_VERIFY_WITH_TIMEOUT(!corvane::Updater::isCheckRunning(), 20000); }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setOrganizationName(QStringLiteral("QuillfernTest"));
+        QCoreApplication::setApplicationName(QStringLiteral("QuillfernDelegateTest"));
+        QSettings().clear();
+        QVERIFY(m_dir.isValid());
+        m_server.emplace();
+        // The release this build is: a check finds nothing newer and asks nothing.
+        m_server->set(QStringLiteral("/Quillfern/index.html"),
+            { 200, "<h2>New in Version " + corvane::shortVersionString().value_or(QString()).toUtf8() + "</h2>" });
+        qputenv("QUILLFERN_UPDATE_SITE", m_server->baseUrl().toUtf8());
+        m_scoped.emplace(m_presenter);
+        m_delegate.emplace();
+    }
+
+    void cleanupTestCase()
+    {
+        waitForChecksToEnd();
+        m_delegate.reset();
+        QSettings().clear();
+    }
+
+    void init()
+    {
+        Ids::resetForTesting(1, 1);
+        m_presenter.clear();
+        RecentDocuments::clear();
+        QSettings().remove(QStringLiteral("check version"));
+        Preferences::shared().reload();
+    }
+
+    void cleanup()
+    {
+        for (ProjectController *controller : ProjectController::openControllers())
+            controller->closeWindowWithoutAsking();
+        if (PreferencesController *preferences = PreferencesController::currentPreferencesController())
+            preferences->window()->close();
+        deliverPostedWork();
+        QVERIFY(ProjectController::openControllers().isEmpty());
+        QVERIFY(!PreferencesController::currentPreferencesController());
+        QCOMPARE(m_presenter.unusedScript(), std::size_t(0));
+        waitForChecksToEnd();
+    }
+
+    // Every changed project is asked about in the order its window opened; the answers decide
+    // which windows close and whether the run may end.
+    void quitAsksInOpeningOrder_data()
+    {
+        QTest::addColumn<QList<int>>("answers");
+        QTest::addColumn<int>("asked");
+        QTest::addColumn<QStringList>("left");
+        QTest::addColumn<bool>("terminates");
+
+        QTest::newRow("No to all") << QList<int> { SecondButton, SecondButton, SecondButton } << 3 << QStringList()
+                                   << true;
+        QTest::newRow("No, then Cancel") << QList<int> { SecondButton, ThirdButton } << 2
+                                         << QStringList { QStringLiteral("second"), QStringLiteral("third") } << false;
+        QTest::newRow("Cancel first") << QList<int> { ThirdButton } << 1
+                                      << QStringList { QStringLiteral("first"), QStringLiteral("second"),
+                                             QStringLiteral("third") }
+                                      << false;
+        QTest::newRow("closing the question is Cancel")
+            << QList<int> { SecondButton, SecondButton, -1 } << 3 << QStringList { QStringLiteral("third") } << false;
+    }
+    void quitAsksInOpeningOrder()
+    {
+        QFETCH(QList<int>, answers);
+        QFETCH(int, asked);
+        QFETCH(QStringList, left);
+        QFETCH(bool, terminates);
+
+        QList<QWidget *> windows;
+        for (const char *name : { "first", "second", "third" })
+            windows.append(openWindow(changedProject(QString::fromLatin1(name)))->projectWindow());
+        for (int answer : answers)
+            m_presenter.scriptAlertResponse(answer);
+        QSignalSpy terminating(&*m_delegate, &AppDelegate::terminating);
+
+        m_delegate->terminate();
+        deliverPostedWork();
+
+        QCOMPARE(m_presenter.alerts().size(), asked);
+        for (int i = 0; i < asked; ++i) {
+            const corvane::Alert &question = m_presenter.alerts().at(i);
+            QCOMPARE(question.message, QStringLiteral("Do you want to save your changes?"));
+            QCOMPARE(question.buttons,
+                QStringList({ QStringLiteral("Yes"), QStringLiteral("No"), QStringLiteral("Cancel") }));
+            QCOMPARE(question.style, corvane::AlertStyle::Warning);
+            QCOMPARE(question.parent, windows.at(i));
+        }
+        QCOMPARE(titlesOf(ProjectController::openControllers()), left);
+        for (const ProjectController *controller : ProjectController::openControllers())
+            QVERIFY(controller->project()->isDirty());
+        QCOMPARE(terminating.size(), terminates ? 1 : 0);
+    }
+
+    // Unsaved work is never thrown away: a save that does not happen keeps its window and stops
+    // the quit, also for windows after it.
+    void quitStopsWhereASaveDidNotHappen_data()
+    {
+        QTest::addColumn<bool>("hasFile");
+        QTest::addColumn<bool>("panelCancelled");
+        QTest::newRow("save panel cancelled") << false << true;
+        QTest::newRow("file cannot be written") << true << false;
+        QTest::newRow("chosen file cannot be written") << false << false;
+    }
+    void quitStopsWhereASaveDidNotHappen()
+    {
+        QFETCH(bool, hasFile);
+        QFETCH(bool, panelCancelled);
+
+        // A regular file where a folder should be: nothing can be written below it.
+        writeFile(path("blocker"), "x");
+        const QString unwritable = path("blocker") + QStringLiteral("/plan.quillfern");
+        openWindow(changedProject(QStringLiteral("kept")), hasFile ? std::optional(unwritable) : std::nullopt);
+        openWindow(changedProject(QStringLiteral("after")));
+        m_presenter.scriptAlertResponse(FirstButton);
+        if (!hasFile)
+            m_presenter.scriptSavePanelResult(panelCancelled ? std::nullopt : std::optional(unwritable));
+        QSignalSpy terminating(&*m_delegate, &AppDelegate::terminating);
+
+        QCOMPARE(m_delegate->applicationShouldTerminate(), AppDelegate::TerminateCancel);
+        deliverPostedWork();
+
+        QCOMPARE(titlesOf(ProjectController::openControllers()),
+            QStringList({ QStringLiteral("kept"), QStringLiteral("after") }));
+        QVERIFY(ProjectController::openControllers().at(0)->project()->isDirty());
+        // The failed write was reported; the window after it was not asked about.
+        QCOMPARE(m_presenter.alerts().size(), panelCancelled ? 1 : 2);
+        if (!panelCancelled)
+            QVERIFY(m_presenter.alerts().at(1).informativeText.contains(unwritable));
+        QCOMPARE(terminating.size(), 0);
+    }
+
+    void quitSavesWhenAnsweredYes()
+    {
+        const QString file = path("saved.quillfern");
+        ProjectController *controller = openWindow(changedProject(QStringLiteral("saved")), file);
+        controller->project()->addTask(Task::createNew(controller->project()));
+        openWindow(readProject(R"({"tasks":[],"dependencies":[],"name":"clean"})"));
+        m_presenter.scriptAlertResponse(FirstButton);
+
+        QCOMPARE(m_delegate->applicationShouldTerminate(), AppDelegate::TerminateNow);
+        deliverPostedWork();
+
+        QVERIFY(ProjectController::openControllers().isEmpty());
+        QCOMPARE(m_presenter.alerts().size(), 1);
+        QFile saved(file);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(readProject(saved.readAll())->tasks().size(), 1);
+        QCOMPARE(RecentDocuments::list(), QStringList { file });
+    }
+
+    // The run ends through the quit flow once the last window has closed, and not while the
+    // preferences window is still open.
+    void lastWindowClosedEndsTheRun()
+    {
+        QSignalSpy terminating(&*m_delegate, &AppDelegate::terminating);
+        ProjectController *first = openWindow(changedProject(QStringLiteral("one")));
+        ProjectController *second = openWindow(changedProject(QStringLiteral("two")));
+        m_delegate->openPreferences();
+        first->closeWindowWithoutAsking();
+        deliverPostedWork();
+        second->closeWindowWithoutAsking();
+        deliverPostedWork();
+        QCOMPARE(terminating.size(), 0);
+
+        PreferencesController::currentPreferencesController()->window()->close();
+        QTRY_COMPARE(terminating.size(), 1);
+        QCoreApplication::processEvents();
+        QCOMPARE(terminating.size(), 1);
+    }
+
+    void openDocumentDoesNotWait_data()
+    {
+        QTest::addColumn<bool>("chosen");
+        QTest::newRow("file chosen") << true;
+        QTest::newRow("cancelled") << false;
+    }
+    void openDocumentDoesNotWait()
+    {
+        QFETCH(bool, chosen);
+        const QString file = path("open.quillfern");
+        writeFile(file, R"({"tasks":[],"dependencies":[],"name":"Opened"})");
+        m_presenter.scriptOpenPanelResult(chosen ? std::optional(file) : std::nullopt);
+
+        m_delegate->openDocument();
+        QVERIFY(m_presenter.openPanels().isEmpty());
+        deliverPostedWork();
+
+        QCOMPARE(m_presenter.openPanels().size(), 1);
+        QCOMPARE(m_presenter.openPanels().at(0).title, QStringLiteral("Open Project"));
+        QVERIFY(m_presenter.openPanels().at(0).nameFilter.isEmpty());
+        QCOMPARE(titlesOf(ProjectController::openControllers()),
+            chosen ? QStringList { QStringLiteral("Opened") } : QStringList());
+        QCOMPARE(RecentDocuments::list(), chosen ? QStringList { file } : QStringList());
+    }
+
+    // A recent file that has gone is shown as such, and choosing it takes it off the list with a
+    // message that says what happened.
+    void recentMenuMarksAndDropsVanishedFiles()
+    {
+        const QString kept = path("kept.quillfern");
+        const QString gone = path("gone.quillfern");
+        writeFile(kept, R"({"tasks":[],"dependencies":[],"name":"Kept"})");
+        RecentDocuments::note(gone);
+        RecentDocuments::note(kept);
+
+        QMenu menu;
+        m_delegate->fillRecentMenu(&menu);
+        QStringList texts;
+        for (const QAction *action : menu.actions())
+            texts.append(action->text());
+        QCOMPARE(texts,
+            QStringList({ QStringLiteral("kept.quillfern"), QStringLiteral("gone.quillfern (not found)"), QString(),
+                QStringLiteral("Clear Menu") }));
+
+        menu.actions().at(1)->trigger();
+        deliverPostedWork();
+        QCOMPARE(RecentDocuments::list(), QStringList { kept });
+        QCOMPARE(m_presenter.alerts().size(), 1);
+        QVERIFY(m_presenter.alerts().at(0).message.contains(QStringLiteral("gone.quillfern")));
+        QVERIFY(m_presenter.alerts().at(0).informativeText.contains(gone));
+        QVERIFY(ProjectController::openControllers().isEmpty());
+
+        menu.actions().at(0)->trigger();
+        QCOMPARE(titlesOf(ProjectController::openControllers()), QStringList { QStringLiteral("Kept") });
+
+        m_delegate->fillRecentMenu(&menu);
+        menu.actions().constLast()->trigger();
+        QVERIFY(RecentDocuments::list().isEmpty());
+        m_delegate->fillRecentMenu(&menu);
+        QVERIFY(!menu.actions().constLast()->isEnabled());
+    }
+
+    // One preferences window at most; while it is open every window's Preferences command is off.
+    void preferencesWindowIsSingleAndDisablesItsCommand()
+    {
+        ProjectController *controller = openWindow(changedProject(QStringLiteral("p")));
+        QAction *command = controller->action(ProjectController::Preferences);
+        QVERIFY(command->isEnabled());
+        QVERIFY(m_delegate->validateUserInterfaceItem(command));
+
+        command->trigger();
+        PreferencesController *open = PreferencesController::currentPreferencesController();
+        QVERIFY(open);
+        QCOMPARE(open->window()->windowTitle(), QStringLiteral("Quillfern Preferences"));
+        QCOMPARE(open->window()->size(), QSize(480, 300));
+        QVERIFY(!command->isEnabled());
+        QVERIFY(!m_delegate->validateUserInterfaceItem(command));
+        QVERIFY(m_delegate->validateUserInterfaceItem(controller->action(ProjectController::NewTask)));
+        m_delegate->openPreferences();
+        QCOMPARE(PreferencesController::currentPreferencesController(), open);
+
+        open->window()->close();
+        deliverPostedWork();
+        QVERIFY(!PreferencesController::currentPreferencesController());
+        QVERIFY(command->isEnabled());
+    }
+
+    // The switch stores its inverse under "check version"; switching it on checks at once, and
+    // the next launch follows what was stored.
+    void checkForUpdateSwitch()
+    {
+        m_delegate->openPreferences();
+        QCheckBox *box = PreferencesController::currentPreferencesController()->view()->checkForUpdate();
+        QCOMPARE(box->text(), QStringLiteral("Check for Update"));
+        QVERIFY(box->isChecked());
+
+        box->click();
+        QCOMPARE(QSettings().value(QStringLiteral("check version")), QVariant(true));
+        QVERIFY(!Preferences::shared().isCheckVersion());
+        QVERIFY(!corvane::Updater::isCheckRunning());
+
+        // The next run reads what was stored and does not check.
+        PreferencesController::currentPreferencesController()->window()->close();
+        deliverPostedWork();
+        Preferences::shared().reload();
+        const qsizetype before = checksMade();
+        m_delegate->applicationDidFinishLaunching();
+        QVERIFY(!corvane::Updater::isCheckRunning());
+        m_delegate->openPreferences();
+        box = PreferencesController::currentPreferencesController()->view()->checkForUpdate();
+        QVERIFY(!box->isChecked());
+
+        box->click();
+        QCOMPARE(QSettings().value(QStringLiteral("check version")), QVariant(false));
+        QVERIFY(corvane::Updater::isCheckRunning());
+        QTRY_COMPARE_WITH_TIMEOUT(checksMade(), before + 1, 20000);
+    }
+
+    void launchChecksUnlessSwitchedOff_data()
+    {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<bool>("checks");
+        QTest::newRow("nothing stored") << QVariant() << true;
+        QTest::newRow("stored false") << QVariant(false) << true;
+        QTest::newRow("stored true") << QVariant(true) << false;
+        QTest::newRow("stored as text") << QVariant(QStringLiteral("true")) << false;
+    }
+    void launchChecksUnlessSwitchedOff()
+    {
+        QFETCH(QVariant, stored);
+        QFETCH(bool, checks);
+        if (stored.isValid())
+            QSettings().setValue(QStringLiteral("check version"), stored);
+        Preferences::shared().reload();
+        QCOMPARE(Preferences::shared().isCheckVersion(), checks);
+        if (!checks)
+            QTest::ignoreMessage(QtInfoMsg, "automatic update check is switched off");
+        m_delegate->applicationDidFinishLaunching();
+        QCOMPARE(corvane::Updater::isCheckRunning(), checks);
+    }
+
+    // Asked for from several threads at once, there is one instance, and it lives on the UI
+    // thread where its views are.
+    void sharedPreferencesAreOne()
+    {
+        QList<Preferences *> seen(4, nullptr);
+        std::vector<std::unique_ptr<QThread>> threads;
+        for (qsizetype i = 0; i < seen.size(); ++i)
+            threads.emplace_back(QThread::create([&seen, i] { seen[i] = &Preferences::shared(); }));
+        for (const auto &thread : threads)
+            thread->start();
+        for (const auto &thread : threads)
+            QVERIFY(thread->wait(10000));
+        for (Preferences *preferences : seen)
+            QCOMPARE(preferences, &Preferences::shared());
+        QCOMPARE(Preferences::shared().thread(), QCoreApplication::instance()->thread());
+    }
 };
 
 QTEST_MAIN(TestAppDelegate)
