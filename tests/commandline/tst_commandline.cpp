@@ -1,0 +1,339 @@
+#include "../update/UpdateTestSupport.h"
+
+#include <QLocalSocket>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+// Generous: under the sanitizers the program starts and ends many times slower.
+constexpr int startTimeout = 20000;
+constexpr int exitTimeout = 20000;
+// How long a process that should stay must survive once it has done what it was asked.
+constexpr int stayPeriod = 1500;
+
+const QString projectsFolder = QStringLiteral("projects");
+
+// The project files the cases name, by file name; a name not listed here is never created.
+QByteArray fixture(const QString &name)
+{
+    if (name == QLatin1String("plan.quillfern") || name == QLatin1String("second plan.quillfern"))
+        return R"({"tasks":[{"duration":600.0,"start":0.0,"id":1,"name":"A"},{"duration":300.0,"start":600.0,"id":2,"name":"B"}],"dependencies":[{"a":1,"b":2}],"name":"P"})";
+    // B starts while A, which it depends on, still runs: the dependency is dropped on opening.
+    if (name == QLatin1String("conflict.quillfern"))
+        return R"({"tasks":[{"duration":20.0,"start":0.0,"id":1,"name":"A"},{"duration":5.0,"start":10.0,"id":2,"name":"B"}],"dependencies":[{"a":1,"b":2}],"name":"P"})";
+    if (name == QLatin1String("garbage.quillfern"))
+        return "this is not a project\n";
+    return {};
+}
+
+} // namespace
+
+class TestCommandLine : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void informationOptions_data();
+    void informationOptions();
+    void openingFiles_data();
+    void openingFiles();
+    void quitRequest_data();
+    void quitRequest();
+    void updateCheckAtLaunch_data();
+    void updateCheckAtLaunch();
+
+private:
+    QString path(const QString &relative) const { return m_home->filePath(relative); }
+    QString socketPath() const { return path(QStringLiteral("run/org.quillfern.Quillfern.quit")); }
+    // The command-line arguments for the named project files, each written if it has a fixture.
+    QStringList projectArguments(const QStringList &names) const;
+    void start(const QStringList &arguments);
+    [[nodiscard]] bool waitForExit(int timeout = exitTimeout);
+    [[nodiscard]] bool waitForLog(const QString &text, int timeout = startTimeout);
+    [[nodiscard]] bool waitForSocket()
+    {
+        return QTest::qWaitFor([this] { return QFileInfo::exists(socketPath()); }, startTimeout);
+    }
+    [[nodiscard]] bool sendQuit();
+    // Survives the stay period: nothing still queued ends it.
+    [[nodiscard]] bool stays();
+    QString log();
+
+    std::unique_ptr<QTemporaryDir> m_home;
+    std::unique_ptr<UpdateTest::Server> m_server;
+    std::unique_ptr<QProcess> m_process;
+    std::unique_ptr<QLocalSocket> m_client;
+    QByteArray m_errors;
+};
+
+void TestCommandLine::initTestCase()
+{
+    QVERIFY2(QFileInfo(QStringLiteral(QUILLFERN_BINARY)).isExecutable(), QUILLFERN_BINARY);
+}
+
+void TestCommandLine::init()
+{
+    m_home = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_home->isValid());
+    for (const char *folder : { ".config", ".local/share", ".cache", "run", "projects" })
+        QVERIFY(QDir().mkpath(path(QLatin1String(folder))));
+    QVERIFY(QFile::setPermissions(path(QStringLiteral("run")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    m_server = std::make_unique<UpdateTest::Server>();
+    // The running version: nothing newer is offered, so no update question interferes.
+    m_server->set(QStringLiteral("/Quillfern/index.html"),
+        { 200, "<html><body><h1>Quillfern</h1><h2>New in Version " QUILLFERN_VERSION "</h2></body></html>" });
+    m_errors.clear();
+}
+
+void TestCommandLine::cleanup()
+{
+    if (m_process && m_process->state() != QProcess::NotRunning) {
+        m_process->kill();
+        m_process->waitForFinished(exitTimeout);
+    }
+    m_client.reset();
+    m_process.reset();
+    m_server.reset();
+    m_home.reset();
+}
+
+QStringList TestCommandLine::projectArguments(const QStringList &names) const
+{
+    QStringList arguments;
+    for (const QString &name : names) {
+        const QString file = path(projectsFolder + u'/' + name);
+        if (const QByteArray content = fixture(name); !content.isEmpty())
+            UpdateTest::writeFile(file, content);
+        arguments.append(file);
+    }
+    return arguments;
+}
+
+void TestCommandLine::start(const QStringList &arguments)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // A developer's own logging setup must not hide or reshape the lines the cases look for.
+    environment.remove(QStringLiteral("QT_LOGGING_RULES"));
+    environment.remove(QStringLiteral("QT_MESSAGE_PATTERN"));
+    environment.insert(QStringLiteral("HOME"), m_home->path());
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral(".config")));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral(".local/share")));
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), path(QStringLiteral(".cache")));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), path(QStringLiteral("run")));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("QUILLFERN_UPDATE_SITE"), m_server->baseUrl());
+    environment.insert(QStringLiteral("QUILLFERN_UNATTENDED"), QStringLiteral("1"));
+
+    m_process = std::make_unique<QProcess>();
+    m_process->setProcessEnvironment(environment);
+    m_process->setWorkingDirectory(m_home->path());
+    connect(m_process.get(), &QProcess::readyReadStandardError, this,
+        [this] { m_errors += m_process->readAllStandardError(); });
+    m_process->start(QStringLiteral(QUILLFERN_BINARY), arguments);
+    QVERIFY2(m_process->waitForStarted(startTimeout), qPrintable(m_process->errorString()));
+}
+
+QString TestCommandLine::log()
+{
+    if (m_process)
+        m_errors += m_process->readAllStandardError();
+    return QString::fromUtf8(m_errors);
+}
+
+bool TestCommandLine::waitForExit(int timeout)
+{
+    return QTest::qWaitFor([this] { return m_process->state() == QProcess::NotRunning; }, timeout);
+}
+
+bool TestCommandLine::waitForLog(const QString &text, int timeout)
+{
+    return QTest::qWaitFor([this, &text] { return log().contains(text); }, timeout);
+}
+
+bool TestCommandLine::sendQuit()
+{
+    // Kept open until cleanup: the program may read the request after the client has gone otherwise.
+    m_client = std::make_unique<QLocalSocket>();
+    m_client->connectToServer(socketPath());
+    if (!m_client->waitForConnected(startTimeout))
+        return false;
+    m_client->write("quit\n");
+    return m_client->waitForBytesWritten(startTimeout);
+}
+
+bool TestCommandLine::stays()
+{
+    QTest::qWait(stayPeriod);
+    return m_process->state() == QProcess::Running;
+}
+
+void TestCommandLine::informationOptions_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QStringList>("oneLineHolds");
+
+    QTest::newRow("version") << QStringLiteral("--version")
+                             << QStringList { QStringLiteral("Quillfern"), QStringLiteral(QUILLFERN_VERSION) };
+    QTest::newRow("help") << QStringLiteral("--help") << QStringList { QStringLiteral("files") };
+}
+
+void TestCommandLine::informationOptions()
+{
+    QFETCH(QString, option);
+    QFETCH(QStringList, oneLineHolds);
+
+    start({ option });
+    QVERIFY2(waitForExit(), qPrintable(log()));
+    QCOMPARE(m_process->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(m_process->exitCode(), 0);
+    const QStringList lines = QString::fromUtf8(m_process->readAllStandardOutput()).split(u'\n');
+    const bool found = std::any_of(lines.cbegin(), lines.cend(), [&](const QString &line) {
+        return std::all_of(
+            oneLineHolds.cbegin(), oneLineHolds.cend(), [&](const QString &part) { return line.contains(part); });
+    });
+    QVERIFY2(found, qPrintable(lines.join(u'\n')));
+}
+
+void TestCommandLine::openingFiles_data()
+{
+    QTest::addColumn<QStringList>("files");
+    // "{projects}" stands for the folder of the project files.
+    QTest::addColumn<QStringList>("logHolds");
+    QTest::addColumn<bool>("keepsRunning");
+
+    const QString garbage = QStringLiteral("{projects}/garbage.quillfern");
+    const QString missing = QStringLiteral("{projects}/missing.quillfern");
+    QTest::newRow("not JSON") << QStringList { QStringLiteral("garbage.quillfern") } << QStringList { garbage }
+                              << false;
+    QTest::newRow("missing") << QStringList { QStringLiteral("missing.quillfern") } << QStringList { missing } << false;
+    // Each file gets its alert before the process gives up.
+    QTest::newRow("neither of two") << QStringList { QStringLiteral("garbage.quillfern"),
+        QStringLiteral("missing.quillfern") }
+                                    << QStringList { garbage, missing } << false;
+    QTest::newRow("one of two") << QStringList { QStringLiteral("garbage.quillfern"), QStringLiteral("plan.quillfern") }
+                                << QStringList { garbage } << true;
+    QTest::newRow("dependency contradicts the times")
+        << QStringList { QStringLiteral("conflict.quillfern") }
+        << QStringList { QStringLiteral("Dependencies Deleted for Achieving Consistency"),
+               QStringLiteral("\"B\" on \"A\"") }
+        << true;
+}
+
+void TestCommandLine::openingFiles()
+{
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, logHolds);
+    QFETCH(bool, keepsRunning);
+
+    start(projectArguments(files));
+    if (QTest::currentTestFailed())
+        return;
+    const QString projects = path(projectsFolder);
+    for (QString &text : logHolds)
+        text.replace(QLatin1String("{projects}"), projects);
+
+    if (keepsRunning) {
+        for (const QString &text : logHolds)
+            QVERIFY2(waitForLog(text), qPrintable(u"no \"" + text + u"\" in:\n" + log()));
+        QVERIFY2(waitForSocket(), qPrintable(log()));
+        QVERIFY2(stays(), qPrintable(log()));
+    } else {
+        QVERIFY2(waitForExit(), qPrintable(log()));
+        QCOMPARE(m_process->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_process->exitCode(), 1);
+        const QString finalLog = log();
+        for (const QString &text : logHolds)
+            QVERIFY2(finalLog.contains(text), qPrintable(u"no \"" + text + u"\" in:\n" + finalLog));
+    }
+}
+
+void TestCommandLine::quitRequest_data()
+{
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<bool>("keepsRunning");
+
+    QTest::newRow("one unchanged project") << QStringList { QStringLiteral("plan.quillfern") } << false;
+    QTest::newRow("two unchanged projects")
+        << QStringList { QStringLiteral("plan.quillfern"), QStringLiteral("second plan.quillfern") } << false;
+    // A new project counts as changed; unattended, the question whether to save it is cancelled.
+    QTest::newRow("new project") << QStringList {} << true;
+}
+
+void TestCommandLine::quitRequest()
+{
+    QFETCH(QStringList, files);
+    QFETCH(bool, keepsRunning);
+
+    start(projectArguments(files));
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY2(waitForSocket(), qPrintable(log()));
+    const qsizetype logBefore = log().size();
+    QVERIFY2(sendQuit(), qPrintable(m_client->errorString()));
+
+    if (keepsRunning) {
+        // The question is logged; only after that can the process be seen to have stayed.
+        QVERIFY2(QTest::qWaitFor([&] { return log().size() > logBefore; }, startTimeout), qPrintable(log()));
+        QVERIFY2(stays(), qPrintable(log()));
+    } else {
+        QVERIFY2(waitForExit(), qPrintable(log()));
+        QCOMPARE(m_process->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_process->exitCode(), 0);
+    }
+}
+
+void TestCommandLine::updateCheckAtLaunch_data()
+{
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<bool>("checks");
+
+    QTest::newRow("no settings file") << QByteArray() << true;
+    QTest::newRow("other settings only") << QByteArray("[General]\nsomething=else\n") << true;
+    QTest::newRow("switched on") << QByteArray("[General]\ncheck%20version=false\n") << true;
+    QTest::newRow("switched off") << QByteArray("[General]\ncheck%20version=true\n") << false;
+}
+
+void TestCommandLine::updateCheckAtLaunch()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(bool, checks);
+
+    if (!settings.isEmpty())
+        QVERIFY(UpdateTest::writeFile(path(QStringLiteral(".config/Quillfern/Quillfern.conf")), settings));
+    // An unchanged project, so that a quit request ends the process.
+    start(projectArguments({ QStringLiteral("plan.quillfern") }));
+    if (QTest::currentTestFailed())
+        return;
+
+    const QString switchedOff = QStringLiteral("automatic update check is switched off");
+    if (checks) {
+        QVERIFY2(QTest::qWaitFor([this] { return !m_server->requests().isEmpty(); }, 10000), qPrintable(log()));
+        const QByteArray request = m_server->requests().constFirst();
+        QVERIFY2(request.startsWith("GET /Quillfern/index.html "), request.constData());
+    } else {
+        QVERIFY2(waitForLog(switchedOff), qPrintable(log()));
+    }
+    QVERIFY2(waitForSocket(), qPrintable(log()));
+    QVERIFY2(sendQuit(), qPrintable(m_client->errorString()));
+    QVERIFY2(waitForExit(), qPrintable(log()));
+    QCOMPARE(m_process->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(m_process->exitCode(), 0);
+    if (checks) {
+        QVERIFY2(!log().contains(switchedOff), qPrintable(log()));
+    } else {
+        const QList<QByteArray> requests = m_server->requests();
+        const QByteArray first = requests.value(0);
+        QVERIFY2(requests.isEmpty(), first.constData());
+    }
+}
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "tst_commandline.moc"
