@@ -1,6 +1,7 @@
 #include "Preferences.h"
 
 #include "Alerts.h"
+#include "Bundle.h"
 #include "Updater.h"
 
 #include <QCoreApplication>
@@ -43,6 +44,11 @@ void Preferences::setCheckVersion(bool checkVersion)
 
 void Preferences::startUpdateCheck()
 {
+    // Otherwise every start of such a build would report a site that cannot exist.
+    if (!corvane::hasUpdateSite()) {
+        qInfo("this build has no update site, so there is nothing to check");
+        return;
+    }
     try {
         std::make_shared<corvane::Updater>(QStringLiteral("Quillfern"), QStringLiteral("Quillfern"), false)->start();
     } catch (const std::exception &error) {

@@ -81,4 +81,11 @@ QString updateSiteBaseURL()
     return base;
 }
 
+bool hasUpdateSite()
+{
+    // Names under .invalid never resolve: the placeholder of a build made without a site.
+    const QString host = QUrl(updateSiteBaseURL()).host();
+    return !host.isEmpty() && host != QLatin1String("invalid") && !host.endsWith(QLatin1String(".invalid"));
+}
+
 } // namespace corvane

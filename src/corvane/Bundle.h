@@ -25,6 +25,9 @@ void setInstallationFolder(const QString &folder);
 // The update site's base URL, ending in "/": the environment variable QUILLFERN_UPDATE_SITE when it
 // holds an acceptable URL, else the one the build was configured with.
 [[nodiscard]] QString updateSiteBaseURL();
+// False for a build made without an update site, whose configured address is a placeholder under
+// ".invalid"; there is nothing to check then.
+[[nodiscard]] bool hasUpdateSite();
 // Releases travel only over HTTPS; plain HTTP is accepted for loopback addresses, where tests
 // serve them.
 [[nodiscard]] bool isAcceptableUpdateUrl(const QUrl &url);

@@ -105,25 +105,30 @@ void TestVersionCheck::updateSite_data()
 {
     QTest::addColumn<QString>("environment");
     QTest::addColumn<QString>("base");
+    QTest::addColumn<bool>("hasSite");
 
     const QString configured = QStringLiteral(QUILLFERN_UPDATE_SITE_BASE_URL);
-    QTest::newRow("unset") << QString() << configured;
+    const bool configuredHasSite = !configured.contains(QLatin1String(".invalid/"));
+    QTest::newRow("unset") << QString() << configured << configuredHasSite;
+    QTest::newRow("placeholder") << "https://updates.example.invalid/"
+                                 << "https://updates.example.invalid/" << false;
     QTest::newRow("https") << "https://example.org/releases/"
-                           << "https://example.org/releases/";
+                           << "https://example.org/releases/" << true;
     QTest::newRow("slash added") << "https://example.org/releases"
-                                 << "https://example.org/releases/";
+                                 << "https://example.org/releases/" << true;
     QTest::newRow("loopback http") << "http://127.0.0.1:8080/"
-                                   << "http://127.0.0.1:8080/";
+                                   << "http://127.0.0.1:8080/" << true;
     QTest::newRow("localhost http") << "http://localhost/x/"
-                                    << "http://localhost/x/";
-    QTest::newRow("remote http refused") << "http://example.org/" << configured;
-    QTest::newRow("file refused") << "file:///tmp/" << configured;
+                                    << "http://localhost/x/" << true;
+    QTest::newRow("remote http refused") << "http://example.org/" << configured << configuredHasSite;
+    QTest::newRow("file refused") << "file:///tmp/" << configured << configuredHasSite;
 }
 
 void TestVersionCheck::updateSite()
 {
     QFETCH(QString, environment);
     QFETCH(QString, base);
+    QFETCH(bool, hasSite);
     if (environment.isEmpty())
         qunsetenv("QUILLFERN_UPDATE_SITE");
     else
@@ -131,6 +136,9 @@ void TestVersionCheck::updateSite()
     if (base != environment && !environment.isEmpty() && !base.startsWith(environment))
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^ignoring QUILLFERN_UPDATE_SITE")));
     QCOMPARE(updateSiteBaseURL(), base);
+    if (base != environment && !environment.isEmpty() && !base.startsWith(environment))
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^ignoring QUILLFERN_UPDATE_SITE")));
+    QCOMPARE(hasUpdateSite(), hasSite);
 }
 
 void TestVersionCheck::addresses()
