@@ -6,6 +6,7 @@
 #include "WindowFrame.h"
 
 #include <QCloseEvent>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 namespace {
@@ -64,6 +65,9 @@ void PreferencesController::openPreferencesWindow()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(current->m_view);
     window->setWindowTitle(PreferencesController::tr("Quillfern Preferences"));
+    // The window has no menus; it closes the way dialogs do.
+    for (const QKeySequence &keys : { QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::Key_Escape) })
+        QObject::connect(new QShortcut(keys, window), &QShortcut::activated, window, &QWidget::close);
 
     restoreWindowFrame(window, initialSize, geometryKey);
     window->show();

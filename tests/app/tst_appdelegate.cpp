@@ -352,6 +352,25 @@ private Q_SLOTS:
         QVERIFY(command->isEnabled());
     }
 
+    void preferencesWindowClosesFromTheKeyboard_data()
+    {
+        QTest::addColumn<QKeySequence>("keys");
+        QTest::newRow("Ctrl+W") << QKeySequence(Qt::CTRL | Qt::Key_W);
+        QTest::newRow("Escape") << QKeySequence(Qt::Key_Escape);
+    }
+    void preferencesWindowClosesFromTheKeyboard()
+    {
+        QFETCH(QKeySequence, keys);
+        openWindow(changedProject(QStringLiteral("p")));
+        m_delegate->openPreferences();
+        QWidget *window = PreferencesController::currentPreferencesController()->window();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTest::keySequence(window, keys);
+        deliverPostedWork();
+        QVERIFY(!PreferencesController::currentPreferencesController());
+        QCOMPARE(ProjectController::openControllers().size(), 1);
+    }
+
     // The switch stores its inverse under "check version"; switching it on checks at once, and
     // the next launch follows what was stored.
     void checkForUpdateSwitch()
