@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QIcon>
 
 namespace {
 
@@ -26,6 +27,8 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("Quillfern"));
     QApplication::setApplicationVersion(QStringLiteral(QUILLFERN_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("org.quillfern.Quillfern"));
+    // Installed with the desktop entry; a build run from its tree has none and shows the default.
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.quillfern.Quillfern")));
     // The last window to close ends the run through the quit flow of the application delegate.
     QApplication::setQuitOnLastWindowClosed(false);
 
