@@ -501,8 +501,8 @@ ProjectMemento Project::takeSnapshot() const
     memento.edges = m_edges;
     memento.tasks.reserve(m_tasks.size());
     for (const TaskPtr &task : m_tasks)
-        memento.tasks.append(Task::create(
-            task->id(), task->project(), task->name(), task->duration(), task->end(), task->exclusionGroup()));
+        memento.tasks.append(Task::createStartingAt(
+            task->id(), task->project(), task->name(), task->start(), task->duration(), task->exclusionGroup()));
     return memento;
 }
 

@@ -22,6 +22,15 @@ TaskPtr Task::create(
     return std::make_shared<Task>(id, project, std::move(name), duration, end, std::move(exclusionGroup));
 }
 
+TaskPtr Task::createStartingAt(
+    qint64 id, Project *project, QString name, double start, double duration, ExclusionGroup exclusionGroup)
+{
+    TaskPtr task = create(id, project, std::move(name), duration, start + duration, std::move(exclusionGroup));
+    // Nobody observes a task being made.
+    task->m_start = start;
+    return task;
+}
+
 TaskPtr Task::createNew(Project *project)
 {
     return create(Ids::takeTaskId(), project, QString(), 300.0, 0.0);

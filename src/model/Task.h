@@ -31,6 +31,10 @@ public:
     // A brand-new task: the next free id, no name, five minutes, ending at 0. Throws
     // Ids::IdsExhausted, without taking an id, when none is left.
     [[nodiscard]] static TaskPtr createNew(Project *project);
+    // A task that starts exactly at start, as stored or as it stood: end - duration need not give
+    // the start back to the last bit, nor its sign.
+    [[nodiscard]] static TaskPtr createStartingAt(qint64 id, Project *project, QString name, double start,
+        double duration, ExclusionGroup exclusionGroup = std::nullopt);
 
     [[nodiscard]] double start() const { return m_start; }
     // Also recomputes the end.

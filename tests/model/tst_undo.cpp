@@ -5,6 +5,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <bit>
+
 class TestUndo : public QObject {
     Q_OBJECT
 
@@ -155,6 +157,33 @@ private Q_SLOTS:
         project->applySnapshot(memento);
         QCOMPARE(project->name(), QStringLiteral("Test"));
         QCOMPARE(project->tasks()[0]->name(), QStringLiteral("A"));
+    }
+
+    // A snapshot keeps every start to the last bit, where end - duration would not give it back;
+    // otherwise undoing a drag could leave a successor starting a hair before its predecessor ends.
+    void snapshotsKeepStartsExactly_data()
+    {
+        QTest::addColumn<double>("start");
+        QTest::addColumn<double>("duration");
+        QTest::newRow("drag position") << 750.62761506276149 << 300.0;
+        QTest::newRow("long task") << 750.62761506276149 << 1234.5678;
+        QTest::newRow("negative zero") << -0.0 << 5.0;
+    }
+    void snapshotsKeepStartsExactly()
+    {
+        QFETCH(double, start);
+        QFETCH(double, duration);
+        auto project = makeProject({ { QStringLiteral("A"), 0, 10, {} } });
+        const TaskPtr task = project->tasks()[0];
+        task->setDurationOnly(duration);
+        task->setStart(start);
+        TestUndoManager undo;
+        project->setUndoManager(&undo);
+        project->moveTask(task, 100.0);
+        undo.undo();
+        // Bit for bit: QCOMPARE on doubles forgives the last bits, and the sign of zero.
+        QCOMPARE(std::bit_cast<quint64>(task->start()), std::bit_cast<quint64>(start));
+        QCOMPARE(std::bit_cast<quint64>(task->end()), std::bit_cast<quint64>(start + duration));
     }
 
     // A revert applies a snapshot of a freshly read project: its tasks join this one.

@@ -455,10 +455,7 @@ private:
                                .arg(m_taskIndex);
             return;
         }
-        TaskPtr task = Task::create(id, nullptr, fromUtf8(m_name.text), duration, end, std::move(group));
-        // end - duration need not give back the stored start exactly (nor its sign); the file's start wins.
-        if (task->start() != start || std::signbit(task->start()) != std::signbit(start))
-            task->setStart(start);
+        TaskPtr task = Task::createStartingAt(id, nullptr, fromUtf8(m_name.text), start, duration, std::move(group));
         Ids::raiseTaskIdPast(id);
         m_tasks.append(std::move(task));
     }
