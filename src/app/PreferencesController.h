@@ -1,12 +1,11 @@
 #pragma once
 
+#include "PreferencesView.h"
+
 #include <QObject>
 #include <QPointer>
 
 #include <memory>
-
-class PreferencesView;
-class QWidget;
 
 // Tells whoever enables the Preferences command that the preferences window opened or closed.
 class PreferencesWindowNotifier : public QObject {

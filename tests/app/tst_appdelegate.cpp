@@ -1,4 +1,5 @@
 #include "../update/UpdateTestSupport.h"
+#include "AppTestSupport.h"
 
 #include "AppDelegate.h"
 #include "Bundle.h"
@@ -24,6 +25,7 @@
 #include <QTest>
 #include <QThread>
 
+using namespace AppTest;
 using corvane::FirstButton;
 using corvane::SecondButton;
 using corvane::ThirdButton;
@@ -36,19 +38,6 @@ std::unique_ptr<Project> changedProject(const QString &name)
     project->setName(name);
     project->setDirty(true);
     return project;
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-void deliverPostedWork()
-{
-    QCoreApplication::processEvents();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 QStringList titlesOf(const QList<ProjectController *> &controllers)
@@ -88,8 +77,6 @@ private:
         return count;
     }
 
-    static void waitForChecksToEnd() { QTRY_VERIFY_WITH_TIMEOUT(!corvane::Updater::isCheckRunning(), 20000); }
-
 private Q_SLOTS:
     void initTestCase()
     {
@@ -125,11 +112,7 @@ private Q_SLOTS:
 
     void cleanup()
     {
-        for (ProjectController *controller : ProjectController::openControllers())
-            controller->closeWindowWithoutAsking();
-        if (PreferencesController *preferences = PreferencesController::currentPreferencesController())
-            preferences->window()->close();
-        deliverPostedWork();
+        closeEveryWindow();
         QVERIFY(ProjectController::openControllers().isEmpty());
         QVERIFY(!PreferencesController::currentPreferencesController());
         QCOMPARE(m_presenter.unusedScript(), std::size_t(0));

@@ -1,5 +1,6 @@
 #include "../update/UpdateTestSupport.h"
 #include "../views/ViewTestSupport.h"
+#include "AppTestSupport.h"
 
 #include "AppDelegate.h"
 #include "Bundle.h"
@@ -37,6 +38,7 @@
 #include <QTest>
 #include <QUndoStack>
 
+using namespace AppTest;
 using corvane::FirstButton;
 using corvane::SecondButton;
 using corvane::ThirdButton;
@@ -46,13 +48,6 @@ namespace {
 
 const QString checkVersionKey = QStringLiteral("check version");
 const QString saveQuestion = QStringLiteral("Do you want to save your changes?");
-
-void deliverPostedWork()
-{
-    QCoreApplication::processEvents();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QCoreApplication::processEvents();
-}
 
 // A command of the menu bar, found by its menu's title and its own text as a person reads them;
 // Undo and Redo carry the name of their step after their own. Opening the menu first brings its
@@ -135,24 +130,11 @@ void dragInChart(GanttView *chart, QPoint from, QPoint to, Qt::KeyboardModifiers
     QTest::mouseRelease(viewport, Qt::LeftButton, keys, to);
 }
 
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
 // Saved, so it opens clean. Written out here, since moc misreads raw strings in a class body.
 QByteArray oneTaskProject(const QString &name)
 {
     return R"({"tasks":[{"duration":600.0,"start":0.0,"id":1,"name":"only"}],"dependencies":[],"name":")"
         + name.toUtf8() + R"("})";
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -176,8 +158,6 @@ private:
             count += request.startsWith("GET /Quillfern/index.html ") ? 1 : 0;
         return count;
     }
-
-    static void waitForChecksToEnd() { QTRY_VERIFY_WITH_TIMEOUT(!corvane::Updater::isCheckRunning(), 20000); }
 
     // The window main() opens when it is started without files.
     ProjectController *launch()
@@ -312,12 +292,7 @@ private Q_SLOTS:
 
     void cleanup()
     {
-        for (ProjectController *controller : ProjectController::openControllers())
-            controller->closeWindowWithoutAsking();
-        if (PreferencesController *preferences = PreferencesController::currentPreferencesController())
-            preferences->window()->close();
-        // Also lets the quit that closing the last window starts run out here.
-        deliverPostedWork();
+        closeEveryWindow();
         QVERIFY(ProjectController::openControllers().isEmpty());
         QVERIFY(!PreferencesController::currentPreferencesController());
         QCOMPARE(m_presenter.unusedScript(), std::size_t(0));

@@ -1,4 +1,5 @@
 #include "AppDelegate.h"
+#include "AppTestSupport.h"
 #include "GanttView.h"
 #include "Ids.h"
 #include "IntPublisher.h"
@@ -18,6 +19,7 @@
 #include <QTest>
 #include <QUndoStack>
 
+using namespace AppTest;
 using corvane::FirstButton;
 using corvane::SecondButton;
 using corvane::ThirdButton;
@@ -34,25 +36,6 @@ std::unique_ptr<Project> threeTasks()
                                                    R"("dependencies":[{"a":1,"b":2}],"name":"Plan"})");
     project->setDirty(true);
     return project;
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void deliverPostedWork()
-{
-    QCoreApplication::processEvents();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 } // namespace
