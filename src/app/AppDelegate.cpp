@@ -3,15 +3,12 @@
 #include "Alerts.h"
 #include "Preferences.h"
 #include "PreferencesController.h"
-#include "PreferencesView.h"
 #include "Project.h"
 #include "ProjectController.h"
-#include "ProjectFile.h"
 #include "RecentDocuments.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QFile>
 #include <QFileInfo>
 #include <QMenu>
 #include <QPointer>
@@ -46,12 +43,6 @@ AppDelegate::AppDelegate(QObject *parent)
 {
     Q_ASSERT(!theInstance);
     theInstance = this;
-    connect(&PreferencesController::notifier(), &PreferencesWindowNotifier::openChanged, this, [this] {
-        Q_EMIT validationChanged();
-        lastWindowMayHaveClosed();
-    });
-    connect(&ProjectController::notifier(), &ProjectControllerNotifier::windowClosed, this,
-        &AppDelegate::lastWindowMayHaveClosed);
 }
 
 AppDelegate::~AppDelegate()
@@ -97,24 +88,9 @@ void AppDelegate::openDocument()
 bool AppDelegate::openProject(const QString &path)
 {
     const QString absolute = QFileInfo(path).absoluteFilePath();
-    QFile file(absolute);
-    if (!file.open(QIODevice::ReadOnly)) {
-        corvane::showSystemError(corvane::SystemError::fromFile(corvane::SystemError::FileOperation::Read, file));
+    std::unique_ptr<Project> project = ProjectController::readFrom(absolute);
+    if (!project)
         return false;
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        corvane::showSystemError(corvane::SystemError::fromFile(corvane::SystemError::FileOperation::Read, file));
-        return false;
-    }
-    std::unique_ptr<Project> project;
-    try {
-        project = readProject(bytes);
-    } catch (const ProjectFileError &error) {
-        corvane::showSystemError(corvane::SystemError(error.message(),
-            tr("The file is not a Quillfern project, or it is damaged."), { { QStringLiteral("File"), absolute } }));
-        return false;
-    }
     // Asked directly rather than posted, so the user reads it before the window appears.
     if (const std::optional<ConsistencyReport> report = project->deletedEdgesReport()) {
         corvane::Alert alert;
@@ -186,11 +162,7 @@ AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate()
             continue;
         }
         controller->projectWindow()->raise();
-        corvane::Alert question;
-        question.message = tr("Do you want to save your changes?");
-        question.buttons = { tr("Yes"), tr("No"), tr("Cancel") };
-        question.parent = controller->projectWindow();
-        switch (corvane::presenter().runAlert(question)) {
+        switch (controller->askToSaveChanges()) {
         case corvane::FirstButton:
             if (!controller)
                 return TerminateCancel;
@@ -225,8 +197,9 @@ void AppDelegate::terminate()
     Q_EMIT terminating();
 }
 
-void AppDelegate::lastWindowMayHaveClosed()
+void AppDelegate::windowsChanged()
 {
+    Q_EMIT validationChanged();
     if (quitFlowRunning || !noWindowOpen())
         return;
     // A process without a window would be invisible, so the last window to close ends the run

@@ -41,6 +41,10 @@ public:
     void fillRecentMenu(QMenu *menu);
     void openRecentDocument(const QString &path);
 
+    // Called by the controllers when a window opens or closes: the Preferences command may change,
+    // and the last window to close ends the run.
+    void windowsChanged();
+
 public Q_SLOTS:
     void newDocument();
     void openDocument();
@@ -53,7 +57,4 @@ Q_SIGNALS:
     void terminating();
     // Something validateUserInterfaceItem reads has changed.
     void validationChanged();
-
-private:
-    void lastWindowMayHaveClosed();
 };

@@ -1,8 +1,7 @@
 #include "PreferencesController.h"
 
+#include "AppDelegate.h"
 #include "Preferences.h"
-#include "PreferencesView.h"
-
 #include "WindowFrame.h"
 
 #include <QCloseEvent>
@@ -15,6 +14,13 @@ const QString geometryKey = QStringLiteral("Preferences Window");
 constexpr QSize initialSize(480, 300);
 
 PreferencesController *current = nullptr;
+
+// The Preferences command's enabling, and the end of the run, depend on this window.
+void windowsChanged()
+{
+    if (AppDelegate *delegate = AppDelegate::instance())
+        delegate->windowsChanged();
+}
 
 class PreferencesWindow final : public QWidget {
 public:
@@ -47,12 +53,6 @@ PreferencesController *PreferencesController::currentPreferencesController()
     return current;
 }
 
-PreferencesWindowNotifier &PreferencesController::notifier()
-{
-    static PreferencesWindowNotifier notifier;
-    return notifier;
-}
-
 void PreferencesController::openPreferencesWindow()
 {
     if (current)
@@ -73,7 +73,7 @@ void PreferencesController::openPreferencesWindow()
     window->show();
     window->raise();
     window->activateWindow();
-    Q_EMIT notifier().openChanged();
+    windowsChanged();
 }
 
 void PreferencesController::windowWillClose()
@@ -83,5 +83,5 @@ void PreferencesController::windowWillClose()
     current = nullptr;
     // Released once the close event that called us has returned.
     deleteLater();
-    Q_EMIT notifier().openChanged();
+    windowsChanged();
 }

@@ -7,14 +7,6 @@
 
 #include <memory>
 
-// Tells whoever enables the Preferences command that the preferences window opened or closed.
-class PreferencesWindowNotifier : public QObject {
-    Q_OBJECT
-
-Q_SIGNALS:
-    void openChanged();
-};
-
 // The preferences window: at most one at a time, and while it is open the Preferences command is
 // disabled.
 class PreferencesController : public QObject {
@@ -27,7 +19,6 @@ public:
     [[nodiscard]] static PreferencesController *currentPreferencesController();
     // Opens the window unless one is open already; the open one is left where it is.
     static void openPreferencesWindow();
-    [[nodiscard]] static PreferencesWindowNotifier &notifier();
 
     [[nodiscard]] QWidget *window() const { return m_window.get(); }
     [[nodiscard]] PreferencesView *view() const { return m_view; }

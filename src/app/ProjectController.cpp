@@ -98,12 +98,6 @@ ProjectController *ProjectController::controllerFor(const Project *project)
     return found == table().end() ? nullptr : found->get();
 }
 
-ProjectControllerNotifier &ProjectController::notifier()
-{
-    static ProjectControllerNotifier notifier;
-    return notifier;
-}
-
 ProjectController::ProjectController(std::unique_ptr<Project> project, std::optional<QString> url)
     : m_project(std::move(project))
     , m_url(std::move(url))
@@ -384,32 +378,36 @@ void ProjectController::revert()
     question.parent = m_window.get();
     if (corvane::presenter().runAlert(question) != corvane::FirstButton)
         return;
-    QFile file(*m_url);
+    if (const std::unique_ptr<Project> saved = readFrom(*m_url))
+        m_project->applySnapshot(saved->takeSnapshot());
+}
+
+std::unique_ptr<Project> ProjectController::readFrom(const QString &path)
+{
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         corvane::showSystemError(corvane::SystemError::fromFile(corvane::SystemError::FileOperation::Read, file));
-        return;
+        return nullptr;
     }
     const QByteArray bytes = file.readAll();
-    std::unique_ptr<Project> saved;
-    try {
-        saved = readProject(bytes);
-    } catch (const ProjectFileError &error) {
-        corvane::showSystemError(
-            corvane::SystemError(error.message(), std::nullopt, { { QStringLiteral("File"), *m_url } }));
-        return;
+    if (file.error() != QFileDevice::NoError) {
+        corvane::showSystemError(corvane::SystemError::fromFile(corvane::SystemError::FileOperation::Read, file));
+        return nullptr;
     }
-    m_project->applySnapshot(saved->takeSnapshot());
+    try {
+        return readProject(bytes);
+    } catch (const ProjectFileError &error) {
+        corvane::showSystemError(corvane::SystemError(error.message(),
+            tr("The file is not a Quillfern project, or it is damaged."), { { QStringLiteral("File"), path } }));
+        return nullptr;
+    }
 }
 
 bool ProjectController::windowShouldClose()
 {
     if (!m_project->isDirty())
         return true;
-    corvane::Alert question;
-    question.message = tr("Do you want to save your changes?");
-    question.buttons = { tr("Yes"), tr("No"), tr("Cancel") };
-    question.parent = m_window.get();
-    switch (corvane::presenter().runAlert(question)) {
+    switch (askToSaveChanges()) {
     case corvane::FirstButton:
         // Only a project that really reached its file may close; a cancelled panel or a failed
         // write keeps the window and its changes.
@@ -419,6 +417,15 @@ bool ProjectController::windowShouldClose()
     default:
         return false;
     }
+}
+
+int ProjectController::askToSaveChanges() const
+{
+    corvane::Alert question;
+    question.message = tr("Do you want to save your changes?");
+    question.buttons = { tr("Yes"), tr("No"), tr("Cancel") };
+    question.parent = m_window.get();
+    return corvane::presenter().runAlert(question);
 }
 
 void ProjectController::windowWillClose()
@@ -431,7 +438,8 @@ void ProjectController::windowWillClose()
         found->release()->deleteLater();
         table().erase(found);
     }
-    Q_EMIT notifier().windowClosed();
+    if (AppDelegate *delegate = AppDelegate::instance())
+        delegate->windowsChanged();
 }
 
 void ProjectController::closeWindowWithoutAsking()

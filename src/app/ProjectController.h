@@ -14,14 +14,6 @@ class QAction;
 class QMenu;
 class QUndoStack;
 
-// Tells the application that a project window has closed.
-class ProjectControllerNotifier : public QObject {
-    Q_OBJECT
-
-Q_SIGNALS:
-    void windowClosed();
-};
-
 // One open project: owns the project, its window and the window's view, keeps the window title
 // equal to the project's name, and carries out the window's commands. A controller lives in the
 // table of open controllers from its construction until its window closes.
@@ -33,7 +25,6 @@ public:
     static ProjectController *open(std::unique_ptr<Project> project, std::optional<QString> url = std::nullopt);
     // The controllers whose windows are open, in the order they were opened.
     [[nodiscard]] static QList<ProjectController *> openControllers();
-    [[nodiscard]] static ProjectControllerNotifier &notifier();
     [[nodiscard]] static ProjectController *controllerFor(const Project *project);
 
     ~ProjectController() override;
@@ -45,6 +36,9 @@ public:
     [[nodiscard]] ProjectView *projectView() const;
     [[nodiscard]] QUndoStack *undoStack() const;
     [[nodiscard]] const std::optional<QString> &url() const { return m_url; }
+
+    // Reads and decodes a project file; a failure is reported and gives none.
+    [[nodiscard]] static std::unique_ptr<Project> readFrom(const QString &path);
 
     // Each returns whether the project was written.
     bool save();
@@ -76,6 +70,8 @@ public:
     // Closing: whether the window may close (asking to save a dirty project), and the clean-up
     // after it has closed.
     bool windowShouldClose();
+    // "Do you want to save your changes?" with Yes, No and Cancel, on this window.
+    [[nodiscard]] int askToSaveChanges() const;
     void windowWillClose();
     // Closes the window without the question about unsaved changes: the quit flow has asked it.
     void closeWindowWithoutAsking();
