@@ -39,24 +39,28 @@ ConsistencyError::ConsistencyError(const QString &message)
     , msg(message)
 { }
 
-// Undoes and redoes a snapshot-based step by swapping the project's state with the stored one.
-class Project::SnapshotStep final : public UndoStep {
+// Undoes and redoes an edit from what it changed: the tasks it touched as they were before and
+// after, and the rows and dependencies it added or removed.
+class Project::DeltaStep final : public UndoStep {
 public:
-    SnapshotStep(Project *project, ProjectMemento memento)
+    DeltaStep(Project *project, Delta delta)
         : m_project(project)
-        , m_memento(std::move(memento))
+        , m_delta(std::move(delta))
     { }
-    void undo() override { swap(); }
-    void redo() override { swap(); }
-
-private:
-    void swap()
+    void undo() override
     {
         if (m_project)
-            m_memento = m_project->restoreSnapshot(m_memento);
+            m_project->applyDelta(m_delta, false);
     }
+    void redo() override
+    {
+        if (m_project)
+            m_project->applyDelta(m_delta, true);
+    }
+
+private:
     QPointer<Project> m_project;
-    ProjectMemento m_memento;
+    Delta m_delta;
 };
 
 // Undoes a duration change by running the change again with the previous value; pushed
@@ -94,10 +98,12 @@ Project::Project()
 Project::~Project()
 {
     // Tasks hold each other in their dependency sets; break those cycles so that tasks outliving
-    // the project in snapshots or views do not keep each other alive forever.
+    // the project in undo steps or views do not keep each other alive forever.
     for (const TaskPtr &task : std::as_const(m_tasks)) {
         task->m_predecessors.clear();
         task->m_successors.clear();
+        task->m_listIndex = -1;
+        task->m_groupNode = -1;
     }
 }
 
@@ -120,8 +126,17 @@ void Project::setDirty(bool dirty)
 void Project::setTasks(TaskList tasks)
 {
     Q_EMIT tasksAboutToChange();
+    for (auto it = m_groups.begin(); it != m_groups.end(); ++it)
+        it->clear();
+    m_groups.clear();
+    m_groupsBuilt = false;
+    m_unindexed.clear();
+    for (const TaskPtr &task : std::as_const(m_tasks))
+        task->m_listIndex = -1;
     m_tasks = std::move(tasks);
-    m_groupIndexValid = false;
+    renumberFrom(0);
+    m_levelsValid = false;
+    m_spanExact = false;
     Q_EMIT tasksChanged();
 }
 
@@ -185,24 +200,264 @@ std::optional<ConsistencyReport> Project::deletedEdgesReport() const
         lines.join(QLatin1Char('\n')) };
 }
 
-void Project::recordSnapshotStep(const QString &actionName, ProjectMemento before)
+void Project::beginEdit()
 {
-    if (m_undoManager)
-        m_undoManager->registerUndo(actionName, std::make_unique<SnapshotStep>(this, std::move(before)));
+    if (m_editDepth++ > 0)
+        return;
+    ++m_edit;
+    m_delta = {};
+    m_timesChanged = false;
+    m_editStart = m_start;
+    m_editEnd = m_end;
 }
+
+void Project::endEdit(const QString &actionName)
+{
+    if (--m_editDepth > 0)
+        return;
+    flushGroupIndex();
+    // An edit that moved tasks without recomputing the span leaves it to the next full count.
+    if (m_timesChanged)
+        m_spanExact = false;
+    if (!actionName.isEmpty() && m_undoManager)
+        m_undoManager->registerUndo(actionName, std::make_unique<DeltaStep>(this, takeDelta()));
+    m_delta = {};
+    // Changes from now until the next edit are nobody's; a new number tells them apart.
+    ++m_edit;
+}
+
+void Project::taskAboutToChange(Task &task)
+{
+    if (task.m_touchStamp != m_edit) {
+        task.m_touchStamp = m_edit;
+        if (m_editDepth > 0)
+            m_delta.before.push_back(
+                { m_tasks[task.m_listIndex], task.m_start, task.m_duration, task.m_end, task.m_exclusionGroup });
+        else
+            m_spanExact = false;
+    }
+    if (m_editDepth > 0)
+        m_timesChanged = true;
+    if (task.m_groupNode >= 0) {
+        const auto found = m_groups.find(*task.m_exclusionGroup);
+        if (found != m_groups.end())
+            found->erase(&task);
+        task.m_groupNode = -1;
+    }
+    if (m_groupsBuilt)
+        m_unindexed.push_back(&task);
+}
+
+void Project::noteListChange(ListChange change)
+{
+    if (m_editDepth > 0)
+        m_delta.changes.append(std::move(change));
+}
+
+Project::Delta Project::takeDelta()
+{
+    Delta delta = std::move(m_delta);
+    delta.after.reserve(delta.before.size());
+    for (const TaskState &state : delta.before) {
+        const Task &task = *state.task;
+        delta.after.push_back({ state.task, task.m_start, task.m_duration, task.m_end, task.m_exclusionGroup });
+    }
+    delta.before.shrink_to_fit();
+    return delta;
+}
+
+void Project::applyDelta(const Delta &delta, bool forward)
+{
+    beginEdit();
+    const bool listChanges = std::any_of(delta.changes.cbegin(), delta.changes.cend(), [](const ListChange &change) {
+        return change.kind == ListChange::AppendTask || change.kind == ListChange::RemoveTask;
+    });
+    if (listChanges)
+        Q_EMIT tasksAboutToChange();
+    std::vector<Task *> linked;
+    const auto apply = [&](const ListChange &change) {
+        ListChange::Kind kind = change.kind;
+        if (!forward) {
+            constexpr ListChange::Kind opposite[]
+                = { ListChange::RemoveTask, ListChange::AppendTask, ListChange::RemoveEdge, ListChange::InsertEdge };
+            kind = opposite[kind];
+        }
+        switch (kind) {
+        case ListChange::AppendTask:
+            if (change.task->m_listIndex < 0) {
+                change.task->setProject(this);
+                appendTask(change.task);
+                linked.push_back(change.task.get());
+            }
+            break;
+        case ListChange::RemoveTask:
+            if (change.task->m_listIndex >= 0 && change.task->m_listIndex < m_tasks.size()
+                && m_tasks[change.task->m_listIndex] == change.task) {
+                removeTaskAt(change.task->m_listIndex);
+                change.task->m_predecessors.clear();
+                change.task->m_successors.clear();
+            }
+            break;
+        case ListChange::InsertEdge:
+            insertEdgeAt(std::min(change.index, m_edges.size()), change.edge);
+            linked.push_back(change.edge.predecessor.get());
+            linked.push_back(change.edge.successor.get());
+            break;
+        case ListChange::RemoveEdge: {
+            qsizetype index = change.index;
+            if (index >= m_edges.size() || !(m_edges[index] == change.edge))
+                index = m_edges.indexOf(change.edge);
+            if (index >= 0)
+                removeEdgeAt(index);
+            linked.push_back(change.edge.predecessor.get());
+            linked.push_back(change.edge.successor.get());
+            break;
+        }
+        }
+    };
+    if (forward) {
+        for (const ListChange &change : delta.changes)
+            apply(change);
+    } else {
+        for (auto it = delta.changes.crbegin(); it != delta.changes.crend(); ++it)
+            apply(*it);
+    }
+    for (const TaskState &state : forward ? delta.after : delta.before) {
+        Task &task = *state.task;
+        // In the order and with the care of Task::assign: what did not change notifies nobody.
+        if (task.m_start != state.start)
+            task.setStart(state.start);
+        if (task.m_exclusionGroup != state.exclusionGroup)
+            task.setExclusionGroup(state.exclusionGroup);
+        if (task.m_duration != state.duration)
+            task.setDurationOnly(state.duration);
+        if (task.m_end != state.end)
+            task.setEnd(state.end);
+    }
+    if (listChanges)
+        Q_EMIT tasksChanged();
+    refreshAdjacencyOf(linked);
+    setDirty(true);
+    recomputeSpan();
+    endEdit();
+}
+
+void Project::recomputeSpan()
+{
+    bool full = !m_spanExact || m_editDepth == 0 || m_tasks.isEmpty();
+    double start = m_editStart;
+    double end = m_editEnd;
+    if (!full) {
+        // The span can only have shrunk where a task that held one of its ends moved inwards or
+        // left; anything else extends it.
+        for (const TaskState &state : m_delta.before) {
+            const Task &task = *state.task;
+            if (task.m_listIndex < 0) {
+                full = full || state.start <= m_editStart || state.end >= m_editEnd;
+                continue;
+            }
+            full = full || (state.start <= m_editStart && task.m_start > state.start)
+                || (state.end >= m_editEnd && task.m_end < state.end);
+            start = std::min(start, task.m_start);
+            end = std::max(end, task.m_end);
+        }
+        for (const ListChange &change : std::as_const(m_delta.changes)) {
+            if (change.kind == ListChange::AppendTask) {
+                // An edit that began with no tasks had 0.0 for a span that holds nothing.
+                full = full || m_tasks.size() == 1;
+                start = std::min(start, change.task->m_start);
+                end = std::max(end, change.task->m_end);
+            } else if (change.kind == ListChange::RemoveTask) {
+                full = full || change.task->m_start <= m_editStart || change.task->m_end >= m_editEnd;
+            }
+        }
+    }
+    if (full) {
+        recomputeStart();
+        recomputeEnd();
+    } else {
+        setStart(start);
+        m_end = end;
+        setDuration(m_end - m_start);
+    }
+    m_spanExact = true;
+    m_timesChanged = false;
+}
+
+void Project::renumberFrom(qsizetype index)
+{
+    for (qsizetype i = index; i < m_tasks.size(); ++i)
+        m_tasks[i]->m_listIndex = i;
+}
+
+void Project::appendTask(const TaskPtr &task)
+{
+    m_tasks.append(task);
+    task->m_listIndex = m_tasks.size() - 1;
+    task->m_level = 0;
+    if (m_groupsBuilt)
+        m_unindexed.push_back(task.get());
+    noteListChange({ ListChange::AppendTask, task, {}, 0 });
+}
+
+void Project::removeTaskAt(qsizetype index)
+{
+    // Nothing may wait for the index that could outlive its task.
+    flushGroupIndex();
+    const TaskPtr task = m_tasks[index];
+    if (task->m_groupNode >= 0 && task->m_exclusionGroup) {
+        const auto found = m_groups.find(*task->m_exclusionGroup);
+        if (found != m_groups.end())
+            found->erase(task.get());
+    }
+    task->m_groupNode = -1;
+    m_tasks.removeAt(index);
+    task->m_listIndex = -1;
+    renumberFrom(index);
+    noteListChange({ ListChange::RemoveTask, task, {}, 0 });
+}
+
+void Project::insertEdgeAt(qsizetype index, const Edge &edge)
+{
+    m_edges.insert(index, edge);
+    if (edge.predecessor->m_level >= edge.successor->m_level)
+        m_levelsValid = false;
+    noteListChange({ ListChange::InsertEdge, {}, edge, index });
+}
+
+void Project::removeEdgeAt(qsizetype index)
+{
+    noteListChange({ ListChange::RemoveEdge, {}, m_edges[index], index });
+    m_edges.removeAt(index);
+}
+
+namespace {
+
+TaskSet without(const TaskSet &set, const Task *task)
+{
+    TaskSet result;
+    result.reserve(set.size());
+    for (const TaskPtr &member : set)
+        if (member.get() != task)
+            result.append(member);
+    return result;
+}
+
+} // namespace
 
 void Project::addTask(const TaskPtr &task)
 {
-    ProjectMemento before = takeSnapshot();
-    TaskList tasks = m_tasks;
-    tasks.append(task);
-    setTasks(std::move(tasks));
+    beginEdit();
+    Q_EMIT tasksAboutToChange();
+    appendTask(task);
+    Q_EMIT tasksChanged();
     task->setStart(m_end);
     setDirty(true);
-    rebuildAdjacency();
-    recomputeStart();
-    recomputeEnd();
-    recordSnapshotStep(QStringLiteral("Add Task"), std::move(before));
+    // A new task has no dependencies, and nobody else's changed.
+    task->setPredecessors({});
+    task->setSuccessors({});
+    recomputeSpan();
+    endEdit(QStringLiteral("Add Task"));
 }
 
 TaskPtr Project::duplicate(std::optional<qint64> taskId)
@@ -211,39 +466,50 @@ TaskPtr Project::duplicate(std::optional<qint64> taskId)
     if (!source)
         return {};
     TaskPtr task = Task::create(Ids::takeTaskId(), this, source->name(), source->duration(), source->end());
+    // One step, so that its redo brings the group back too.
+    beginEdit();
     addTask(task);
     task->setExclusionGroup(source->exclusionGroup());
+    endEdit(QStringLiteral("Add Task"));
     return task;
 }
 
 void Project::deleteTask(const TaskPtr &taskToDelete)
 {
-    // The caller's reference may point into the task list that is about to be replaced.
+    // The caller's reference may point into the task list that is about to change.
     const TaskPtr task = taskToDelete;
-    ProjectMemento before = takeSnapshot();
-    const qsizetype index = m_tasks.indexOf(task);
-    if (index >= 0) {
-        TaskList tasks = m_tasks;
-        tasks.removeAt(index);
-        setTasks(std::move(tasks));
-        m_edges.removeIf([&](const Edge &edge) { return edge.predecessor == task || edge.successor == task; });
+    beginEdit();
+    const qsizetype index = task->m_listIndex;
+    if (index >= 0 && index < m_tasks.size() && m_tasks[index] == task) {
+        Q_EMIT tasksAboutToChange();
+        removeTaskAt(index);
+        Q_EMIT tasksChanged();
+        // From the last edge down, so that each recorded index is still the edge's own.
+        for (qsizetype i = m_edges.size() - 1; i >= 0; --i) {
+            if (m_edges[i].predecessor == task || m_edges[i].successor == task)
+                removeEdgeAt(i);
+        }
+        const TaskSet predecessors = task->predecessors();
+        const TaskSet successors = task->successors();
+        for (const TaskPtr &predecessor : predecessors)
+            predecessor->setSuccessors(without(predecessor->successors(), task.get()));
+        for (const TaskPtr &successor : successors)
+            successor->setPredecessors(without(successor->predecessors(), task.get()));
+        task->m_predecessors.clear();
+        task->m_successors.clear();
         setDirty(true);
-        rebuildAdjacency();
-        recomputeStart();
-        recomputeEnd();
+        recomputeSpan();
     }
-    recordSnapshotStep(QStringLiteral("Delete Task"), std::move(before));
+    endEdit(QStringLiteral("Delete Task"));
 }
 
 void Project::moveTask(const TaskPtr &task, double delta)
 {
-    ProjectMemento before = takeSnapshot();
+    beginEdit();
     shiftTask(*task, delta);
     setDirty(true);
-    rebuildAdjacency();
-    recomputeStart();
-    recomputeEnd();
-    recordSnapshotStep(QStringLiteral("Move Task"), std::move(before));
+    recomputeSpan();
+    endEdit(QStringLiteral("Move Task"));
 }
 
 void Project::changeDuration(const TaskPtr &task, double duration)
@@ -258,14 +524,14 @@ void Project::changeDurationImpl(const TaskPtr &task, double duration, bool reco
             static_cast<long long>(task->id()));
         return;
     }
+    beginEdit();
     const double old = task->duration();
     task->setDuration(duration);
     if (duration > old)
         pushSuccessors(*task);
     setDirty(true);
-    rebuildAdjacency();
-    recomputeStart();
-    recomputeEnd();
+    recomputeSpan();
+    endEdit();
     if (record && m_undoManager)
         m_undoManager->registerUndo(
             QStringLiteral("Change Task Duration"), std::make_unique<DurationStep>(this, task, old, duration));
@@ -273,22 +539,25 @@ void Project::changeDurationImpl(const TaskPtr &task, double duration, bool reco
 
 void Project::changeExclusionGroup(const TaskPtr &task, const ExclusionGroup &group)
 {
-    ProjectMemento before = takeSnapshot();
+    beginEdit();
     task->setExclusionGroup(group);
     setDirty(true);
-    if (resolveExclusionConflicts(*task, false)) {
-        recomputeStart();
-        recomputeEnd();
-    }
-    recordSnapshotStep(QStringLiteral("Change Exclusion Group"), std::move(before));
+    if (resolveExclusionConflicts(*task, false))
+        recomputeSpan();
+    endEdit(QStringLiteral("Change Exclusion Group"));
 }
 
 void Project::addDependency(const TaskPtr &predecessor, const TaskPtr &successor)
 {
-    ProjectMemento before = takeSnapshot();
-    insertEdge(predecessor, successor);
+    beginEdit();
+    try {
+        insertEdge(predecessor, successor);
+    } catch (...) {
+        endEdit();
+        throw;
+    }
     alignPredecessor(*predecessor, successor->start());
-    recordSnapshotStep(QStringLiteral("Add Dependency"), std::move(before));
+    endEdit(QStringLiteral("Add Dependency"));
     setDirty(true);
 }
 
@@ -300,16 +569,35 @@ void Project::insertEdge(const TaskPtr &predecessor, const TaskPtr &successor)
     if (predecessor->successors().contains(successor))
         throw ConsistencyError(QLatin1String("Task ") + quoted(successor->name())
             + QLatin1String(" already depends on task ") + quoted(predecessor->name()) + QLatin1Char('!'));
+    ensureLevels();
     if (isReachable(*successor, *predecessor))
         throw ConsistencyError(QLatin1String("Task ") + quoted(successor->name()) + QLatin1String(" and ")
             + quoted(predecessor->name()) + QLatin1String(" already have the opposite dependency, maybe implicitly!"));
-    m_edges.append({ predecessor, successor });
-    refreshAdjacency(*predecessor, *successor);
+    insertEdgeAt(m_edges.size(), { predecessor, successor });
+    // The new edge is the last one, so the sets keep the order of the edges.
+    if (!predecessor->successors().contains(successor)) {
+        TaskSet successors = predecessor->successors();
+        successors.append(successor);
+        predecessor->setSuccessors(std::move(successors));
+    } else {
+        predecessor->setSuccessors(predecessor->successors());
+    }
+    if (!successor->predecessors().contains(predecessor)) {
+        TaskSet predecessors = successor->predecessors();
+        predecessors.append(predecessor);
+        successor->setPredecessors(std::move(predecessors));
+    } else {
+        successor->setPredecessors(successor->predecessors());
+    }
     setDirty(true);
 }
 
 bool Project::isReachable(const Task &from, const Task &to) const
 {
+    // Levels rise along every edge, so nothing at or above the target's level leads to it.
+    const bool pruned = m_levelsValid && from.m_listIndex >= 0 && to.m_listIndex >= 0;
+    if (pruned && from.m_level >= to.m_level)
+        return false;
     // Depth first with a visited mark, so that diamonds are walked once and long chains need
     // no call stack.
     const quint64 stamp = nextStamp();
@@ -319,7 +607,7 @@ bool Project::isReachable(const Task &from, const Task &to) const
         for (const TaskPtr &next : task->successors()) {
             if (next.get() == &to)
                 return true;
-            if (next->m_visitStamp != stamp) {
+            if (next->m_visitStamp != stamp && !(pruned && next->m_level >= to.m_level)) {
                 next->m_visitStamp = stamp;
                 pending.append(next.get());
             }
@@ -330,20 +618,26 @@ bool Project::isReachable(const Task &from, const Task &to) const
 
 void Project::deleteDependency(const TaskPtr &predecessor, const TaskPtr &successor)
 {
-    ProjectMemento before = takeSnapshot();
-    m_edges.removeIf([&](const Edge &edge) { return edge.predecessor == predecessor && edge.successor == successor; });
-    refreshAdjacency(*predecessor, *successor);
+    beginEdit();
+    for (qsizetype i = m_edges.size() - 1; i >= 0; --i) {
+        if (m_edges[i].predecessor == predecessor && m_edges[i].successor == successor)
+            removeEdgeAt(i);
+    }
+    // No edge from one to the other is left; the rest of both sets keeps its order.
+    predecessor->setSuccessors(without(predecessor->successors(), successor.get()));
+    successor->setPredecessors(without(successor->predecessors(), predecessor.get()));
     setDirty(true);
-    recordSnapshotStep(QStringLiteral("Delete Dependency"), std::move(before));
+    endEdit(QStringLiteral("Delete Dependency"));
 }
 
 void Project::reorderTask(qsizetype from, qsizetype to)
 {
     if (from == to || from < 0 || to < 0 || from >= m_tasks.size() || to >= m_tasks.size())
         return;
-    TaskList tasks = m_tasks;
-    tasks.move(from, to);
-    setTasks(std::move(tasks));
+    Q_EMIT tasksAboutToChange();
+    m_tasks.move(from, to);
+    renumberFrom(std::min(from, to));
+    Q_EMIT tasksChanged();
     setDirty(true);
 }
 
@@ -353,7 +647,10 @@ void Project::rebuildAdjacency()
     for (qsizetype i = 0; i < m_tasks.size(); ++i) {
         m_tasks[i]->m_visitStamp = listed;
         m_tasks[i]->m_scratchIndex = i;
+        // A project being loaded gets its list here.
+        m_tasks[i]->m_listIndex = i;
     }
+    m_levelsValid = false;
     QList<TaskSet> predecessors(m_tasks.size());
     QList<TaskSet> successors(m_tasks.size());
     for (const Edge &edge : std::as_const(m_edges)) {
@@ -404,6 +701,47 @@ void Project::refreshAdjacency(Task &predecessor, Task &successor)
     successor.setPredecessors(std::move(predecessors));
 }
 
+void Project::refreshAdjacencyOf(const std::vector<Task *> &tasks)
+{
+    if (tasks.empty())
+        return;
+    // One pass over the edges for all of them: the sets keep the order of the edges.
+    const quint64 marked = nextStamp();
+    std::vector<Task *> listed;
+    for (Task *task : tasks) {
+        if (task->m_visitStamp != marked && task->m_listIndex >= 0) {
+            task->m_visitStamp = marked;
+            task->m_scratchIndex = qsizetype(listed.size());
+            listed.push_back(task);
+        }
+    }
+    std::vector<TaskSet> predecessors(listed.size());
+    std::vector<TaskSet> successors(listed.size());
+    for (const Edge &edge : std::as_const(m_edges)) {
+        if (edge.successor->m_visitStamp == marked)
+            predecessors[edge.successor->m_scratchIndex].append(edge.predecessor);
+        if (edge.predecessor->m_visitStamp == marked)
+            successors[edge.predecessor->m_scratchIndex].append(edge.successor);
+    }
+    const auto withoutRepeats = [](TaskSet &set) {
+        if (set.size() < 2)
+            return;
+        const quint64 seen = nextStamp();
+        set.removeIf([seen](const TaskPtr &task) {
+            if (task->m_visitStamp == seen)
+                return true;
+            task->m_visitStamp = seen;
+            return false;
+        });
+    };
+    for (size_t i = 0; i < listed.size(); ++i) {
+        withoutRepeats(predecessors[i]);
+        withoutRepeats(successors[i]);
+        listed[i]->setPredecessors(std::move(predecessors[i]));
+        listed[i]->setSuccessors(std::move(successors[i]));
+    }
+}
+
 void Project::recomputeStart()
 {
     double start = 0.0;
@@ -425,6 +763,7 @@ void Project::recomputeEnd()
     }
     m_end = end;
     setDuration(m_end - m_start);
+    m_spanExact = true;
 }
 
 void Project::applySnapshot(const ProjectMemento &memento)
@@ -488,6 +827,7 @@ void Project::applySnapshot(const ProjectMemento &memento)
             m_edges.append({ std::move(predecessor), std::move(successor) });
     }
 
+    m_levelsValid = false;
     setDirty(true);
     rebuildAdjacency();
     recomputeStart();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "GroupIndex.h"
 #include "Task.h"
 
 #include <QHash>
@@ -7,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <vector>
 
 // A dependency: the successor may not start before the predecessor has ended.
 struct Edge {
@@ -149,8 +151,8 @@ public:
     // Applies a snapshot and returns one of the state it replaced, to swap back later.
     [[nodiscard]] ProjectMemento restoreSnapshot(const ProjectMemento &memento);
 
-    // How often one operation may move the same task before propagation gives up. Only
-    // negative durations, which let a push and a pull chase each other, come near it.
+    // How often one operation may move the same task before propagation gives up. Positive
+    // durations never come near it; negative ones can let a push and a pull chase each other.
     static constexpr quint32 maxMovesPerTask = 1000;
 
 Q_SIGNALS:
@@ -168,20 +170,58 @@ Q_SIGNALS:
 
 private:
     friend class Task;
-    struct Frame;
     class GraphCrawler;
-    class SnapshotStep;
+    class Propagation;
+    class DeltaStep;
     class DurationStep;
+
+    // What an edit changed, so that its undo step holds only that.
+    struct TaskState {
+        TaskPtr task;
+        double start;
+        double duration;
+        double end;
+        ExclusionGroup exclusionGroup;
+    };
+    struct ListChange {
+        enum Kind { AppendTask, RemoveTask, InsertEdge, RemoveEdge };
+        Kind kind;
+        TaskPtr task; // AppendTask, RemoveTask
+        Edge edge; // InsertEdge, RemoveEdge
+        qsizetype index = 0; // of the edge in edges
+    };
+    struct Delta {
+        QList<ListChange> changes;
+        std::vector<TaskState> before;
+        std::vector<TaskState> after;
+    };
 
     void setTasks(TaskList tasks);
     void setStart(double start);
     void setDuration(double duration);
     void changeDurationImpl(const TaskPtr &task, double duration, bool record);
-    void recordSnapshotStep(const QString &actionName, ProjectMemento before);
     void removeDeletedCycles();
-    bool propagate(Frame initial);
-    void invalidateGroupIndex() { m_groupIndexValid = false; }
-    const QList<Task *> &groupMembers(const QString &group);
+
+    // Edits: every change of a listed task between begin and end is noted, once per task.
+    void beginEdit();
+    // Ends the outermost edit; registers its delta under the action name unless that is empty.
+    void endEdit(const QString &actionName = QString());
+    void taskAboutToChange(Task &task);
+    void noteListChange(ListChange change);
+    [[nodiscard]] Delta takeDelta();
+    void applyDelta(const Delta &delta, bool forward);
+    // recomputeStart and recomputeEnd, from what the edit under way changed when that is enough.
+    void recomputeSpan();
+    void appendTask(const TaskPtr &task);
+    void removeTaskAt(qsizetype index);
+    void insertEdgeAt(qsizetype index, const Edge &edge);
+    void removeEdgeAt(qsizetype index);
+    void refreshAdjacencyOf(const std::vector<Task *> &tasks);
+    void renumberFrom(qsizetype index);
+
+    GroupIndex *groupIndex(const ExclusionGroup &group);
+    void flushGroupIndex();
+    void ensureLevels();
 
     const qint64 m_id;
     double m_duration = 0.0;
@@ -194,7 +234,20 @@ private:
     QList<Edge> m_edges;
     bool m_isDirty = true;
 
-    // Members of each exclusion group in task-list order, rebuilt on demand.
-    QHash<QString, QList<Task *>> m_groupIndex;
-    bool m_groupIndexValid = false;
+    // The edit under way: its nesting depth, its number, the tasks it changed (as they were) and
+    // the list changes it made; the span as it stood when it began.
+    int m_editDepth = 0;
+    quint64 m_edit = 1;
+    Delta m_delta;
+    bool m_spanExact = false;
+    bool m_timesChanged = false;
+    double m_editStart = 0.0;
+    double m_editEnd = 0.0;
+
+    // Members of each exclusion group by time, built on first use and then kept current; tasks
+    // whose times or group changed wait in m_unindexed until the next look-up.
+    QHash<QString, GroupIndex> m_groups;
+    bool m_groupsBuilt = false;
+    std::vector<Task *> m_unindexed;
+    bool m_levelsValid = false;
 };

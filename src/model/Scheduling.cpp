@@ -1,6 +1,14 @@
 // Incremental scheduling: a change is carried along dependencies and exclusion groups just as
-// far as the rules demand. The rules are recursive and depth first; they run here on an explicit
-// stack, so that chains of any length are safe.
+// far as the rules demand.
+//
+// Dependencies are settled by worklists in topological order (by level, every successor's level
+// being higher than its predecessor's), so that a task reached by many paths waits until every
+// path has reached it and then moves once, to the latest end (or earliest start) they demand.
+// Followed one path at a time, a ladder of diamonds would move its last task once per path,
+// which doubles with every rung. Exclusion groups are resolved at once when a task moves, in
+// task-list order, each displaced member resolving its own group in turn; the moved task keeps
+// its place. Ties keep the order in which tasks were reached: successors by ascending start,
+// predecessors by descending end, each in the order of the dependencies.
 
 #include "Logging.h"
 #include "Project.h"
@@ -14,215 +22,368 @@ namespace {
 
 quint64 g_operation = 0;
 
-// Successors are visited by ascending start, predecessors by descending end, ties in dependency
-// order. In a consistent plan that is the order of the dependencies themselves, so a push along a
-// chain with shortcuts (A -> B -> C plus A -> C) moves each task once instead of once per path,
-// which in a lattice of shortcuts would grow exponentially.
-void inVisitingOrder(TaskSet &tasks, bool successors)
-{
-    if (tasks.size() < 2)
-        return;
-    if (successors)
-        std::stable_sort(
-            tasks.begin(), tasks.end(), [](const TaskPtr &a, const TaskPtr &b) { return a->start() < b->start(); });
-    else
-        std::stable_sort(
-            tasks.begin(), tasks.end(), [](const TaskPtr &a, const TaskPtr &b) { return a->end() > b->end(); });
-}
+constexpr double infinity = std::numeric_limits<double>::infinity();
 
 } // namespace
 
-// One pending call of a scheduling routine, with the loop state it had when it called deeper.
-struct Project::Frame {
-    enum Kind { Shift, Push, Pull, Resolve };
+class Project::Propagation {
+public:
+    explicit Propagation(Project &project)
+        : m_project(project)
+        , m_operation(++g_operation)
+    {
+        project.ensureLevels();
+    }
 
-    Frame(Kind kind, Task *task, double delta = 0.0, bool placeBefore = false)
-        : kind(kind)
-        , task(task)
-        , delta(delta)
-        , placeBefore(placeBefore)
-    { }
+    // Moves the task; counts the move, and stops everything once one task moved too often.
+    bool moveTo(Task &task, double start)
+    {
+        if (m_stopped)
+            return false;
+        prepare(task);
+        if (++task.m_moveCount > maxMovesPerTask) {
+            stop(task);
+            return false;
+        }
+        task.setStart(start);
+        return true;
+    }
 
-    Kind kind;
-    Task *task;
-    double delta; // Shift
-    bool placeBefore; // Resolve
-    bool started = false;
-    double start = 0.0; // time read once when the routine began
-    double end = 0.0;
-    qsizetype next = 0;
-    TaskSet neighbours; // Push, Pull
-    QList<Task *> members; // Resolve
-    bool moved = false;
+    // Places the task so that it ends at the time at the latest: start + duration can round
+    // above it, which would leave a dependency broken by a hair.
+    bool moveToEndAt(Task &task, double end)
+    {
+        double start = end - task.duration();
+        for (int i = 0; i < 4 && start + task.duration() > end; ++i)
+            start = std::nextafter(start, -infinity);
+        return moveTo(task, start);
+    }
+
+    void queuePush(Task &task)
+    {
+        prepare(task);
+        if (task.m_pushPending)
+            return;
+        task.m_pushPending = true;
+        m_push.push_back({ task.m_level, m_sequence++, &task });
+        std::push_heap(m_push.begin(), m_push.end(), laterPush);
+    }
+
+    void queuePull(Task &task)
+    {
+        prepare(task);
+        if (task.m_pullPending)
+            return;
+        task.m_pullPending = true;
+        m_pull.push_back({ task.m_level, m_sequence++, &task });
+        std::push_heap(m_pull.begin(), m_pull.end(), laterPull);
+    }
+
+    // Works off both lists until every dependency reached holds.
+    void run()
+    {
+        while (!m_stopped) {
+            if (!m_push.empty()) {
+                std::pop_heap(m_push.begin(), m_push.end(), laterPush);
+                Task &task = *m_push.back().task;
+                m_push.pop_back();
+                task.m_pushPending = false;
+                push(task);
+            } else if (!m_pull.empty()) {
+                std::pop_heap(m_pull.begin(), m_pull.end(), laterPull);
+                Task &task = *m_pull.back().task;
+                m_pull.pop_back();
+                task.m_pullPending = false;
+                pull(task);
+            } else {
+                break;
+            }
+        }
+    }
+
+    // Moves every member of the task's group that it overlaps: after it (placeBefore false) or
+    // before it. Each moved member resolves its own group before the next is looked at, and
+    // has its dependencies queued. Returns whether some member overlapped the task.
+    bool resolve(Task &task, bool placeBefore)
+    {
+        if (m_stopped || !task.exclusionGroup())
+            return false;
+        std::vector<Frame> stack;
+        stack.push_back(frame(task, placeBefore));
+        bool result = false;
+        while (!stack.empty() && !m_stopped) {
+            Frame &top = stack.back();
+            Task *conflicting = nullptr;
+            while (top.next < top.members.size()) {
+                Task *member = top.members[top.next++];
+                // Evaluated now: an earlier member's resolution may have moved this one clear.
+                if (top.task->overlaps(*member) && member->exclusionGroup() == top.task->exclusionGroup()) {
+                    conflicting = member;
+                    break;
+                }
+            }
+            if (!conflicting) {
+                if (stack.size() == 1)
+                    result = top.moved;
+                stack.pop_back();
+                continue;
+            }
+            top.moved = true;
+            const double before = conflicting->start();
+            const bool moved = top.placeBefore ? moveToEndAt(*conflicting, top.start) : moveTo(*conflicting, top.end);
+            if (!moved)
+                continue;
+            const double delta = conflicting->start() - before;
+            if (delta > 0) {
+                queuePush(*conflicting);
+                stack.push_back(frame(*conflicting, false));
+            } else if (delta < 0) {
+                queuePull(*conflicting);
+                stack.push_back(frame(*conflicting, true));
+            }
+        }
+        return result || m_stopped;
+    }
+
+    [[nodiscard]] bool stopped() const { return m_stopped; }
+
+private:
+    struct Entry {
+        int level;
+        quint64 sequence;
+        Task *task;
+    };
+    // Heap orders: pushes lowest level first, pulls highest; ties first come, first served.
+    static bool laterPush(const Entry &a, const Entry &b)
+    {
+        return a.level != b.level ? a.level > b.level : a.sequence > b.sequence;
+    }
+    static bool laterPull(const Entry &a, const Entry &b)
+    {
+        return a.level != b.level ? a.level < b.level : a.sequence > b.sequence;
+    }
+
+    struct Frame {
+        Task *task;
+        bool placeBefore;
+        double start; // read once, when the resolution began
+        double end;
+        std::vector<Task *> members;
+        size_t next = 0;
+        bool moved = false;
+    };
+
+    Frame frame(Task &task, bool placeBefore)
+    {
+        Frame frame { &task, placeBefore, task.start(), task.end(), {} };
+        if (const GroupIndex *index = m_project.groupIndex(task.exclusionGroup()))
+            index->overlapping(task, frame.members);
+        std::sort(frame.members.begin(), frame.members.end(),
+            [](const Task *a, const Task *b) { return a->m_listIndex < b->m_listIndex; });
+        return frame;
+    }
+
+    void prepare(Task &task)
+    {
+        if (task.m_moveStamp == m_operation)
+            return;
+        task.m_moveStamp = m_operation;
+        task.m_moveCount = 0;
+        task.m_pushPending = false;
+        task.m_pullPending = false;
+        task.m_requiredStart = -infinity;
+        task.m_requiredEnd = infinity;
+    }
+
+    // Every predecessor in the list has been dealt with: move once, then hand on.
+    void push(Task &task)
+    {
+        if (task.m_requiredStart > task.start() && moveTo(task, task.m_requiredStart))
+            resolve(task, false);
+        const double end = task.end();
+        m_neighbours.clear();
+        for (const TaskPtr &successor : task.successors())
+            m_neighbours.push_back(successor.get());
+        std::stable_sort(m_neighbours.begin(), m_neighbours.end(),
+            [](const Task *a, const Task *b) { return a->start() < b->start(); });
+        for (Task *successor : m_neighbours) {
+            if (successor->start() < end) {
+                prepare(*successor);
+                successor->m_requiredStart = std::max(successor->m_requiredStart, end);
+                queuePush(*successor);
+            }
+        }
+    }
+
+    void pull(Task &task)
+    {
+        if (task.m_requiredEnd < task.end() && moveToEndAt(task, task.m_requiredEnd))
+            resolve(task, true);
+        const double start = task.start();
+        m_neighbours.clear();
+        for (const TaskPtr &predecessor : task.predecessors())
+            m_neighbours.push_back(predecessor.get());
+        std::stable_sort(
+            m_neighbours.begin(), m_neighbours.end(), [](const Task *a, const Task *b) { return a->end() > b->end(); });
+        for (Task *predecessor : m_neighbours) {
+            if (predecessor->end() > start) {
+                prepare(*predecessor);
+                predecessor->m_requiredEnd = std::min(predecessor->m_requiredEnd, start);
+                queuePull(*predecessor);
+            }
+        }
+    }
+
+    void stop(const Task &task)
+    {
+        m_stopped = true;
+        m_push.clear();
+        m_pull.clear();
+        const bool negative = std::any_of(
+            m_project.m_tasks.cbegin(), m_project.m_tasks.cend(), [](const TaskPtr &t) { return t->duration() < 0; });
+        if (negative)
+            qCCritical(lcQuillfern,
+                "scheduling stopped: task # %lld was moved more than %u times by one edit; tasks with negative "
+                "durations can make a push and a pull chase each other, so some dependencies or group overlaps "
+                "may remain",
+                static_cast<long long>(task.id()), maxMovesPerTask);
+        else
+            qCCritical(lcQuillfern,
+                "scheduling stopped: task # %lld was moved more than %u times by one edit; some dependencies or "
+                "group overlaps may remain",
+                static_cast<long long>(task.id()), maxMovesPerTask);
+    }
+
+    Project &m_project;
+    const quint64 m_operation;
+    std::vector<Entry> m_push;
+    std::vector<Entry> m_pull;
+    std::vector<Task *> m_neighbours;
+    quint64 m_sequence = 0;
+    bool m_stopped = false;
 };
 
-bool Project::propagate(Frame initial)
+GroupIndex *Project::groupIndex(const ExclusionGroup &group)
 {
-    const quint64 operation = ++g_operation;
-    std::vector<Frame> stack;
-    stack.push_back(std::move(initial));
-    bool result = false;
-
-    while (!stack.empty()) {
-        Frame &frame = stack.back();
-        Task &task = *frame.task;
-        switch (frame.kind) {
-        case Frame::Shift: {
-            const double delta = frame.delta;
-            stack.pop_back();
-            if (!std::isfinite(delta)) {
-                qCCritical(lcQuillfern, "refused to move task # %lld by a distance that is not a finite number",
-                    static_cast<long long>(task.id()));
-                break;
-            }
-            if (task.m_moveStamp != operation) {
-                task.m_moveStamp = operation;
-                task.m_moveCount = 0;
-            }
-            if (++task.m_moveCount > maxMovesPerTask) {
-                qCCritical(lcQuillfern,
-                    "scheduling stopped: task # %lld was moved more than %u times by one edit; "
-                    "negative durations in an exclusion group can make tasks chase each other",
-                    static_cast<long long>(task.id()), maxMovesPerTask);
-                stack.clear();
-                result = true;
-                break;
-            }
-            task.setStart(task.start() + delta);
-            if (delta > 0) {
-                stack.push_back({ Frame::Push, &task });
-            } else if (delta < 0) {
-                stack.push_back({ Frame::Resolve, &task, 0.0, true });
-                stack.push_back({ Frame::Pull, &task });
-            }
-            break;
-        }
-        case Frame::Push:
-            if (!frame.started) {
-                frame.started = true;
-                frame.end = task.end();
-                frame.neighbours = task.successors();
-                inVisitingOrder(frame.neighbours, true);
-            }
-            if (frame.next < frame.neighbours.size()) {
-                Task *successor = frame.neighbours[frame.next++].get();
-                const double d = frame.end - successor->start();
-                if (d > 0)
-                    stack.push_back({ Frame::Shift, successor, d });
-            } else {
-                stack.pop_back();
-                stack.push_back({ Frame::Resolve, &task, 0.0, false });
-            }
-            break;
-        case Frame::Pull:
-            if (!frame.started) {
-                frame.started = true;
-                frame.start = task.start();
-                frame.neighbours = task.predecessors();
-                inVisitingOrder(frame.neighbours, false);
-            }
-            if (frame.next < frame.neighbours.size()) {
-                Task *predecessor = frame.neighbours[frame.next++].get();
-                const double d = frame.start - predecessor->end();
-                if (d < 0)
-                    stack.push_back({ Frame::Shift, predecessor, d });
-            } else {
-                stack.pop_back();
-            }
-            break;
-        case Frame::Resolve: {
-            if (!frame.started) {
-                frame.started = true;
-                if (!task.exclusionGroup()) {
-                    stack.pop_back();
-                    break;
-                }
-                frame.start = task.start();
-                frame.end = task.end();
-                frame.members = groupMembers(*task.exclusionGroup());
-            }
-            Task *conflicting = nullptr;
-            while (frame.next < frame.members.size()) {
-                Task *other = frame.members[frame.next++];
-                if (other != &task && other->exclusionGroup() == task.exclusionGroup() && task.overlaps(*other)) {
-                    conflicting = other;
-                    break;
-                }
-            }
-            if (conflicting) {
-                frame.moved = true;
-                const double d
-                    = frame.placeBefore ? frame.start - conflicting->end() : frame.end - conflicting->start();
-                stack.push_back({ Frame::Shift, conflicting, d });
-            } else {
-                if (stack.size() == 1)
-                    result = frame.moved;
-                stack.pop_back();
-            }
-            break;
-        }
-        }
-    }
-    return result;
+    if (!group)
+        return nullptr;
+    flushGroupIndex();
+    const auto found = m_groups.find(*group);
+    return found == m_groups.end() ? nullptr : &*found;
 }
 
-const QList<Task *> &Project::groupMembers(const QString &group)
+void Project::flushGroupIndex()
 {
-    if (!m_groupIndexValid) {
-        m_groupIndex.clear();
-        for (const TaskPtr &task : std::as_const(m_tasks)) {
-            if (task->exclusionGroup())
-                m_groupIndex[*task->exclusionGroup()].append(task.get());
-        }
-        m_groupIndexValid = true;
+    if (!m_groupsBuilt) {
+        m_groupsBuilt = true;
+        m_unindexed.clear();
+        for (const TaskPtr &task : std::as_const(m_tasks))
+            if (task->m_exclusionGroup && task->m_groupNode < 0)
+                m_groups[*task->m_exclusionGroup].insert(task.get());
+        return;
     }
-    static const QList<Task *> none;
-    const auto found = m_groupIndex.constFind(group);
-    return found == m_groupIndex.cend() ? none : *found;
+    for (Task *task : m_unindexed)
+        if (task->m_listIndex >= 0 && task->m_groupNode < 0 && task->m_exclusionGroup)
+            m_groups[*task->m_exclusionGroup].insert(task);
+    m_unindexed.clear();
+}
+
+void Project::ensureLevels()
+{
+    if (m_levelsValid)
+        return;
+    // Longest path from a task without predecessors, by Kahn's algorithm.
+    std::vector<int> waiting(m_tasks.size());
+    std::vector<Task *> ready;
+    for (const TaskPtr &task : std::as_const(m_tasks)) {
+        int count = 0;
+        for (const TaskPtr &predecessor : task->predecessors())
+            count += predecessor->m_listIndex >= 0 ? 1 : 0;
+        waiting[task->m_listIndex] = count;
+        task->m_level = 0;
+        if (count == 0)
+            ready.push_back(task.get());
+    }
+    while (!ready.empty()) {
+        Task *task = ready.back();
+        ready.pop_back();
+        for (const TaskPtr &successor : task->successors()) {
+            if (successor->m_listIndex < 0)
+                continue;
+            successor->m_level = std::max(successor->m_level, task->m_level + 1);
+            if (--waiting[successor->m_listIndex] == 0)
+                ready.push_back(successor.get());
+        }
+    }
+    m_levelsValid = true;
 }
 
 void Project::shiftTask(Task &task, double delta)
 {
-    propagate({ Frame::Shift, &task, delta });
+    if (!std::isfinite(delta)) {
+        qCCritical(lcQuillfern, "refused to move task # %lld by a distance that is not a finite number",
+            static_cast<long long>(task.id()));
+        return;
+    }
+    Propagation propagation(*this);
+    propagation.moveTo(task, task.start() + delta);
+    if (delta > 0) {
+        propagation.queuePush(task);
+        propagation.run();
+        propagation.resolve(task, false);
+    } else if (delta < 0) {
+        propagation.queuePull(task);
+        propagation.run();
+        propagation.resolve(task, true);
+    }
+    propagation.run();
 }
 
 void Project::pushSuccessors(Task &task)
 {
-    propagate({ Frame::Push, &task });
+    Propagation propagation(*this);
+    propagation.queuePush(task);
+    propagation.run();
+    propagation.resolve(task, false);
+    propagation.run();
 }
 
 void Project::pullPredecessors(Task &task)
 {
-    propagate({ Frame::Pull, &task });
+    Propagation propagation(*this);
+    propagation.queuePull(task);
+    propagation.run();
 }
 
 bool Project::resolveExclusionConflicts(Task &task, bool placeBefore)
 {
-    return propagate({ Frame::Resolve, &task, 0.0, placeBefore });
+    Propagation propagation(*this);
+    const bool moved = propagation.resolve(task, placeBefore);
+    propagation.run();
+    return moved;
 }
 
 void Project::alignPredecessor(Task &predecessor, double time)
 {
     if (predecessor.end() <= time)
         return;
-    predecessor.setStart(time - predecessor.duration());
-    pullPredecessors(predecessor);
-    resolveExclusionConflicts(predecessor, true);
-    recomputeStart();
-    recomputeEnd();
+    Propagation propagation(*this);
+    propagation.moveToEndAt(predecessor, time);
+    propagation.queuePull(predecessor);
+    propagation.run();
+    propagation.resolve(predecessor, true);
+    propagation.run();
+    recomputeSpan();
 }
 
 double Project::minimumStartOffset(const Task &task, DragMode mode)
 {
-    double limit = mode.testFlag(LimitToProjectStart) ? m_start : -std::numeric_limits<double>::infinity();
+    double limit = mode.testFlag(LimitToProjectStart) ? m_start : -infinity;
     for (const TaskPtr &predecessor : task.predecessors())
         limit = std::max(limit, predecessor->end());
-    if (task.exclusionGroup() && mode.testFlag(LimitByExclusionGroup)) {
-        for (const Task *member : groupMembers(*task.exclusionGroup())) {
-            if (member != &task && member->end() <= task.start())
-                limit = std::max(limit, member->end());
-        }
-    }
+    if (mode.testFlag(LimitByExclusionGroup))
+        if (const GroupIndex *index = groupIndex(task.exclusionGroup()))
+            limit = std::max(limit, index->latestEndUpTo(task.start(), &task));
     return limit - m_start;
 }
 
@@ -232,12 +393,9 @@ std::optional<double> Project::maximumEndOffset(const Task &task, DragMode mode)
     double limit = largest;
     for (const TaskPtr &successor : task.successors())
         limit = std::min(limit, successor->start());
-    if (task.exclusionGroup() && mode.testFlag(LimitByExclusionGroup)) {
-        for (const Task *member : groupMembers(*task.exclusionGroup())) {
-            if (member != &task && member->start() >= task.end())
-                limit = std::min(limit, member->start());
-        }
-    }
+    if (mode.testFlag(LimitByExclusionGroup))
+        if (const GroupIndex *index = groupIndex(task.exclusionGroup()))
+            limit = std::min(limit, index->earliestStartFrom(task.end(), &task));
     if (limit >= largest)
         return std::nullopt;
     return limit - m_start;

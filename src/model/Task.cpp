@@ -36,8 +36,16 @@ TaskPtr Task::createNew(Project *project)
     return create(Ids::takeTaskId(), project, QString(), 300.0, 0.0);
 }
 
+void Task::aboutToChange()
+{
+    if (m_listIndex >= 0)
+        if (Project *project = m_project.data())
+            project->taskAboutToChange(*this);
+}
+
 void Task::setStart(double start)
 {
+    aboutToChange();
     Q_EMIT startAboutToChange();
     m_start = start;
     Q_EMIT startChanged();
@@ -46,6 +54,7 @@ void Task::setStart(double start)
 
 void Task::setDurationOnly(double duration)
 {
+    aboutToChange();
     Q_EMIT durationAboutToChange();
     m_duration = duration;
     Q_EMIT durationChanged();
@@ -69,6 +78,7 @@ void Task::setName(const QString &name)
 
 void Task::setEnd(double end)
 {
+    aboutToChange();
     Q_EMIT endAboutToChange();
     m_end = end;
     Q_EMIT endChanged();
@@ -81,10 +91,9 @@ void Task::updateEnd()
 
 void Task::setExclusionGroup(const ExclusionGroup &group)
 {
+    aboutToChange();
     Q_EMIT exclusionGroupAboutToChange();
     m_exclusionGroup = group;
-    if (m_project)
-        m_project->invalidateGroupIndex();
     Q_EMIT exclusionGroupChanged();
 }
 

@@ -95,6 +95,11 @@ Q_SIGNALS:
 
 private:
     friend class Project;
+    friend class GroupIndex;
+
+    // Tells the project, before a time or the group changes, so that its indexes and the undo
+    // step of the edit under way can follow.
+    void aboutToChange();
 
     double m_start = 0.0;
     double m_duration = 0.0;
@@ -106,12 +111,25 @@ private:
     const qint64 m_id;
     QPointer<Project> m_project;
 
-    // Scratch space of the project's graph walks: which walk last touched the task, and how
-    // often the current operation has moved it.
+    // Kept by the project whose task list holds the task: its row (-1 when in no list), its
+    // node in the group index (-1 when not indexed), and a topological level (every successor's
+    // is higher) that orders propagation.
+    qsizetype m_listIndex = -1;
+    int m_groupNode = -1;
+    int m_level = 0;
+    // The project's edit during which the task last changed.
+    quint64 m_touchStamp = 0;
+
+    // Scratch space of the project's graph walks and of one propagation: the latest start or
+    // earliest end the rules demand so far, whether it waits in a worklist, how often it moved.
     mutable quint64 m_visitStamp = 0;
     mutable qsizetype m_scratchIndex = 0;
     quint64 m_moveStamp = 0;
     quint32 m_moveCount = 0;
+    bool m_pushPending = false;
+    bool m_pullPending = false;
+    double m_requiredStart = 0.0;
+    double m_requiredEnd = 0.0;
 };
 
 // Equality is identity; ordering compares names; hashing uses the id alone.

@@ -1,0 +1,206 @@
+#include "GroupIndex.h"
+
+#include "Task.h"
+
+#include <algorithm>
+#include <functional>
+#include <limits>
+
+namespace {
+
+// Keys are (start, task): tasks may share a start, never an identity.
+bool keyLess(double startA, const Task *taskA, double startB, const Task *taskB)
+{
+    if (startA != startB)
+        return startA < startB;
+    return std::less<const Task *>()(taskA, taskB);
+}
+
+} // namespace
+
+bool GroupIndex::less(int a, double start, const Task *task) const
+{
+    return keyLess(m_nodes[a].start, m_nodes[a].task, start, task);
+}
+
+void GroupIndex::update(int node)
+{
+    Node &n = m_nodes[node];
+    n.maxEnd = n.end;
+    if (n.left >= 0)
+        n.maxEnd = std::max(n.maxEnd, m_nodes[n.left].maxEnd);
+    if (n.right >= 0)
+        n.maxEnd = std::max(n.maxEnd, m_nodes[n.right].maxEnd);
+}
+
+// Everything below the key to the left, the rest to the right.
+void GroupIndex::split(int node, double start, const Task *task, int &left, int &right)
+{
+    if (node < 0) {
+        left = right = -1;
+        return;
+    }
+    if (less(node, start, task)) {
+        split(m_nodes[node].right, start, task, m_nodes[node].right, right);
+        left = node;
+    } else {
+        split(m_nodes[node].left, start, task, left, m_nodes[node].left);
+        right = node;
+    }
+    update(node);
+}
+
+int GroupIndex::merge(int left, int right)
+{
+    if (left < 0)
+        return right;
+    if (right < 0)
+        return left;
+    if (m_nodes[left].priority > m_nodes[right].priority) {
+        m_nodes[left].right = merge(m_nodes[left].right, right);
+        update(left);
+        return left;
+    }
+    m_nodes[right].left = merge(left, m_nodes[right].left);
+    update(right);
+    return right;
+}
+
+void GroupIndex::insert(Task *task)
+{
+    // xorshift: cheap, and the same tree shape on every run.
+    m_seed ^= m_seed << 13;
+    m_seed ^= m_seed >> 17;
+    m_seed ^= m_seed << 5;
+    int node;
+    if (!m_free.empty()) {
+        node = m_free.back();
+        m_free.pop_back();
+    } else {
+        node = int(m_nodes.size());
+        m_nodes.emplace_back();
+    }
+    m_nodes[node] = { task->start(), task->end(), task->end(), task, m_seed, -1, -1 };
+    task->m_groupNode = node;
+    if (task->end() < task->start())
+        ++m_negative;
+
+    int left, right;
+    split(m_root, task->start(), task, left, right);
+    m_root = merge(merge(left, node), right);
+}
+
+void GroupIndex::erase(Task *task)
+{
+    const int target = task->m_groupNode;
+    if (target < 0)
+        return;
+    task->m_groupNode = -1;
+    const double start = m_nodes[target].start;
+    int *link = &m_root;
+    std::vector<int> path;
+    while (*link != target) {
+        if (*link < 0)
+            return; // not in this tree; nothing to take out
+        path.push_back(*link);
+        link = less(*link, start, task) ? &m_nodes[*link].right : &m_nodes[*link].left;
+    }
+    if (m_nodes[target].end < start)
+        --m_negative;
+    *link = merge(m_nodes[target].left, m_nodes[target].right);
+    m_nodes[target].task = nullptr;
+    for (auto it = path.rbegin(); it != path.rend(); ++it)
+        update(*it);
+    m_free.push_back(target);
+}
+
+void GroupIndex::clear()
+{
+    for (const Node &node : m_nodes)
+        if (node.task && node.task->m_groupNode >= 0)
+            node.task->m_groupNode = -1;
+    m_nodes.clear();
+    m_free.clear();
+    m_root = -1;
+    m_negative = 0;
+}
+
+// Members that start at or before the time and end after it.
+void GroupIndex::stab(int node, double time, const Task *except, std::vector<Task *> &out) const
+{
+    if (node < 0 || !(m_nodes[node].maxEnd > time))
+        return;
+    const Node &n = m_nodes[node];
+    stab(n.left, time, except, out);
+    if (n.start <= time) {
+        if (n.end > time && n.task != except)
+            out.push_back(n.task);
+        stab(n.right, time, except, out);
+    }
+}
+
+// Members that start strictly between the two times.
+void GroupIndex::range(int node, double low, double high, const Task *except, std::vector<Task *> &out) const
+{
+    if (node < 0)
+        return;
+    const Node &n = m_nodes[node];
+    if (n.start > low)
+        range(n.left, low, high, except, out);
+    if (n.start > low && n.start < high && n.task != except)
+        out.push_back(n.task);
+    if (n.start < high)
+        range(n.right, low, high, except, out);
+}
+
+void GroupIndex::overlapping(const Task &task, std::vector<Task *> &out) const
+{
+    stab(m_root, task.start(), &task, out);
+    if (task.end() > task.start())
+        range(m_root, task.start(), task.end(), &task, out);
+}
+
+bool GroupIndex::earliestFrom(int node, double time, const Task *except, double &best) const
+{
+    if (node < 0)
+        return false;
+    const Node &n = m_nodes[node];
+    if (n.start < time)
+        return earliestFrom(n.right, time, except, best);
+    if (earliestFrom(n.left, time, except, best))
+        return true;
+    if (n.task != except) {
+        best = n.start;
+        return true;
+    }
+    return earliestFrom(n.right, time, except, best);
+}
+
+double GroupIndex::earliestStartFrom(double time, const Task *except) const
+{
+    double best = std::numeric_limits<double>::infinity();
+    earliestFrom(m_root, time, except, best);
+    return best;
+}
+
+// Latest start first, skipping subtrees that cannot end later than what was found. In a group
+// without overlaps that is a walk down one path.
+void GroupIndex::latestUpTo(int node, double time, const Task *except, double &best) const
+{
+    if (node < 0 || !(m_nodes[node].maxEnd > best))
+        return;
+    const Node &n = m_nodes[node];
+    // A member that starts after the time can end before it only with a negative duration.
+    if (n.start <= time || m_negative > 0)
+        latestUpTo(n.right, time, except, best);
+    if (n.task != except && n.end <= time && n.end > best)
+        best = n.end;
+    latestUpTo(n.left, time, except, best);
+}
+
+double GroupIndex::latestEndUpTo(double time, const Task *except) const
+{
+    double best = -std::numeric_limits<double>::infinity();
+    latestUpTo(m_root, time, except, best);
+    return best;
+}

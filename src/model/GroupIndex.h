@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QtGlobal>
+#include <cstdint>
+#include <vector>
+
+class Task;
+
+// The members of one exclusion group ordered by start, each subtree knowing the latest end in it,
+// so that the members overlapping a task are found in O(log n + k) instead of by a scan of the
+// group. A randomised search tree (treap) keeps it balanced without bookkeeping per rotation.
+class GroupIndex {
+public:
+    // The task's current start and end are its key; they must not change while it is indexed.
+    void insert(Task *task);
+    void erase(Task *task);
+    void clear();
+    [[nodiscard]] bool isEmpty() const { return m_root < 0; }
+
+    // Every member other than the task that the task overlaps (Task::overlaps, the task being
+    // "this"), in no particular order.
+    void overlapping(const Task &task, std::vector<Task *> &out) const;
+    // The earliest start at or after a time among the members other than one task; none: +inf.
+    [[nodiscard]] double earliestStartFrom(double time, const Task *except) const;
+    // The latest end at or before a time among the members other than one task; none: -inf.
+    [[nodiscard]] double latestEndUpTo(double time, const Task *except) const;
+
+private:
+    struct Node {
+        double start;
+        double end;
+        double maxEnd;
+        Task *task;
+        quint32 priority;
+        int left = -1;
+        int right = -1;
+    };
+
+    [[nodiscard]] bool less(int a, double start, const Task *task) const;
+    void update(int node);
+    void split(int node, double start, const Task *task, int &left, int &right);
+    int merge(int left, int right);
+    void stab(int node, double time, const Task *except, std::vector<Task *> &out) const;
+    void range(int node, double low, double high, const Task *except, std::vector<Task *> &out) const;
+    bool earliestFrom(int node, double time, const Task *except, double &best) const;
+    void latestUpTo(int node, double time, const Task *except, double &best) const;
+
+    std::vector<Node> m_nodes;
+    std::vector<int> m_free;
+    int m_root = -1;
+    int m_negative = 0; // members that end before they start
+    quint32 m_seed = 0x9e3779b9u;
+};
