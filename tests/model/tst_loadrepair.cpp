@@ -1,7 +1,10 @@
 #include "Ids.h"
 #include "ModelTestSupport.h"
 
+#include <QRandomGenerator>
+#include <QSet>
 #include <QTest>
+#include <algorithm>
 
 using TaskRows = QList<std::tuple<QString, double, double, QString>>;
 using Pairs = QList<IntPair>;
@@ -24,6 +27,63 @@ QString edgeNames(const QList<Edge> &edges)
     for (const Edge &edge : edges)
         names.append(edge.predecessor->name() + QLatin1String("->") + edge.successor->name());
     return names.join(QLatin1Char(' '));
+}
+
+Pairs idPairs(const QList<Edge> &edges)
+{
+    Pairs pairs;
+    for (const Edge &edge : edges)
+        pairs.append({ edge.predecessor->id(), edge.successor->id() });
+    return pairs;
+}
+
+// Zero-length tasks 1..count, all at one time, so that no dependency contradicts the times.
+std::unique_ptr<Project> loadAtOneTime(int count, const Pairs &pairs)
+{
+    TaskList tasks;
+    for (int id = 1; id <= count; ++id)
+        tasks.append(Task::create(id, nullptr, QString::number(id), 0.0, 0.0));
+    return Project::load(QStringLiteral("Loaded"), tasks, pairs);
+}
+
+// The cycle rule word for word: from the last pair to the first, a pair goes when its successor
+// reaches its predecessor over all pairs still there. Quadratic, and obviously so.
+std::pair<Pairs, Pairs> referenceRepair(const Pairs &pairs)
+{
+    QHash<qint64, QList<qsizetype>> outgoing;
+    for (qsizetype i = 0; i < pairs.size(); ++i)
+        outgoing[pairs[i].a].append(i);
+    QList<bool> present(pairs.size(), true);
+    const auto reaches = [&](qint64 from, qint64 to) {
+        QList<qint64> pending { from };
+        QSet<qint64> seen { from };
+        while (!pending.isEmpty()) {
+            const qint64 task = pending.takeLast();
+            if (task == to)
+                return true;
+            for (const qsizetype j : outgoing.value(task)) {
+                if (present[j] && !seen.contains(pairs[j].b)) {
+                    seen.insert(pairs[j].b);
+                    pending.append(pairs[j].b);
+                }
+            }
+        }
+        return false;
+    };
+    Pairs deleted;
+    for (qsizetype i = pairs.size() - 1; i >= 0; --i) {
+        present[i] = false;
+        if (reaches(pairs[i].b, pairs[i].a))
+            deleted.append(pairs[i]);
+        else
+            present[i] = true;
+    }
+    Pairs kept;
+    for (qsizetype i = 0; i < pairs.size(); ++i) {
+        if (present[i])
+            kept.append(pairs[i]);
+    }
+    return { kept, deleted };
 }
 
 } // namespace
@@ -135,6 +195,124 @@ private Q_SLOTS:
         auto project = load(rows, pairs);
         QCOMPARE(project->edges().size(), pairs.size());
         QVERIFY(project->deletedEdges().isEmpty());
+    }
+
+    // Random small graphs of every kind, against the rule applied literally.
+    void cyclesMatchTheBackwardWalk()
+    {
+        QRandomGenerator random(20240611);
+        for (int graph = 0; graph < 400; ++graph) {
+            const int count = 1 + random.bounded(12);
+            const auto anyTask = [&] { return qint64(1 + random.bounded(count)); };
+            Pairs pairs;
+            const int shape = graph % 4;
+            if (shape == 1) {
+                // Rings over a random order of some tasks, closing edge anywhere in the list.
+                QList<qint64> ring;
+                for (int id = 1; id <= count; ++id)
+                    ring.append(id);
+                std::shuffle(ring.begin(), ring.end(), random);
+                ring.resize(1 + random.bounded(count));
+                for (qsizetype i = 0; i < ring.size(); ++i)
+                    pairs.append({ ring[i], ring[(i + 1) % ring.size()] });
+            } else if (shape == 2) {
+                // A dense part: every ordered pair among the first few tasks.
+                const int dense = 1 + random.bounded(std::min(count, 7));
+                for (int a = 1; a <= dense; ++a) {
+                    for (int b = 1; b <= dense; ++b) {
+                        if (a != b || random.bounded(4) == 0)
+                            pairs.append({ a, b });
+                    }
+                }
+            }
+            const int extra = random.bounded(shape == 0 ? 30 : 8);
+            for (int i = 0; i < extra; ++i) {
+                const int kind = random.bounded(10);
+                if (kind == 0) {
+                    const qint64 task = anyTask();
+                    pairs.append({ task, task });
+                } else if (kind == 1 && !pairs.isEmpty()) {
+                    pairs.append(pairs[random.bounded(pairs.size())]);
+                } else {
+                    pairs.append({ anyTask(), anyTask() });
+                }
+            }
+            std::shuffle(pairs.begin(), pairs.end(), random);
+            if (random.bounded(3) == 0) {
+                const qint64 missing = random.bounded(2) ? 0 : count + 1 + random.bounded(5);
+                pairs.insert(random.bounded(pairs.size() + 1),
+                    random.bounded(2) ? IntPair { missing, anyTask() } : IntPair { anyTask(), missing });
+            }
+
+            Pairs existing;
+            for (const IntPair &pair : std::as_const(pairs)) {
+                const qint64 absent = pair.a < 1 || pair.a > count ? pair.a
+                    : pair.b < 1 || pair.b > count                 ? pair.b
+                                                                   : -1;
+                if (absent == -1) {
+                    existing.append(pair);
+                } else {
+                    const QByteArray message
+                        = "dependency referencing non-existing task # " + QByteArray::number(absent);
+                    QTest::ignoreMessage(QtCriticalMsg, message.constData());
+                }
+            }
+            const auto [kept, deleted] = referenceRepair(existing);
+            const auto project = loadAtOneTime(count, pairs);
+            QVERIFY2(idPairs(project->edges()) == kept, qPrintable(QStringLiteral("graph %1").arg(graph)));
+            QVERIFY2(idPairs(project->deletedEdges()) == deleted, qPrintable(QStringLiteral("graph %1").arg(graph)));
+        }
+    }
+
+    void largeCycles_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<Pairs>("pairs");
+        QTest::addColumn<Pairs>("kept");
+        QTest::addColumn<Pairs>("deleted");
+
+        Pairs ring;
+        for (qint64 id = 1; id <= 2000; ++id)
+            ring.append({ id, id % 2000 + 1 });
+        QTest::newRow("ring of 2000") << 2000 << ring << ring.first(1999) << Pairs { ring.last() };
+        // Long enough that a walk by recursion would run out of stack.
+        Pairs backwards;
+        for (qint64 id = 200000; id >= 1; --id)
+            backwards.append({ id, id % 200000 + 1 });
+        QTest::newRow("ring of 200000 listed backwards")
+            << 200000 << backwards << backwards.first(199999) << Pairs { backwards.last() };
+
+        // Row by row, a pair pointing back meets its target's full row before it: it always goes,
+        // and a pair pointing forward always stays.
+        Pairs complete, forward, back;
+        for (qint64 a = 1; a <= 60; ++a) {
+            for (qint64 b = 1; b <= 60; ++b) {
+                if (a == b)
+                    continue;
+                complete.append({ a, b });
+                if (a < b)
+                    forward.append({ a, b });
+                else
+                    back.prepend({ a, b });
+            }
+        }
+        QTest::newRow("complete graph of 60 row by row") << 60 << complete << forward << back;
+
+        Pairs shuffled = complete;
+        std::shuffle(shuffled.begin(), shuffled.end(), QRandomGenerator(7));
+        const auto [kept, deleted] = referenceRepair(shuffled);
+        QTest::newRow("complete graph of 60 shuffled") << 60 << shuffled << kept << deleted;
+    }
+
+    void largeCycles()
+    {
+        QFETCH(int, count);
+        QFETCH(Pairs, pairs);
+        QFETCH(Pairs, kept);
+        QFETCH(Pairs, deleted);
+        const auto project = loadAtOneTime(count, pairs);
+        QCOMPARE(idPairs(project->edges()), kept);
+        QCOMPARE(idPairs(project->deletedEdges()), deleted);
     }
 };
 
