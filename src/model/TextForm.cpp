@@ -1,9 +1,26 @@
 #include "TextForm.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
 namespace TextForm {
+
+char *writeNumber(char *buffer, double value)
+{
+    // Positional from 1e-4 up to 1e16, which covers the times and durations of a plan in seconds;
+    // outside it the digits would be mostly zeros, so the exponent form stays there.
+    const double magnitude = std::fabs(value);
+    const bool positional = magnitude == 0.0 || (magnitude >= 1e-4 && magnitude < 1e16);
+    const auto format = positional ? std::chars_format::fixed : std::chars_format::scientific;
+    // Two characters stay free for the ".0".
+    char *end = std::to_chars(buffer, buffer + numberCapacity - 2, value, format).ptr;
+    if (positional && std::find(buffer, end, '.') == end) {
+        *end++ = '.';
+        *end++ = '0';
+    }
+    return end;
+}
 
 QString number(double value)
 {
@@ -11,12 +28,8 @@ QString number(double value)
         return QStringLiteral("nan");
     if (std::isinf(value))
         return value > 0 ? QStringLiteral("inf") : QStringLiteral("-inf");
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    QString text = QString::fromLatin1(buffer, result.ptr - buffer);
-    if (!text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e')))
-        text += QLatin1String(".0");
-    return text;
+    char buffer[numberCapacity];
+    return QString::fromLatin1(buffer, writeNumber(buffer, value) - buffer);
 }
 
 } // namespace TextForm

@@ -112,6 +112,12 @@ private Q_SLOTS:
                                  << QByteArray(R"({"tasks":[{"duration":1e+21,"start":-0.1,"id":-9,"name":"x"},)"
                                                R"({"duration":2.5,"start":1e-07,"id":9223372036854775807,"name":"y"}],)"
                                                R"("dependencies":[],"name":"N"})");
+        QTest::newRow("positional numbers")
+            << QStringLiteral("P")
+            << TaskList { task(1, QStringLiteral("x"), 100000.0, 0.0001), task(2, QStringLiteral("y"), -1e16, 1e-5) }
+            << QList<IntPair>()
+            << QByteArray(R"({"tasks":[{"duration":0.0001,"start":100000.0,"id":1,"name":"x"},)"
+                          R"({"duration":1e-05,"start":-1e+16,"id":2,"name":"y"}],"dependencies":[],"name":"P"})");
     }
 
     void writtenBytes()

@@ -3,9 +3,14 @@
 #include "Task.h"
 #include "TextForm.h"
 
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
+#include <bit>
+#include <charconv>
+#include <cmath>
 #include <limits>
+#include <string>
 #include <unordered_set>
 
 class TestTask : public QObject {
@@ -141,6 +146,16 @@ private Q_SLOTS:
         QTest::newRow("sum with rounding error") << 0.1 + 0.2 << QStringLiteral("0.30000000000000004");
         QTest::newRow("large") << 1e20 << QStringLiteral("1e+20");
         QTest::newRow("fraction") << 12.5 << QStringLiteral("12.5");
+        QTest::newRow("hundred thousand") << 100000.0 << QStringLiteral("100000.0");
+        QTest::newRow("ten thousandth") << 0.0001 << QStringLiteral("0.0001");
+        QTest::newRow("below a ten thousandth") << 0.00001 << QStringLiteral("1e-05");
+        QTest::newRow("negative zero") << -0.0 << QStringLiteral("-0.0");
+        QTest::newRow("largest positional") << 9999999999999998.0 << QStringLiteral("9999999999999998.0");
+        QTest::newRow("first with exponent") << 1e16 << QStringLiteral("1e+16");
+        QTest::newRow("many digits, large") << 1.2345678901234568e18 << QStringLiteral("1.2345678901234568e+18");
+        QTest::newRow("tiny") << 1e-300 << QStringLiteral("1e-300");
+        QTest::newRow("smallest") << std::numeric_limits<double>::denorm_min() << QStringLiteral("5e-324");
+        QTest::newRow("largest") << std::numeric_limits<double>::max() << QStringLiteral("1.7976931348623157e+308");
     }
 
     void numberText()
@@ -159,6 +174,76 @@ private Q_SLOTS:
             QStringLiteral("(ID: 3, name: Paint, start: 0.0, duration: 300.0, end: 300.0, exclusion group: A)"));
         const TaskPtr plain = Task::create(4, &project, QString(), 300.0, 0.0);
         QCOMPARE(plain->description(), QStringLiteral("(ID: 4, name: , start: -300.0, duration: 300.0, end: 0.0)"));
+    }
+
+    void descriptionNumbers_data()
+    {
+        QTest::addColumn<double>("start");
+        QTest::addColumn<double>("duration");
+        QTest::addColumn<QString>("times");
+        QTest::newRow("hundred thousand seconds")
+            << 0.0 << 100000.0 << QStringLiteral("start: 0.0, duration: 100000.0, end: 100000.0");
+        QTest::newRow("a ten thousandth after a week")
+            << 600000.0 << 0.0001 << QStringLiteral("start: 600000.0, duration: 0.0001, end: 600000.0001");
+        QTest::newRow("a ten thousandth before zero")
+            << -0.0001 << 0.0 << QStringLiteral("start: -0.0001, duration: 0.0, end: -0.0001");
+        QTest::newRow("sum with rounding error")
+            << 0.1 << 0.2 << QStringLiteral("start: 0.1, duration: 0.2, end: 0.30000000000000004");
+        QTest::newRow("far future") << 1e20 << 1.0 << QStringLiteral("start: 1e+20, duration: 1.0, end: 1e+20");
+    }
+
+    void descriptionNumbers()
+    {
+        QFETCH(double, start);
+        QFETCH(double, duration);
+        QFETCH(QString, times);
+        Project project;
+        const TaskPtr task = Task::createStartingAt(5, &project, QStringLiteral("T"), start, duration);
+        QCOMPARE(task->description(), QStringLiteral("(ID: 5, name: T, ") + times + QLatin1Char(')'));
+    }
+
+    // Random doubles of every size: the text reads back to the same bits, carries an exponent
+    // exactly outside 1e-4 .. 1e16, and has no more significant digits than the shortest form.
+    void numberTextRoundTrips()
+    {
+        QRandomGenerator random(4711);
+        const auto significantDigits = [](std::string_view text) {
+            text = text.substr(0, text.find('e'));
+            std::string digits;
+            std::copy_if(
+                text.begin(), text.end(), std::back_inserter(digits), [](char c) { return c >= '0' && c <= '9'; });
+            const size_t first = digits.find_first_not_of('0');
+            return first == std::string::npos ? size_t(0) : digits.find_last_not_of('0') + 1 - first;
+        };
+        for (int i = 0; i < 5000; ++i) {
+            double value;
+            switch (i % 3) {
+            case 0:
+                value = std::bit_cast<double>(random.generate64());
+                break;
+            case 1:
+                value = (random.generateDouble() * 9 + 1) * std::pow(10.0, random.bounded(-6, 18));
+                break;
+            default:
+                value = random.bounded(-2000000, 2000000) / double(1 << random.bounded(0, 12));
+            }
+            if (!std::isfinite(value))
+                continue;
+            const QByteArray text = TextForm::number(value).toLatin1();
+            double parsed = 0.0;
+            const auto result = std::from_chars(text.cbegin(), text.cend(), parsed);
+            QCOMPARE(result.ptr, text.cend());
+            QCOMPARE(std::bit_cast<quint64>(parsed), std::bit_cast<quint64>(value));
+            const double magnitude = std::fabs(value);
+            const bool positional = magnitude == 0.0 || (magnitude >= 1e-4 && magnitude < 1e16);
+            QCOMPARE(text.contains('e'), !positional);
+            if (positional)
+                QVERIFY2(text.contains('.') && !text.endsWith('.'), text.constData());
+            char shortest[64];
+            const char *end
+                = std::to_chars(shortest, shortest + sizeof shortest, value, std::chars_format::scientific).ptr;
+            QCOMPARE(significantDigits(text.toStdString()), significantDigits(std::string_view(shortest, end)));
+        }
     }
 
     void identityEqualityAndIdHash()

@@ -3,8 +3,8 @@
 
 #include "Project.h"
 #include "ProjectFile.h"
+#include "TextForm.h"
 
-#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -46,16 +46,12 @@ void appendString(QByteArray &out, const QString &text)
     out.append('"');
 }
 
-// The shortest form that reads back as the same double, with ".0" on whole numbers so that a
-// reader sees a floating-point value.
+// The text of descriptions: the shortest form that reads back as the same double, with ".0" on
+// whole numbers so that a reader sees a floating-point value.
 void appendDouble(QByteArray &out, double value)
 {
-    char buffer[32];
-    const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
-    Q_ASSERT(error == std::errc());
-    out.append(buffer, end - buffer);
-    if (std::find_if(buffer, end, [](char c) { return c == '.' || c == 'e'; }) == end)
-        out.append(".0", 2);
+    char buffer[TextForm::numberCapacity];
+    out.append(buffer, TextForm::writeNumber(buffer, value) - buffer);
 }
 
 void appendInteger(QByteArray &out, qint64 value)
