@@ -103,6 +103,7 @@ Project::~Project()
         task->m_predecessors.clear();
         task->m_successors.clear();
         task->m_listIndex = -1;
+        task->m_owner = nullptr;
         task->m_groupNode = -1;
     }
 }
@@ -131,8 +132,10 @@ void Project::setTasks(TaskList tasks)
     m_groups.clear();
     m_groupsBuilt = false;
     m_unindexed.clear();
-    for (const TaskPtr &task : std::as_const(m_tasks))
+    for (const TaskPtr &task : std::as_const(m_tasks)) {
         task->m_listIndex = -1;
+        task->m_owner = nullptr;
+    }
     m_tasks = std::move(tasks);
     renumberFrom(0);
     m_levelsValid = false;
@@ -220,7 +223,7 @@ void Project::endEdit(const QString &actionName)
     if (m_timesChanged)
         m_spanExact = false;
     if (!actionName.isEmpty() && m_undoManager)
-        m_undoManager->registerUndo(actionName, std::make_unique<DeltaStep>(this, takeDelta()));
+        m_undoManager->registerUndo(actionName, std::make_unique<DeltaStep>(this, std::move(m_delta)));
     m_delta = {};
     // Changes from now until the next edit are nobody's; a new number tells them apart.
     ++m_edit;
@@ -230,11 +233,11 @@ void Project::taskAboutToChange(Task &task)
 {
     if (task.m_touchStamp != m_edit) {
         task.m_touchStamp = m_edit;
-        if (m_editDepth > 0)
-            m_delta.before.push_back(
-                { m_tasks[task.m_listIndex], task.m_start, task.m_duration, task.m_end, task.m_exclusionGroup });
-        else
+        if (m_editDepth == 0)
             m_spanExact = false;
+        else if (m_recording)
+            m_delta.states.push_back(
+                { m_tasks.at(task.m_listIndex), task.m_start, task.m_duration, task.m_end, task.m_exclusionGroup });
     }
     if (m_editDepth > 0)
         m_timesChanged = true;
@@ -244,7 +247,13 @@ void Project::taskAboutToChange(Task &task)
             found->erase(&task);
         task.m_groupNode = -1;
     }
-    if (m_groupsBuilt)
+    if (m_groupsBuilt && task.m_exclusionGroup)
+        m_unindexed.push_back(&task);
+}
+
+void Project::taskRegrouped(Task &task)
+{
+    if (m_groupsBuilt && task.m_exclusionGroup && task.m_groupNode < 0)
         m_unindexed.push_back(&task);
 }
 
@@ -254,21 +263,11 @@ void Project::noteListChange(ListChange change)
         m_delta.changes.append(std::move(change));
 }
 
-Project::Delta Project::takeDelta()
-{
-    Delta delta = std::move(m_delta);
-    delta.after.reserve(delta.before.size());
-    for (const TaskState &state : delta.before) {
-        const Task &task = *state.task;
-        delta.after.push_back({ state.task, task.m_start, task.m_duration, task.m_end, task.m_exclusionGroup });
-    }
-    delta.before.shrink_to_fit();
-    return delta;
-}
-
-void Project::applyDelta(const Delta &delta, bool forward)
+void Project::applyDelta(Delta &delta, bool forward)
 {
     beginEdit();
+    // What this changes is the delta itself; noting it again would only cost time.
+    m_recording = false;
     const bool listChanges = std::any_of(delta.changes.cbegin(), delta.changes.cend(), [](const ListChange &change) {
         return change.kind == ListChange::AppendTask || change.kind == ListChange::RemoveTask;
     });
@@ -322,8 +321,9 @@ void Project::applyDelta(const Delta &delta, bool forward)
         for (auto it = delta.changes.crbegin(); it != delta.changes.crend(); ++it)
             apply(*it);
     }
-    for (const TaskState &state : forward ? delta.after : delta.before) {
+    for (TaskState &state : delta.states) {
         Task &task = *state.task;
+        const TaskState current { {}, task.m_start, task.m_duration, task.m_end, task.m_exclusionGroup };
         // In the order and with the care of Task::assign: what did not change notifies nobody.
         if (task.m_start != state.start)
             task.setStart(state.start);
@@ -333,12 +333,23 @@ void Project::applyDelta(const Delta &delta, bool forward)
             task.setDurationOnly(state.duration);
         if (task.m_end != state.end)
             task.setEnd(state.end);
+        state.start = current.start;
+        state.duration = current.duration;
+        state.end = current.end;
+        state.exclusionGroup = current.exclusionGroup;
     }
     if (listChanges)
         Q_EMIT tasksChanged();
     refreshAdjacencyOf(linked);
     setDirty(true);
+    // A count of all tasks costs less than the copy of many states; rows added or removed by
+    // an undo are rare enough to count always.
+    if (!listChanges && qsizetype(delta.states.size()) * 8 < m_tasks.size())
+        m_delta = { {}, delta.states };
+    else
+        m_spanExact = false;
     recomputeSpan();
+    m_recording = true;
     endEdit();
 }
 
@@ -350,7 +361,7 @@ void Project::recomputeSpan()
     if (!full) {
         // The span can only have shrunk where a task that held one of its ends moved inwards or
         // left; anything else extends it.
-        for (const TaskState &state : m_delta.before) {
+        for (const TaskState &state : m_delta.states) {
             const Task &task = *state.task;
             if (task.m_listIndex < 0) {
                 full = full || state.start <= m_editStart || state.end >= m_editEnd;
@@ -386,14 +397,17 @@ void Project::recomputeSpan()
 
 void Project::renumberFrom(qsizetype index)
 {
-    for (qsizetype i = index; i < m_tasks.size(); ++i)
+    for (qsizetype i = index; i < m_tasks.size(); ++i) {
         m_tasks[i]->m_listIndex = i;
+        m_tasks[i]->m_owner = this;
+    }
 }
 
 void Project::appendTask(const TaskPtr &task)
 {
     m_tasks.append(task);
     task->m_listIndex = m_tasks.size() - 1;
+    task->m_owner = this;
     task->m_level = 0;
     if (m_groupsBuilt)
         m_unindexed.push_back(task.get());
@@ -413,6 +427,7 @@ void Project::removeTaskAt(qsizetype index)
     task->m_groupNode = -1;
     m_tasks.removeAt(index);
     task->m_listIndex = -1;
+    task->m_owner = nullptr;
     renumberFrom(index);
     noteListChange({ ListChange::RemoveTask, task, {}, 0 });
 }
@@ -649,6 +664,7 @@ void Project::rebuildAdjacency()
         m_tasks[i]->m_scratchIndex = i;
         // A project being loaded gets its list here.
         m_tasks[i]->m_listIndex = i;
+        m_tasks[i]->m_owner = this;
     }
     m_levelsValid = false;
     QList<TaskSet> predecessors(m_tasks.size());

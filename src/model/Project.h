@@ -190,10 +190,11 @@ private:
         Edge edge; // InsertEdge, RemoveEdge
         qsizetype index = 0; // of the edge in edges
     };
+    // The tasks' states on the other side of the step: before it while it is done, after it
+    // once undone; applying the delta swaps them with the current ones.
     struct Delta {
         QList<ListChange> changes;
-        std::vector<TaskState> before;
-        std::vector<TaskState> after;
+        std::vector<TaskState> states;
     };
 
     void setTasks(TaskList tasks);
@@ -207,9 +208,9 @@ private:
     // Ends the outermost edit; registers its delta under the action name unless that is empty.
     void endEdit(const QString &actionName = QString());
     void taskAboutToChange(Task &task);
+    void taskRegrouped(Task &task);
     void noteListChange(ListChange change);
-    [[nodiscard]] Delta takeDelta();
-    void applyDelta(const Delta &delta, bool forward);
+    void applyDelta(Delta &delta, bool forward);
     // recomputeStart and recomputeEnd, from what the edit under way changed when that is enough.
     void recomputeSpan();
     void appendTask(const TaskPtr &task);
@@ -237,6 +238,7 @@ private:
     // The edit under way: its nesting depth, its number, the tasks it changed (as they were) and
     // the list changes it made; the span as it stood when it began.
     int m_editDepth = 0;
+    bool m_recording = true;
     quint64 m_edit = 1;
     Delta m_delta;
     bool m_spanExact = false;

@@ -24,6 +24,23 @@ quint64 g_operation = 0;
 
 constexpr double infinity = std::numeric_limits<double>::infinity();
 
+// Stable, and without the buffer std::stable_sort allocates: most tasks have one or two
+// neighbours, and a long chain would pay one allocation per task.
+template<typename Less> void sortStably(std::vector<Task *> &tasks, Less less)
+{
+    if (tasks.size() > 32) {
+        std::stable_sort(tasks.begin(), tasks.end(), less);
+        return;
+    }
+    for (size_t i = 1; i < tasks.size(); ++i) {
+        Task *task = tasks[i];
+        size_t j = i;
+        for (; j > 0 && less(task, tasks[j - 1]); --j)
+            tasks[j] = tasks[j - 1];
+        tasks[j] = task;
+    }
+}
+
 } // namespace
 
 class Project::Propagation {
@@ -204,8 +221,7 @@ private:
         m_neighbours.clear();
         for (const TaskPtr &successor : task.successors())
             m_neighbours.push_back(successor.get());
-        std::stable_sort(m_neighbours.begin(), m_neighbours.end(),
-            [](const Task *a, const Task *b) { return a->start() < b->start(); });
+        sortStably(m_neighbours, [](const Task *a, const Task *b) { return a->start() < b->start(); });
         for (Task *successor : m_neighbours) {
             if (successor->start() < end) {
                 prepare(*successor);

@@ -38,26 +38,34 @@ TaskPtr Task::createNew(Project *project)
 
 void Task::aboutToChange()
 {
-    if (m_listIndex >= 0)
-        if (Project *project = m_project.data())
-            project->taskAboutToChange(*this);
+    if (m_owner)
+        m_owner->taskAboutToChange(*this);
 }
 
 void Task::setStart(double start)
 {
     aboutToChange();
-    Q_EMIT startAboutToChange();
+    if (m_observers > 0)
+        Q_EMIT startAboutToChange();
     m_start = start;
-    Q_EMIT startChanged();
-    updateEnd();
+    if (m_observers > 0) {
+        Q_EMIT startChanged();
+        Q_EMIT endAboutToChange();
+    }
+    // The project has been told already.
+    m_end = m_start + m_duration;
+    if (m_observers > 0)
+        Q_EMIT endChanged();
 }
 
 void Task::setDurationOnly(double duration)
 {
     aboutToChange();
-    Q_EMIT durationAboutToChange();
+    if (m_observers > 0)
+        Q_EMIT durationAboutToChange();
     m_duration = duration;
-    Q_EMIT durationChanged();
+    if (m_observers > 0)
+        Q_EMIT durationChanged();
 }
 
 void Task::setDuration(double duration)
@@ -68,20 +76,24 @@ void Task::setDuration(double duration)
 
 void Task::setName(const QString &name)
 {
-    Q_EMIT nameAboutToChange();
+    if (m_observers > 0)
+        Q_EMIT nameAboutToChange();
     m_name = name;
     // A renamed task is unsaved work: without this, closing the window would not ask to save it.
     if (m_project)
         m_project->setDirty(true);
-    Q_EMIT nameChanged();
+    if (m_observers > 0)
+        Q_EMIT nameChanged();
 }
 
 void Task::setEnd(double end)
 {
     aboutToChange();
-    Q_EMIT endAboutToChange();
+    if (m_observers > 0)
+        Q_EMIT endAboutToChange();
     m_end = end;
-    Q_EMIT endChanged();
+    if (m_observers > 0)
+        Q_EMIT endChanged();
 }
 
 void Task::updateEnd()
@@ -92,23 +104,31 @@ void Task::updateEnd()
 void Task::setExclusionGroup(const ExclusionGroup &group)
 {
     aboutToChange();
-    Q_EMIT exclusionGroupAboutToChange();
+    if (m_observers > 0)
+        Q_EMIT exclusionGroupAboutToChange();
     m_exclusionGroup = group;
-    Q_EMIT exclusionGroupChanged();
+    if (m_owner)
+        m_owner->taskRegrouped(*this);
+    if (m_observers > 0)
+        Q_EMIT exclusionGroupChanged();
 }
 
 void Task::setPredecessors(TaskSet predecessors)
 {
-    Q_EMIT predecessorsAboutToChange();
+    if (m_observers > 0)
+        Q_EMIT predecessorsAboutToChange();
     m_predecessors = std::move(predecessors);
-    Q_EMIT predecessorsChanged();
+    if (m_observers > 0)
+        Q_EMIT predecessorsChanged();
 }
 
 void Task::setSuccessors(TaskSet successors)
 {
-    Q_EMIT successorsAboutToChange();
+    if (m_observers > 0)
+        Q_EMIT successorsAboutToChange();
     m_successors = std::move(successors);
-    Q_EMIT successorsChanged();
+    if (m_observers > 0)
+        Q_EMIT successorsChanged();
 }
 
 Project *Task::project() const
@@ -159,4 +179,17 @@ ExclusionGroup Task::groupFromText(const QString &text)
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
     const qsizetype next = finder.toNextBoundary();
     return text.left(next > 0 ? next : text.size());
+}
+
+// Most tasks are watched by nobody (the chart follows only the rows it shows); an emission costs
+// more than the change it announces, so the setters announce only when someone listens.
+void Task::connectNotify(const QMetaMethod &)
+{
+    ++m_observers;
+}
+
+void Task::disconnectNotify(const QMetaMethod &)
+{
+    if (m_observers > 0)
+        --m_observers;
 }

@@ -93,6 +93,10 @@ Q_SIGNALS:
     void successorsAboutToChange();
     void successorsChanged();
 
+protected:
+    void connectNotify(const QMetaMethod &signal) override;
+    void disconnectNotify(const QMetaMethod &signal) override;
+
 private:
     friend class Project;
     friend class GroupIndex;
@@ -114,6 +118,8 @@ private:
     // Kept by the project whose task list holds the task: its row (-1 when in no list), its
     // node in the group index (-1 when not indexed), and a topological level (every successor's
     // is higher) that orders propagation.
+    int m_observers = 0; // connections to the task's signals
+    Project *m_owner = nullptr; // the project whose list holds the task
     qsizetype m_listIndex = -1;
     int m_groupNode = -1;
     int m_level = 0;
