@@ -23,6 +23,37 @@ bool GroupIndex::less(int a, double start, const Task *task) const
     return keyLess(m_nodes[a].start, m_nodes[a].task, start, task);
 }
 
+Task *GroupIndex::ceiling(double start, const Task *task, bool inclusive) const
+{
+    Task *best = nullptr;
+    for (int node = m_root; node >= 0;) {
+        const Node &n = m_nodes[node];
+        const bool after = inclusive ? !keyLess(n.start, n.task, start, task) : keyLess(start, task, n.start, n.task);
+        if (after) {
+            best = n.task;
+            node = n.left;
+        } else {
+            node = n.right;
+        }
+    }
+    return best;
+}
+
+Task *GroupIndex::below(double start, const Task *task) const
+{
+    Task *best = nullptr;
+    for (int node = m_root; node >= 0;) {
+        const Node &n = m_nodes[node];
+        if (keyLess(n.start, n.task, start, task)) {
+            best = n.task;
+            node = n.right;
+        } else {
+            node = n.left;
+        }
+    }
+    return best;
+}
+
 void GroupIndex::update(int node)
 {
     Node &n = m_nodes[node];

@@ -20,6 +20,11 @@ public:
     // Every member other than the task that the task overlaps (Task::overlaps, the task being
     // "this"), in no particular order.
     void overlapping(const Task &task, std::vector<Task *> &out) const;
+    // Neighbours by key (start, then identity), for walking the group in time: the first member
+    // at or after a start, the first one after a member, the last one before a start or member.
+    [[nodiscard]] Task *atOrAbove(double start, const Task *task) const { return ceiling(start, task, true); }
+    [[nodiscard]] Task *above(double start, const Task *task) const { return ceiling(start, task, false); }
+    [[nodiscard]] Task *below(double start, const Task *task) const;
     // The earliest start at or after a time among the members other than one task; none: +inf.
     [[nodiscard]] double earliestStartFrom(double time, const Task *except) const;
     // The latest end at or before a time among the members other than one task; none: -inf.
@@ -37,6 +42,7 @@ private:
     };
 
     [[nodiscard]] bool less(int a, double start, const Task *task) const;
+    [[nodiscard]] Task *ceiling(double start, const Task *task, bool inclusive) const;
     void update(int node);
     void split(int node, double start, const Task *task, int &left, int &right);
     int merge(int left, int right);

@@ -11,17 +11,13 @@
 
 using TextForm::quoted;
 
-namespace {
-
-// Marks for graph walks, unique across all projects (tasks can move between projects on a revert).
-quint64 g_stamp = 0;
-
-quint64 nextStamp()
+quint64 Project::nextStamp()
 {
-    return ++g_stamp;
+    // Marks for graph walks, unique across all projects (tasks can move between projects on a
+    // revert).
+    static quint64 stamp = 0;
+    return ++stamp;
 }
-
-} // namespace
 
 QString Edge::description() const
 {

@@ -220,6 +220,7 @@ private:
     void refreshAdjacencyOf(const std::vector<Task *> &tasks);
     void renumberFrom(qsizetype index);
 
+    [[nodiscard]] static quint64 nextStamp();
     GroupIndex *groupIndex(const ExclusionGroup &group);
     void flushGroupIndex();
     void ensureLevels();

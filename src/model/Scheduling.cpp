@@ -118,48 +118,70 @@ public:
         }
     }
 
-    // Moves every member of the task's group that it overlaps: after it (placeBefore false) or
-    // before it. Each moved member resolves its own group before the next is looked at, and
-    // has its dependencies queued. Returns whether some member overlapped the task.
+    // Moves every member of the task's group that it overlaps after it (placeBefore false) or
+    // before it, and then every member that those now overlap, each once; the task keeps its
+    // place. The members it overlaps line up as they would if each, in task-list order, were
+    // placed against the task and displaced whatever sat there: of those lying within the task,
+    // the one listed last ends up next to it, and one reaching past the task's far side follows
+    // the first one placed, which displaced it. Beyond them the group keeps its order in time.
+    // Moved members have their dependencies queued. Returns whether some member overlapped.
     bool resolve(Task &task, bool placeBefore)
     {
         if (m_stopped || !task.exclusionGroup())
             return false;
-        std::vector<Frame> stack;
-        stack.push_back(frame(task, placeBefore));
-        bool result = false;
-        while (!stack.empty() && !m_stopped) {
-            Frame &top = stack.back();
-            Task *conflicting = nullptr;
-            while (top.next < top.members.size()) {
-                Task *member = top.members[top.next++];
-                // Evaluated now: an earlier member's resolution may have moved this one clear.
-                if (top.task->overlaps(*member) && member->exclusionGroup() == top.task->exclusionGroup()) {
-                    conflicting = member;
-                    break;
-                }
-            }
-            if (!conflicting) {
-                if (stack.size() == 1)
-                    result = top.moved;
-                stack.pop_back();
-                continue;
-            }
-            top.moved = true;
-            const double before = conflicting->start();
-            const bool moved = top.placeBefore ? moveToEndAt(*conflicting, top.start) : moveTo(*conflicting, top.end);
-            if (!moved)
-                continue;
-            const double delta = conflicting->start() - before;
-            if (delta > 0) {
-                queuePush(*conflicting);
-                stack.push_back(frame(*conflicting, false));
-            } else if (delta < 0) {
-                queuePull(*conflicting);
-                stack.push_back(frame(*conflicting, true));
-            }
+        GroupIndex *index = m_project.groupIndex(task.exclusionGroup());
+        if (!index)
+            return false;
+        std::vector<Task *> overlapping;
+        index->overlapping(task, overlapping);
+        if (overlapping.empty())
+            return false;
+        std::sort(overlapping.begin(), overlapping.end(),
+            [](const Task *a, const Task *b) { return a->m_listIndex < b->m_listIndex; });
+
+        std::vector<Task *> within; // in the order they were placed; the last is nearest
+        std::vector<Task *> reaching;
+        for (Task *member : overlapping) {
+            const bool pastFarSide = placeBefore ? member->start() < task.start() : member->end() > task.end();
+            if (!within.empty() && pastFarSide)
+                reaching.push_back(member);
+            else
+                within.push_back(member);
         }
-        return result || m_stopped;
+        std::vector<Task *> line(within.rbegin(), within.rend());
+        line.insert(line.end(), reaching.begin(), reaching.end());
+
+        const quint64 lined = nextStamp();
+        for (Task *member : line)
+            member->m_visitStamp = lined;
+        double edge = placeBefore ? task.start() : task.end();
+        for (Task *member : line) {
+            if (!place(*member, edge, placeBefore))
+                return true;
+            edge = placeBefore ? member->start() : member->end();
+        }
+
+        // The rest of the group, outward in time from the task, as far as each move reaches.
+        Task *previous = line.back();
+        Task *next = placeBefore ? index->below(task.start(), nullptr) : index->atOrAbove(task.end(), nullptr);
+        while (next && !m_stopped) {
+            Task &member = *next;
+            const double key = member.start();
+            const bool skip = &member == &task || member.m_visitStamp == lined;
+            if (!skip) {
+                const bool reached = placeBefore
+                    ? member.end() > edge
+                    : member.start() < edge && (member.end() > member.start() || previous->overlaps(member));
+                if (!reached)
+                    break;
+                if (!place(member, edge, placeBefore))
+                    return true;
+                edge = placeBefore ? member.start() : member.end();
+                previous = &member;
+            }
+            next = placeBefore ? index->below(key, &member) : index->above(key, &member);
+        }
+        return true;
     }
 
     [[nodiscard]] bool stopped() const { return m_stopped; }
@@ -180,24 +202,18 @@ private:
         return a.level != b.level ? a.level < b.level : a.sequence > b.sequence;
     }
 
-    struct Frame {
-        Task *task;
-        bool placeBefore;
-        double start; // read once, when the resolution began
-        double end;
-        std::vector<Task *> members;
-        size_t next = 0;
-        bool moved = false;
-    };
-
-    Frame frame(Task &task, bool placeBefore)
+    // Puts the member against the edge and queues its dependencies for the way it moved.
+    bool place(Task &member, double edge, bool placeBefore)
     {
-        Frame frame { &task, placeBefore, task.start(), task.end(), {} };
-        if (const GroupIndex *index = m_project.groupIndex(task.exclusionGroup()))
-            index->overlapping(task, frame.members);
-        std::sort(frame.members.begin(), frame.members.end(),
-            [](const Task *a, const Task *b) { return a->m_listIndex < b->m_listIndex; });
-        return frame;
+        const double before = member.start();
+        const bool moved = placeBefore ? moveToEndAt(member, edge) : moveTo(member, edge);
+        if (!moved)
+            return !m_stopped;
+        if (member.start() > before)
+            queuePush(member);
+        else if (member.start() < before)
+            queuePull(member);
+        return true;
     }
 
     void prepare(Task &task)
