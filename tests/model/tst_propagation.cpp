@@ -641,7 +641,8 @@ QString unexpectedChange(const Edit &edit, const PlanState &before, const PlanSt
     default:
         break;
     }
-    if (after.order != order)
+    // std::equal rather than ==, which hands memcmp a null pointer for an empty list of integers.
+    if (!std::equal(after.order.cbegin(), after.order.cend(), order.cbegin(), order.cend()))
         return QLatin1String("the task list became ") + describe(after.order) + QLatin1String(", expected ")
             + describe(order);
     if (after.dependencies != dependencies)
