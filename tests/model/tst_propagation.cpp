@@ -1044,7 +1044,10 @@ private:
         QTest::addColumn<int>("family");
         QTest::addColumn<int>("firstSeed");
         QTest::addColumn<int>("count");
-        QTest::newRow("groups, first half") << int(Groups) << 1022 << 1;
+        QTest::newRow("dependencies only") << int(DependenciesOnly) << 1 << 150;
+        QTest::newRow("groups, first half") << int(Groups) << 1001 << 150;
+        QTest::newRow("groups, second half") << int(Groups) << 1151 << 150;
+        QTest::newRow("negative durations") << int(NegativeDurations) << 2001 << 100;
     }
 
     void runPlans(Checks checks)
