@@ -5,6 +5,7 @@
 #include "TextForm.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -35,56 +36,139 @@ ConsistencyError::ConsistencyError(const QString &message)
     , msg(message)
 { }
 
-// Undoes and redoes an edit from what it changed: the tasks it touched as they were before and
-// after, and the rows and dependencies it added or removed.
-class Project::DeltaStep final : public UndoStep {
+// One step of the history. Steps are numbered as they are registered and know the step below
+// them, so that the project knows where in the history it stands; see m_drift.
+class Project::HistoryStep : public UndoStep {
 public:
-    DeltaStep(Project *project, Delta delta)
+    explicit HistoryStep(Project *project)
         : m_project(project)
-        , m_delta(std::move(delta))
-    { }
-    void undo() override
+        , m_serial(++project->m_lastSerial)
+        , m_below(project->m_position)
     {
-        if (m_project)
-            m_project->applyDelta(m_delta, false);
+        project->m_position = m_serial;
+        // States kept for positions above this one belong to steps that can no longer be redone.
+        // This step starts from the plan as it is: what waited for redoing a step above is void,
+        // and what waited at this position now serves only the undo of the step below.
+        std::vector<TaskState> pending = project->m_undoOnly.take(m_below);
+        for (TaskState &state : project->m_drift.take(m_below))
+            pending.push_back(std::move(state));
+        project->m_drift.clear();
+        for (auto it = project->m_undoOnly.begin(); it != project->m_undoOnly.end();)
+            it = it.key() > m_below ? project->m_undoOnly.erase(it) : std::next(it);
+        if (!pending.empty())
+            project->m_undoOnly.insert(m_below, std::move(pending));
     }
-    void redo() override
+    void undo() final
     {
-        if (m_project)
-            m_project->applyDelta(m_delta, true);
+        if (!m_project)
+            return;
+        undoChange(*m_project);
+        m_project->m_position = m_below;
     }
+    void redo() final
+    {
+        if (!m_project)
+            return;
+        redoChange(*m_project);
+        m_project->m_position = m_serial;
+    }
+
+protected:
+    virtual void undoChange(Project &project) = 0;
+    virtual void redoChange(Project &project) = 0;
+    [[nodiscard]] quint64 serial() const { return m_serial; }
+    [[nodiscard]] quint64 below() const { return m_below; }
 
 private:
     QPointer<Project> m_project;
+    const quint64 m_serial;
+    const quint64 m_below;
+};
+
+// Undoes and redoes an edit from what it changed: the tasks it touched, and the rows and
+// dependencies it added or removed. Tasks that a duration change's undo or redo left elsewhere
+// than this step recorded are put back first, so the result is exactly the recorded plan.
+class Project::DeltaStep final : public HistoryStep {
+public:
+    DeltaStep(Project *project, Delta delta)
+        : HistoryStep(project)
+        , m_delta(std::move(delta))
+    { }
+
+protected:
+    void undoChange(Project &project) override
+    {
+        project.restoreDrift(serial(), true);
+        project.applyDelta(m_delta, false);
+    }
+    void redoChange(Project &project) override
+    {
+        project.restoreDrift(below(), false);
+        project.applyDelta(m_delta, true);
+    }
+
+private:
     Delta m_delta;
 };
 
-// Undoes a duration change by running the change again with the previous value; pushed
-// successors therefore stay where they are.
-class Project::DurationStep final : public UndoStep {
+// Undoes a duration change by running the change again with the previous value, and redoes it
+// the same way; pushed successors therefore stay where they are. Where the plan then differs
+// from what the history recorded for the new position, the recorded states wait in m_drift.
+class Project::DurationStep final : public HistoryStep {
 public:
-    DurationStep(Project *project, TaskPtr task, double before, double after)
-        : m_project(project)
+    DurationStep(Project *project, TaskPtr task, double before, double after, std::vector<TaskState> changed)
+        : HistoryStep(project)
         , m_task(std::move(task))
         , m_before(before)
         , m_after(after)
-    { }
-    void undo() override
+        , m_statesBefore(std::move(changed))
     {
-        if (m_project)
-            m_project->changeDurationImpl(m_task, m_before, false);
-    }
-    void redo() override
-    {
-        if (m_project)
-            m_project->changeDurationImpl(m_task, m_after, false);
+        m_statesAfter.reserve(m_statesBefore.size());
+        for (const TaskState &state : m_statesBefore)
+            m_statesAfter.push_back(stateOf(state.task));
     }
 
+protected:
+    void undoChange(Project &project) override { run(project, m_before, serial(), below(), m_statesBefore, true); }
+    void redoChange(Project &project) override { run(project, m_after, below(), serial(), m_statesAfter, false); }
+
 private:
-    QPointer<Project> m_project;
+    void run(Project &project, double duration, quint64 from, quint64 to, const std::vector<TaskState> &recorded,
+        bool undoing)
+    {
+        // Newer states first: what an earlier registration kept is older.
+        std::vector<TaskState> pending = project.m_drift.take(from);
+        if (undoing)
+            for (TaskState &state : project.m_undoOnly.take(from))
+                pending.push_back(std::move(state));
+        const std::vector<TaskState> rerun = project.changeDurationImpl(m_task, duration, false);
+        // The history's plan at the new position: as recorded where the change moved tasks,
+        // elsewhere as it was at the old position (which may itself have been waiting).
+        std::vector<TaskState> drift;
+        const quint64 seen = nextStamp();
+        const auto consider = [&](const TaskState &state) {
+            Task &task = *state.task;
+            if (task.m_visitStamp == seen)
+                return;
+            task.m_visitStamp = seen;
+            if (differs(task, state))
+                drift.push_back(state);
+        };
+        for (const TaskState &state : recorded)
+            consider(state);
+        for (const TaskState &state : pending)
+            consider(state);
+        for (const TaskState &state : rerun)
+            consider(state);
+        if (!drift.empty())
+            project.m_drift.insert(to, std::move(drift));
+    }
+
     TaskPtr m_task;
     double m_before;
     double m_after;
+    std::vector<TaskState> m_statesBefore;
+    std::vector<TaskState> m_statesAfter;
 };
 
 Project::Project()
@@ -528,12 +612,12 @@ void Project::changeDuration(const TaskPtr &task, double duration)
     changeDurationImpl(task, duration, true);
 }
 
-void Project::changeDurationImpl(const TaskPtr &task, double duration, bool record)
+std::vector<Project::TaskState> Project::changeDurationImpl(const TaskPtr &task, double duration, bool record)
 {
     if (!std::isfinite(duration)) {
         qCCritical(lcQuillfern, "refused to give task # %lld a duration that is not a finite number",
             static_cast<long long>(task->id()));
-        return;
+        return {};
     }
     beginEdit();
     const double old = task->duration();
@@ -542,10 +626,48 @@ void Project::changeDurationImpl(const TaskPtr &task, double duration, bool reco
         pushSuccessors(*task);
     setDirty(true);
     recomputeSpan();
+    std::vector<TaskState> changed = m_editDepth == 1 ? std::move(m_delta.states) : m_delta.states;
     endEdit();
     if (record && m_undoManager)
-        m_undoManager->registerUndo(
-            QStringLiteral("Change Task Duration"), std::make_unique<DurationStep>(this, task, old, duration));
+        m_undoManager->registerUndo(QStringLiteral("Change Task Duration"),
+            std::make_unique<DurationStep>(this, task, old, duration, std::move(changed)));
+    return changed;
+}
+
+Project::TaskState Project::stateOf(const TaskPtr &task)
+{
+    return { task, task->m_start, task->m_duration, task->m_end, task->m_exclusionGroup };
+}
+
+bool Project::differs(const Task &task, const TaskState &state)
+{
+    // Bit for bit: a start that reads the same may still differ in its sign or last digit.
+    const auto bits = [](double value) { return std::bit_cast<quint64>(value); };
+    return bits(task.m_start) != bits(state.start) || bits(task.m_duration) != bits(state.duration)
+        || bits(task.m_end) != bits(state.end) || task.m_exclusionGroup != state.exclusionGroup;
+}
+
+void Project::restoreDrift(quint64 position, bool undoing)
+{
+    // Older states first, so that newer ones have the last word.
+    std::vector<TaskState> states = undoing ? m_undoOnly.take(position) : std::vector<TaskState>();
+    for (TaskState &state : m_drift.take(position))
+        states.push_back(std::move(state));
+    if (states.empty())
+        return;
+    for (const TaskState &state : states) {
+        Task &task = *state.task;
+        if (task.m_start != state.start)
+            task.setStart(state.start);
+        if (task.m_exclusionGroup != state.exclusionGroup)
+            task.setExclusionGroup(state.exclusionGroup);
+        if (task.m_duration != state.duration)
+            task.setDurationOnly(state.duration);
+        if (task.m_end != state.end)
+            task.setEnd(state.end);
+    }
+    recomputeStart();
+    recomputeEnd();
 }
 
 void Project::changeExclusionGroup(const TaskPtr &task, const ExclusionGroup &group)
@@ -840,6 +962,8 @@ void Project::applySnapshot(const ProjectMemento &memento)
     }
 
     m_levelsValid = false;
+    // Steps recorded before this replaced the plan describe a plan that is gone.
+    m_drift.clear();
     setDirty(true);
     rebuildAdjacency();
     recomputeStart();

@@ -172,6 +172,7 @@ private:
     friend class Task;
     class GraphCrawler;
     class Propagation;
+    class HistoryStep;
     class DeltaStep;
     class DurationStep;
 
@@ -200,7 +201,11 @@ private:
     void setTasks(TaskList tasks);
     void setStart(double start);
     void setDuration(double duration);
-    void changeDurationImpl(const TaskPtr &task, double duration, bool record);
+    // Returns the tasks it changed, as they were.
+    std::vector<TaskState> changeDurationImpl(const TaskPtr &task, double duration, bool record);
+    void restoreDrift(quint64 position, bool undoing);
+    [[nodiscard]] static TaskState stateOf(const TaskPtr &task);
+    [[nodiscard]] static bool differs(const Task &task, const TaskState &state);
     void removeDeletedCycles();
 
     // Edits: every change of a listed task between begin and end is noted, once per task.
@@ -246,6 +251,16 @@ private:
     bool m_timesChanged = false;
     double m_editStart = 0.0;
     double m_editEnd = 0.0;
+
+    // Where the project stands in its history: the number of the last step registered and of
+    // the step whose state the plan is in. Undoing or redoing a duration change runs the change
+    // again, which can leave tasks elsewhere than the neighbouring steps recorded them; what
+    // the history holds for them waits here, by position, for the next step through it. Once a
+    // new step starts from the plan as it is, what waited at its position serves only undoing.
+    quint64 m_lastSerial = 0;
+    quint64 m_position = 0;
+    QHash<quint64, std::vector<TaskState>> m_drift;
+    QHash<quint64, std::vector<TaskState>> m_undoOnly;
 
     // Members of each exclusion group by time, built on first use and then kept current; tasks
     // whose times or group changed wait in m_unindexed until the next look-up.

@@ -134,6 +134,12 @@ public:
             return false;
         std::vector<Task *> overlapping;
         index->overlapping(task, overlapping);
+        if (task.end() == task.start()) {
+            // An instant at a member's very start touches it, as a member's end touching the
+            // task does; moving the member away would only make a dependency between the two
+            // pull it back, for ever.
+            std::erase_if(overlapping, [&](const Task *member) { return member->start() == task.start(); });
+        }
         if (overlapping.empty())
             return false;
         std::sort(overlapping.begin(), overlapping.end(),
