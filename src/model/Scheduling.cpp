@@ -178,8 +178,13 @@ public:
                 const bool reached = placeBefore
                     ? member.end() > edge
                     : member.start() < edge && (member.end() > member.start() || previous->overlaps(member));
-                if (!reached)
+                // An empty member that is not reached may stand inside one that is.
+                if (!reached && member.end() > member.start())
                     break;
+                if (!reached) {
+                    next = placeBefore ? index->below(key, &member) : index->above(key, &member);
+                    continue;
+                }
                 if (!place(member, edge, placeBefore))
                     return true;
                 edge = placeBefore ? member.start() : member.end();
