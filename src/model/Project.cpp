@@ -57,11 +57,16 @@ public:
             it = it.key() > m_below ? project->m_undoOnly.erase(it) : std::next(it);
         if (!pending.empty())
             project->m_undoOnly.insert(m_below, std::move(pending));
+        for (auto it = project->m_reverts.begin(); it != project->m_reverts.end();) {
+            it->forRedo = false;
+            it = it.key() > m_below ? project->m_reverts.erase(it) : std::next(it);
+        }
     }
     void undo() final
     {
         if (!m_project)
             return;
+        m_project->undoReverts(m_serial, false);
         undoChange(*m_project);
         m_project->m_position = m_below;
     }
@@ -69,6 +74,7 @@ public:
     {
         if (!m_project)
             return;
+        m_project->undoReverts(m_below, true);
         redoChange(*m_project);
         m_project->m_position = m_serial;
     }
@@ -776,41 +782,16 @@ void Project::reorderTask(qsizetype from, qsizetype to)
 
 void Project::rebuildAdjacency()
 {
-    const quint64 listed = nextStamp();
+    std::vector<Task *> all;
+    all.reserve(m_tasks.size());
     for (qsizetype i = 0; i < m_tasks.size(); ++i) {
-        m_tasks[i]->m_visitStamp = listed;
-        m_tasks[i]->m_scratchIndex = i;
         // A project being loaded gets its list here.
         m_tasks[i]->m_listIndex = i;
         m_tasks[i]->m_owner = this;
+        all.push_back(m_tasks[i].get());
     }
     m_levelsValid = false;
-    QList<TaskSet> predecessors(m_tasks.size());
-    QList<TaskSet> successors(m_tasks.size());
-    for (const Edge &edge : std::as_const(m_edges)) {
-        if (edge.successor->m_visitStamp == listed)
-            predecessors[edge.successor->m_scratchIndex].append(edge.predecessor);
-        if (edge.predecessor->m_visitStamp == listed)
-            successors[edge.predecessor->m_scratchIndex].append(edge.successor);
-    }
-    // Duplicate edges count once; the first occurrence keeps its place.
-    const auto withoutRepeats = [](TaskSet &set) {
-        if (set.size() < 2)
-            return;
-        const quint64 seen = nextStamp();
-        set.removeIf([seen](const TaskPtr &task) {
-            if (task->m_visitStamp == seen)
-                return true;
-            task->m_visitStamp = seen;
-            return false;
-        });
-    };
-    for (qsizetype i = 0; i < m_tasks.size(); ++i) {
-        withoutRepeats(predecessors[i]);
-        withoutRepeats(successors[i]);
-        m_tasks[i]->setPredecessors(std::move(predecessors[i]));
-        m_tasks[i]->setSuccessors(std::move(successors[i]));
-    }
+    refreshAdjacencyOf(all);
 }
 
 void Project::refreshAdjacency(Task &predecessor, Task &successor)
@@ -839,7 +820,8 @@ void Project::refreshAdjacencyOf(const std::vector<Task *> &tasks)
 {
     if (tasks.empty())
         return;
-    // One pass over the edges for all of them: the sets keep the order of the edges.
+    // One pass over the edges for all of them: the sets keep the order of the edges, and
+    // duplicate edges count once.
     const quint64 marked = nextStamp();
     std::vector<Task *> listed;
     for (Task *task : tasks) {
@@ -904,6 +886,9 @@ void Project::applySnapshot(const ProjectMemento &memento)
 {
     if (memento.name != m_name)
         setName(memento.name);
+    // Noted like an edit, so that undoing the step below, or redoing the one above, first takes
+    // the plan back to what the history knows.
+    beginEdit();
 
     // The current tasks by id, each id leading to its first unclaimed task and on to the next one
     // of the same id (files may repeat ids).
@@ -941,8 +926,11 @@ void Project::applySnapshot(const ProjectMemento &memento)
                 // Leaving the project: its links must not keep other leavers alive.
                 m_tasks[i]->m_predecessors.clear();
                 m_tasks[i]->m_successors.clear();
+                noteListChange({ ListChange::RemoveTask, m_tasks[i], {}, 0 });
             }
         }
+        for (const TaskPtr &task : std::as_const(appended))
+            noteListChange({ ListChange::AppendTask, task, {}, 0 });
         tasks.append(appended);
         setTasks(std::move(tasks));
     }
@@ -952,22 +940,42 @@ void Project::applySnapshot(const ProjectMemento &memento)
     for (const TaskPtr &task : std::as_const(m_tasks))
         if (!byId.contains(task->id()))
             byId.insert(task->id(), task);
+    for (qsizetype i = m_edges.size() - 1; i >= 0; --i)
+        noteListChange({ ListChange::RemoveEdge, {}, m_edges[i], i });
     m_edges.clear();
     m_edges.reserve(memento.edges.size());
     for (const Edge &edge : memento.edges) {
         TaskPtr predecessor = byId.value(edge.predecessor->id());
         TaskPtr successor = byId.value(edge.successor->id());
-        if (predecessor && successor)
+        if (predecessor && successor) {
             m_edges.append({ std::move(predecessor), std::move(successor) });
+            noteListChange({ ListChange::InsertEdge, {}, m_edges.last(), m_edges.size() - 1 });
+        }
     }
 
     m_levelsValid = false;
-    // Steps recorded before this replaced the plan describe a plan that is gone.
-    m_drift.clear();
     setDirty(true);
     rebuildAdjacency();
     recomputeStart();
     recomputeEnd();
+    auto replaced = std::make_shared<Delta>(std::move(m_delta));
+    endEdit();
+    if (m_undoManager) {
+        Revert &revert = m_reverts[m_position];
+        revert.replacements.append(std::move(replaced));
+        revert.forRedo = true;
+    }
+}
+
+void Project::undoReverts(quint64 position, bool redoing)
+{
+    const auto found = m_reverts.find(position);
+    if (found == m_reverts.end() || (redoing && !found->forRedo))
+        return;
+    const QList<std::shared_ptr<Delta>> replacements = found->replacements;
+    m_reverts.erase(found);
+    for (auto it = replacements.crbegin(); it != replacements.crend(); ++it)
+        applyDelta(**it, false);
 }
 
 ProjectMemento Project::takeSnapshot() const

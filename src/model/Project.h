@@ -204,6 +204,7 @@ private:
     // Returns the tasks it changed, as they were.
     std::vector<TaskState> changeDurationImpl(const TaskPtr &task, double duration, bool record);
     void restoreDrift(quint64 position, bool undoing);
+    void undoReverts(quint64 position, bool redoing);
     [[nodiscard]] static TaskState stateOf(const TaskPtr &task);
     [[nodiscard]] static bool differs(const Task &task, const TaskState &state);
     void removeDeletedCycles();
@@ -261,6 +262,12 @@ private:
     quint64 m_position = 0;
     QHash<quint64, std::vector<TaskState>> m_drift;
     QHash<quint64, std::vector<TaskState>> m_undoOnly;
+    // Plans replaced by a revert at a position, undone before the history moves on from it.
+    struct Revert {
+        QList<std::shared_ptr<Delta>> replacements;
+        bool forRedo = true;
+    };
+    QHash<quint64, Revert> m_reverts;
 
     // Members of each exclusion group by time, built on first use and then kept current; tasks
     // whose times or group changed wait in m_unindexed until the next look-up.

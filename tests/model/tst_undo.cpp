@@ -74,6 +74,32 @@ private Q_SLOTS:
         QCOMPARE(project->end(), 32.0);
     }
 
+    // A revert replaces the plan under the history; stepping back through the history must
+    // still give back the plans it recorded, whole, not pieces of them over the reverted one.
+    void undoAfterARevertGivesBackTheRecordedPlan()
+    {
+        auto project
+            = makeProject({ { QStringLiteral("A"), 0, 10, {} }, { QStringLiteral("B"), 10, 10, {} } }, { { 0, 1 } });
+        TestUndoManager undo;
+        project->setUndoManager(&undo);
+        const ProjectMemento saved = project->takeSnapshot();
+        project->moveTask(project->tasks()[0], 30.0);
+        project->deleteDependency(project->tasks()[0], project->tasks()[1]);
+        project->changeDuration(project->tasks()[1], 100.0);
+        const QString edited = schedule(*project);
+        project->applySnapshot(saved);
+        QCOMPARE(schedule(*project), QStringLiteral("A 0 10, B 10 20"));
+        undo.undo();
+        QCOMPARE(schedule(*project), QStringLiteral("A 30 40, B 40 50"));
+        undo.redo();
+        QCOMPARE(schedule(*project), edited);
+        undo.undo();
+        undo.undo();
+        QCOMPARE(project->dependencies(), QList<IntPair>({ { 1, 2 } }));
+        undo.undo();
+        QCOMPARE(schedule(*project), QStringLiteral("A 0 10, B 10 20"));
+    }
+
     void durationUndoKeepsPushedSuccessors()
     {
         auto project
