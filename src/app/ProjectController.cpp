@@ -378,12 +378,8 @@ void ProjectController::revert()
     question.parent = m_window.get();
     if (corvane::presenter().runAlert(question) != corvane::FirstButton)
         return;
-    if (const std::unique_ptr<Project> saved = readFrom(*m_url)) {
+    if (const std::unique_ptr<Project> saved = readFrom(*m_url))
         m_project->applySnapshot(saved->takeSnapshot());
-        // Undo steps record changes to the plan that was replaced; applied to the saved one they
-        // could break its dependencies.
-        m_undoStack->clear();
-    }
 }
 
 std::unique_ptr<Project> ProjectController::readFrom(const QString &path)
