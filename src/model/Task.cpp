@@ -4,7 +4,9 @@
 #include "Project.h"
 #include "TextForm.h"
 
+#include <QMetaMethod>
 #include <QTextBoundaryFinder>
+#include <limits>
 
 Task::Task(qint64 id, Project *project, QString name, double duration, double end, ExclusionGroup exclusionGroup)
     : m_start(end - duration)
@@ -45,26 +47,26 @@ void Task::aboutToChange()
 void Task::setStart(double start)
 {
     aboutToChange();
-    if (m_observers > 0)
+    if (observed(StartAboutToChange))
         Q_EMIT startAboutToChange();
     m_start = start;
-    if (m_observers > 0) {
+    if (observed(StartChanged))
         Q_EMIT startChanged();
+    if (observed(EndAboutToChange))
         Q_EMIT endAboutToChange();
-    }
     // The project has been told already.
     m_end = m_start + m_duration;
-    if (m_observers > 0)
+    if (observed(EndChanged))
         Q_EMIT endChanged();
 }
 
 void Task::setDurationOnly(double duration)
 {
     aboutToChange();
-    if (m_observers > 0)
+    if (observed(DurationAboutToChange))
         Q_EMIT durationAboutToChange();
     m_duration = duration;
-    if (m_observers > 0)
+    if (observed(DurationChanged))
         Q_EMIT durationChanged();
 }
 
@@ -76,23 +78,23 @@ void Task::setDuration(double duration)
 
 void Task::setName(const QString &name)
 {
-    if (m_observers > 0)
+    if (observed(NameAboutToChange))
         Q_EMIT nameAboutToChange();
     m_name = name;
     // A renamed task is unsaved work: without this, closing the window would not ask to save it.
     if (m_project)
         m_project->setDirty(true);
-    if (m_observers > 0)
+    if (observed(NameChanged))
         Q_EMIT nameChanged();
 }
 
 void Task::setEnd(double end)
 {
     aboutToChange();
-    if (m_observers > 0)
+    if (observed(EndAboutToChange))
         Q_EMIT endAboutToChange();
     m_end = end;
-    if (m_observers > 0)
+    if (observed(EndChanged))
         Q_EMIT endChanged();
 }
 
@@ -104,30 +106,30 @@ void Task::updateEnd()
 void Task::setExclusionGroup(const ExclusionGroup &group)
 {
     aboutToChange();
-    if (m_observers > 0)
+    if (observed(ExclusionGroupAboutToChange))
         Q_EMIT exclusionGroupAboutToChange();
     m_exclusionGroup = group;
     if (m_owner)
         m_owner->taskRegrouped(*this);
-    if (m_observers > 0)
+    if (observed(ExclusionGroupChanged))
         Q_EMIT exclusionGroupChanged();
 }
 
 void Task::setPredecessors(TaskSet predecessors)
 {
-    if (m_observers > 0)
+    if (observed(PredecessorsAboutToChange))
         Q_EMIT predecessorsAboutToChange();
     m_predecessors = std::move(predecessors);
-    if (m_observers > 0)
+    if (observed(PredecessorsChanged))
         Q_EMIT predecessorsChanged();
 }
 
 void Task::setSuccessors(TaskSet successors)
 {
-    if (m_observers > 0)
+    if (observed(SuccessorsAboutToChange))
         Q_EMIT successorsAboutToChange();
     m_successors = std::move(successors);
-    if (m_observers > 0)
+    if (observed(SuccessorsChanged))
         Q_EMIT successorsChanged();
 }
 
@@ -181,15 +183,35 @@ ExclusionGroup Task::groupFromText(const QString &text)
     return text.left(next > 0 ? next : text.size());
 }
 
-// Most tasks are watched by nobody (the chart follows only the rows it shows); an emission costs
-// more than the change it announces, so the setters announce only when someone listens.
-void Task::connectNotify(const QMetaMethod &)
+// Most tasks are watched by nobody (the chart follows only the rows it shows, the names list
+// only names); an emission costs more than the change it announces, so the setters announce only
+// what someone listens to. Counts that reach the top stay there: announcing too much is harmless.
+namespace {
+
+int signalSlot(const QMetaMethod &signal)
 {
-    ++m_observers;
+    Q_ASSERT(QMetaMethod::fromSignal(&Task::successorsChanged).methodIndex() - Task::staticMetaObject.methodOffset()
+        == Task::signalCount - 1);
+    const int slot = signal.methodIndex() - Task::staticMetaObject.methodOffset();
+    return signal.methodType() == QMetaMethod::Signal && slot >= 0 && slot < Task::signalCount ? slot : -1;
 }
 
-void Task::disconnectNotify(const QMetaMethod &)
+} // namespace
+
+void Task::connectNotify(const QMetaMethod &signal)
 {
-    if (m_observers > 0)
-        --m_observers;
+    const int slot = signalSlot(signal);
+    if (slot < 0) {
+        m_observed.fill(std::numeric_limits<quint8>::max());
+        return;
+    }
+    if (m_observed[slot] < std::numeric_limits<quint8>::max())
+        ++m_observed[slot];
+}
+
+void Task::disconnectNotify(const QMetaMethod &signal)
+{
+    const int slot = signalSlot(signal);
+    if (slot >= 0 && m_observed[slot] > 0 && m_observed[slot] < std::numeric_limits<quint8>::max())
+        --m_observed[slot];
 }

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QList>
+#include <QMetaMethod>
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <array>
 #include <memory>
 #include <optional>
 
@@ -77,6 +79,8 @@ public:
     // The exclusion group given by a text: its first grapheme, or none for empty text.
     [[nodiscard]] static ExclusionGroup groupFromText(const QString &text);
 
+    static constexpr int signalCount = 14;
+
 Q_SIGNALS:
     void startAboutToChange();
     void startChanged();
@@ -104,6 +108,24 @@ private:
     // Tells the project, before a time or the group changes, so that its indexes and the undo
     // step of the edit under way can follow.
     void aboutToChange();
+    // The signals in the order they are declared, which is the order of their method indexes.
+    enum SignalSlot {
+        StartAboutToChange,
+        StartChanged,
+        DurationAboutToChange,
+        DurationChanged,
+        NameAboutToChange,
+        NameChanged,
+        EndAboutToChange,
+        EndChanged,
+        ExclusionGroupAboutToChange,
+        ExclusionGroupChanged,
+        PredecessorsAboutToChange,
+        PredecessorsChanged,
+        SuccessorsAboutToChange,
+        SuccessorsChanged,
+    };
+    [[nodiscard]] bool observed(SignalSlot slot) const { return m_observed[slot] != 0; }
 
     double m_start = 0.0;
     double m_duration = 0.0;
@@ -118,7 +140,8 @@ private:
     // Kept by the project whose task list holds the task: its row (-1 when in no list), its
     // node in the group index (-1 when not indexed), and a topological level (every successor's
     // is higher) that orders propagation.
-    int m_observers = 0; // connections to the task's signals
+    // Connections to each signal, in the order the signals are declared.
+    std::array<quint8, signalCount> m_observed {};
     Project *m_owner = nullptr; // the project whose list holds the task
     qsizetype m_listIndex = -1;
     int m_groupNode = -1;
