@@ -385,6 +385,9 @@ void Project::applyDelta(Delta &delta, bool forward)
             break;
         case ListChange::InsertEdge:
             insertEdgeAt(std::min(change.index, m_edges.size()), change.edge);
+            // The sets are refreshed only at the end; the levels follow from them next time.
+            if (change.edge.predecessor->m_level >= change.edge.successor->m_level)
+                m_levelsValid = false;
             linked.push_back(change.edge.predecessor.get());
             linked.push_back(change.edge.successor.get());
             break;
@@ -521,8 +524,6 @@ void Project::removeTaskAt(qsizetype index)
 void Project::insertEdgeAt(qsizetype index, const Edge &edge)
 {
     m_edges.insert(index, edge);
-    if (edge.predecessor->m_level >= edge.successor->m_level)
-        m_levelsValid = false;
     noteListChange({ ListChange::InsertEdge, {}, edge, index });
 }
 
@@ -713,6 +714,8 @@ void Project::insertEdge(const TaskPtr &predecessor, const TaskPtr &successor)
         throw ConsistencyError(QLatin1String("Task ") + quoted(successor->name()) + QLatin1String(" and ")
             + quoted(predecessor->name()) + QLatin1String(" already have the opposite dependency, maybe implicitly!"));
     insertEdgeAt(m_edges.size(), { predecessor, successor });
+    if (m_levelsValid && predecessor->m_level >= successor->m_level)
+        raiseLevels(*successor, predecessor->m_level + 1);
     // The new edge is the last one, so the sets keep the order of the edges.
     if (!predecessor->successors().contains(successor)) {
         TaskSet successors = predecessor->successors();

@@ -230,6 +230,8 @@ private:
     GroupIndex *groupIndex(const ExclusionGroup &group);
     void flushGroupIndex();
     void ensureLevels();
+    // Lifts the task to at least the level, and what follows it as far as needed.
+    void raiseLevels(Task &task, int level);
 
     const qint64 m_id;
     double m_duration = 0.0;

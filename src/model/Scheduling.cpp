@@ -361,6 +361,33 @@ void Project::ensureLevels()
     m_levelsValid = true;
 }
 
+void Project::raiseLevels(Task &task, int level)
+{
+    // In the order of the levels before the raise, which is topological: each task is lifted
+    // once, after everything before it that was lifted too.
+    using Entry = std::pair<int, Task *>;
+    const auto later = [](const Entry &a, const Entry &b) { return a.first > b.first; };
+    std::vector<Entry> pending { { task.m_level, &task } };
+    task.m_level = level;
+    const quint64 queued = nextStamp();
+    task.m_visitStamp = queued;
+    while (!pending.empty()) {
+        std::pop_heap(pending.begin(), pending.end(), later);
+        Task *current = pending.back().second;
+        pending.pop_back();
+        for (const TaskPtr &successor : current->successors()) {
+            if (successor->m_level > current->m_level)
+                continue;
+            if (successor->m_visitStamp != queued) {
+                successor->m_visitStamp = queued;
+                pending.push_back({ successor->m_level, successor.get() });
+                std::push_heap(pending.begin(), pending.end(), later);
+            }
+            successor->m_level = current->m_level + 1;
+        }
+    }
+}
+
 void Project::shiftTask(Task &task, double delta)
 {
     if (!std::isfinite(delta)) {
