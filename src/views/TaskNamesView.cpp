@@ -4,9 +4,11 @@
 #include "TaskNameField.h"
 #include "TaskNamesModel.h"
 
+#include <QApplication>
 #include <QDrag>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QMouseEvent>
 
 TaskNamesView::TaskNamesView(Project *project, IntPublisher *selection, QWidget *parent)
     : QListView(parent)
@@ -84,16 +86,80 @@ void TaskNamesView::takeSelection()
         m_selection->setRef(id);
 }
 
+void TaskNamesView::mousePressEvent(QMouseEvent *event)
+{
+    // A list selects on the press. Here that would make the task being dragged the window's
+    // selection, so its panel would take the place of the one the name is to be dropped on.
+    const QModelIndex index = indexAt(event->position().toPoint());
+    if (event->button() != Qt::LeftButton || !index.isValid()) {
+        m_pressTaken = false;
+        m_pressedIndex = QPersistentModelIndex();
+        QListView::mousePressEvent(event);
+        return;
+    }
+    m_pressTaken = true;
+    m_pressedIndex = index;
+    m_pressPosition = event->position().toPoint();
+    event->accept();
+}
+
+void TaskNamesView::mouseMoveEvent(QMouseEvent *event)
+{
+    // A drag's release goes to where the name was dropped, not back here.
+    if (m_pressTaken && !(event->buttons() & Qt::LeftButton)) {
+        m_pressTaken = false;
+        m_pressedIndex = QPersistentModelIndex();
+    }
+    if (!m_pressTaken) {
+        QListView::mouseMoveEvent(event);
+        return;
+    }
+    event->accept();
+    if (!m_pressedIndex.isValid())
+        return;
+    const QPoint at = event->position().toPoint();
+    if ((at - m_pressPosition).manhattanLength() <= QApplication::startDragDistance())
+        return;
+    const QModelIndex index = m_pressedIndex;
+    m_pressedIndex = QPersistentModelIndex();
+    dragRow(index, m_pressPosition, m_model->supportedDragActions());
+}
+
+void TaskNamesView::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (!m_pressTaken || event->button() != Qt::LeftButton) {
+        QListView::mouseReleaseEvent(event);
+        return;
+    }
+    m_pressTaken = false;
+    event->accept();
+    const QModelIndex index = m_pressedIndex;
+    m_pressedIndex = QPersistentModelIndex();
+    if (!index.isValid())
+        return;
+    // As a single-selection list takes a click: Ctrl on the selected row lets it go.
+    if ((event->modifiers() & Qt::ControlModifier) && selectionModel()->isSelected(index))
+        selectionModel()->clearSelection();
+    else
+        selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    Q_EMIT clicked(index);
+}
+
 void TaskNamesView::startDrag(Qt::DropActions supportedActions)
 {
-    // The base class would take a moved row out of the model after the drop; here a move has
-    // already happened through the model, and a name dropped elsewhere leaves the task alone.
+    // Reached only for drags the list starts itself, from a row it has selected.
     QModelIndex index = currentIndex();
     const QModelIndexList selected = selectionModel()->selectedIndexes();
     if (!selected.isEmpty())
         index = selected.constFirst();
-    if (!index.isValid())
-        return;
+    if (index.isValid())
+        dragRow(index, viewport()->mapFromGlobal(QCursor::pos()), supportedActions);
+}
+
+void TaskNamesView::dragRow(const QModelIndex &index, QPoint hotSpot, Qt::DropActions actions)
+{
+    // The base class would take a moved row out of the model after the drop; here a move has
+    // already happened through the model, and a name dropped elsewhere leaves the task alone.
     QMimeData *data = m_model->mimeData({ index });
     if (!data)
         return;
@@ -101,8 +167,8 @@ void TaskNamesView::startDrag(Qt::DropActions supportedActions)
     drag->setMimeData(data);
     const QRect rect = visualRect(index);
     drag->setPixmap(viewport()->grab(rect));
-    drag->setHotSpot(viewport()->mapFromGlobal(QCursor::pos()) - rect.topLeft());
-    drag->exec(supportedActions, Qt::MoveAction);
+    drag->setHotSpot(hotSpot - rect.topLeft());
+    drag->exec(actions, Qt::MoveAction);
 }
 
 void TaskNamesView::dropEvent(QDropEvent *event)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QListView>
+#include <QPersistentModelIndex>
 #include <QPointer>
 
 class IntPublisher;
@@ -9,7 +10,8 @@ class TaskNamesModel;
 
 // The names of the project's tasks, one row per task in task order, beside the chart. Its
 // highlight is the window's selection, both ways. A row dragged out carries the task's name as
-// plain text; a row dragged within the list moves the task there.
+// plain text; a row dragged within the list moves the task there. A click selects on its release,
+// so that a press that becomes a drag leaves the selection where it was.
 class TaskNamesView final : public QListView {
     Q_OBJECT
 
@@ -21,12 +23,23 @@ public:
     [[nodiscard]] QSize sizeHint() const override;
 
 protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
     void startDrag(Qt::DropActions supportedActions) override;
     void dropEvent(QDropEvent *event) override;
 
 private:
     void showSelection();
     void takeSelection();
+    // Offers the row's name; hotSpot is where the pointer holds the row, in viewport coordinates.
+    void dragRow(const QModelIndex &index, QPoint hotSpot, Qt::DropActions actions);
+
+    // The row under a left press that may still turn out a click; none once it became a drag.
+    QPersistentModelIndex m_pressedIndex;
+    QPoint m_pressPosition;
+    // Whether the left button's press went to us rather than to the list's own handling.
+    bool m_pressTaken = false;
 
     QPointer<IntPublisher> m_selection;
     TaskNamesModel *m_model;

@@ -12,8 +12,10 @@
 
 #include <QAbstractItemModelTester>
 #include <QAction>
+#include <QDrag>
 #include <QListView>
 #include <QMouseEvent>
+#include <QSignalSpy>
 #include <QSplitter>
 #include <QTest>
 
@@ -30,6 +32,15 @@ const QList<TaskSeed> planTasks = {
     { "e", 2400, 600 },
 };
 const QList<IntPair> planDependencies = { { 2, 3 } };
+
+// A mouse move with the left button held, which QTest::mouseMove cannot send. origin is where
+// the widget's top left corner was on the screen at the press.
+void moveHeld(QWidget *widget, QPoint origin, QPoint at)
+{
+    QMouseEvent move(
+        QEvent::MouseMove, QPointF(at), QPointF(origin + at), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &move);
+}
 
 // A project window's content, with the window's Delete command wired as the controller wires it.
 struct Window {
@@ -87,19 +98,41 @@ struct Window {
         const QPoint at(target.center().x(), lowerHalf ? target.bottom() - 2 : target.top() + 2);
         return dropOn(names()->viewport(), at, data.get(), Qt::MoveAction);
     }
+    // Presses on a name and moves sideways, first by less than the drag distance and then by more,
+    // leaving the button down. Returns a copy of what the drag that started carries, or nothing.
+    // The offscreen platform ends a drag at once, so the drop is the caller's to deliver.
+    [[nodiscard]] std::unique_ptr<QMimeData> pressAndDragName(int row) const
+    {
+        QWidget *viewport = names()->viewport();
+        const QPoint origin = viewport->mapToGlobal(QPoint(0, 0));
+        const QPoint from = nameRow(row);
+        const int distance = QApplication::startDragDistance();
+        const QList<QDrag *> before = names()->findChildren<QDrag *>();
+        QTest::mousePress(viewport, Qt::LeftButton, {}, from);
+        moveHeld(viewport, origin, from - QPoint(distance / 2, 0));
+        if (!names()->findChildren<QDrag *>().isEmpty())
+            return {};
+        moveHeld(viewport, origin, from - QPoint(distance + 2, 0));
+        // The drag is deleted once the event loop runs again.
+        for (QDrag *drag : names()->findChildren<QDrag *>()) {
+            if (before.contains(drag) || !drag->mimeData())
+                continue;
+            auto copy = std::make_unique<QMimeData>();
+            for (const QString &format : drag->mimeData()->formats())
+                copy->setData(format, drag->mimeData()->data(format));
+            return copy;
+        }
+        return {};
+    }
 };
 
-// Mouse moves that carry buttons, which QTest::mouseMove cannot send. Positions are taken where
-// the widget was at the press, since a splitter handle moves along.
+// Positions are taken where the widget was at the press, since a splitter handle moves along.
 void dragWithMouse(QWidget *widget, QPoint from, QPoint to)
 {
     const QPoint origin = widget->mapToGlobal(QPoint(0, 0));
     QTest::mousePress(widget, Qt::LeftButton, {}, from);
-    for (const QPoint &at : { (from + to) / 2, to }) {
-        QMouseEvent move(
-            QEvent::MouseMove, QPointF(at), QPointF(origin + at), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(widget, &move);
-    }
+    for (const QPoint &at : { (from + to) / 2, to })
+        moveHeld(widget, origin, at);
     QTest::mouseRelease(widget, Qt::LeftButton, {}, to);
 }
 
@@ -293,6 +326,77 @@ private Q_SLOTS:
         QTRY_COMPARE(window.plan.project->dependencies(), dependencies);
         QCOMPARE(window.plan.stack.undoText(), QStringLiteral("Add Dependency"));
         QVERIFY(presenter.alerts().isEmpty());
+    }
+
+    // A person drags a name as they click it, with a press on the row; the press must leave the
+    // window's selection alone, so that the panel showing the task clicked before takes the drop.
+    void nameDraggedWithTheMouse_data()
+    {
+        QTest::addColumn<QString>("onto");
+        QTest::addColumn<QList<IntPair>>("dependencies");
+        QTest::addColumn<QStringList>("order");
+        const QStringList unchanged = strings({ "a", "b", "c", "d", "e" });
+        QTest::newRow("predecessors") << "predecessors" << QList<IntPair> { { 2, 3 }, { 1, 4 } } << unchanged;
+        QTest::newRow("successors") << "successors" << QList<IntPair> { { 2, 3 }, { 4, 1 } } << unchanged;
+        QTest::newRow("another place in the list")
+            << "names" << planDependencies << strings({ "b", "c", "a", "d", "e" });
+    }
+    void nameDraggedWithTheMouse()
+    {
+        QFETCH(QString, onto);
+        QFETCH(QList<IntPair>, dependencies);
+        QFETCH(QStringList, order);
+        corvane::RecordingPresenter presenter;
+        corvane::ScopedPresenter installed(presenter);
+        Window window;
+        QVERIFY(QTest::qWaitForWindowActive(window.view.get()));
+        window.clickName(3);
+        QTRY_VERIFY(window.panel()->isVisible());
+        const TaskPtr d = window.plan.task("d");
+        QCOMPARE(window.taskPanel()->task(), d);
+        TaskListView *list = onto == QLatin1String("successors") ? window.taskPanel()->successorsView()
+                                                                 : window.taskPanel()->predecessorsView();
+
+        const std::unique_ptr<QMimeData> data = window.pressAndDragName(0);
+        QVERIFY(data);
+        QCOMPARE(data->text(), QStringLiteral("a"));
+        QCOMPARE(window.selection().ref(), std::optional(d->id()));
+        QCOMPARE(window.selectedNameRows(), QList<int> { 3 });
+        QCOMPARE(window.taskPanel()->task(), d);
+
+        if (onto == QLatin1String("names")) {
+            const QRect target = window.names()->visualRect(window.names()->namesModel()->index(2));
+            QVERIFY(dropOn(window.names()->viewport(), QPoint(target.center().x(), target.bottom() - 2), data.get(),
+                Qt::MoveAction));
+        } else {
+            QVERIFY(dropAt(window.view.get(), list->mapTo(window.view.get(), list->rect().center()), data.get()));
+        }
+        // The button comes up after the drop, wherever the drag had gone: no click.
+        QTest::mouseRelease(window.names()->viewport(), Qt::LeftButton, {}, window.nameRow(0));
+        QTRY_COMPARE(window.plan.project->dependencies(), dependencies);
+        QCOMPARE(window.plan.names(), order);
+        QCOMPARE(window.plan.stack.count(), dependencies == planDependencies ? 0 : 1);
+        QCOMPARE(window.selection().ref(), std::optional(d->id()));
+        QCOMPARE(window.taskPanel()->task(), d);
+        QVERIFY(presenter.alerts().isEmpty());
+    }
+
+    // A press and release without moving is a click; a move within the drag distance still is.
+    void pressSelectsOnlyOnRelease()
+    {
+        Window window;
+        QVERIFY(QTest::qWaitForWindowActive(window.view.get()));
+        QWidget *viewport = window.names()->viewport();
+        const QPoint at = window.nameRow(1);
+        QTest::mousePress(viewport, Qt::LeftButton, {}, at);
+        moveHeld(viewport, viewport->mapToGlobal(QPoint(0, 0)), at + QPoint(1, 1));
+        QCOMPARE(window.selection().ref(), std::nullopt);
+        QTest::mouseRelease(viewport, Qt::LeftButton, {}, at + QPoint(1, 1));
+        QCOMPARE(window.selection().ref(), std::optional(window.plan.task("b")->id()));
+        QVERIFY(window.taskPanel());
+        // The keyboard moves the selection at once, as before.
+        QTest::keyClick(window.names(), Qt::Key_Down);
+        QCOMPARE(window.selection().ref(), std::optional(window.plan.task("c")->id()));
     }
 
     // Moving a name within the list reorders the project's tasks and the chart's rows, marks the
