@@ -16,6 +16,7 @@ ProjectAttributesView::ProjectAttributesView(Project *project, QWidget *parent)
 {
     m_title->setObjectName(QStringLiteral("projectTitleField"));
     m_duration->setObjectName(QStringLiteral("projectDurationLabel"));
+    leaveUndoKeysToTheWindow(m_title);
 
     auto *heading = new QLabel(tr("Project Properties"), this);
     QFont headingFont = heading->font();

@@ -53,6 +53,10 @@ ProjectView::ProjectView(Project *project, QWidget *parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_properties);
     layout->addWidget(m_splitter);
+
+    // The keyboard starts where the window's commands apply, not in the first field of the
+    // panel, which would take Ctrl+Z and Ctrl+Right for its own text.
+    m_names->setFocus(Qt::OtherFocusReason);
 }
 
 void ProjectView::deleteSelectedTask()

@@ -6,6 +6,7 @@
 
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
@@ -53,6 +54,45 @@ std::optional<double> readMinutes(const QString &text)
 }
 
 } // namespace MinuteText
+
+namespace {
+
+class UndoKeysFilter final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *field = qobject_cast<QLineEdit *>(watched);
+        if (!field || event->type() != QEvent::ShortcutOverride)
+            return false;
+        const auto *key = static_cast<const QKeyEvent *>(event);
+        bool toWindow = false;
+        if (key->matches(QKeySequence::Undo)) {
+            toWindow = !field->isUndoAvailable();
+            m_fieldUndidLast = !toWindow;
+        } else if (key->matches(QKeySequence::Redo)) {
+            // Redo takes back the undo just made, whichever history that went to.
+            toWindow = !field->isRedoAvailable() || !m_fieldUndidLast;
+        }
+        if (!toWindow)
+            return false;
+        // Left unclaimed, the key is tried as a shortcut before the field sees it.
+        event->ignore();
+        return true;
+    }
+
+private:
+    bool m_fieldUndidLast = false;
+};
+
+} // namespace
+
+void leaveUndoKeysToTheWindow(QLineEdit *field)
+{
+    field->installEventFilter(new UndoKeysFilter(field));
+}
 
 namespace {
 
@@ -106,6 +146,8 @@ TaskAttributesView::TaskAttributesView(Project *project, TaskPtr task, QWidget *
     m_duration->setObjectName(QStringLiteral("durationField"));
     m_group->setObjectName(QStringLiteral("groupField"));
     m_start->setObjectName(QStringLiteral("startLabel"));
+    for (QLineEdit *field : { m_title, m_duration, m_group })
+        leaveUndoKeysToTheWindow(field);
 
     auto *heading = new QLabel(tr("Task Properties"), this);
     QFont headingFont = heading->font();

@@ -21,6 +21,10 @@ namespace MinuteText {
 
 } // namespace MinuteText
 
+// A line edit claims Ctrl+Z and Ctrl+Shift+Z for itself even with nothing typed to take back.
+// Once it has none, these keys go on to the window, whose history they then step through.
+void leaveUndoKeysToTheWindow(QLineEdit *field);
+
 // Edits one task: its title, duration and exclusion group, shows where it starts, and lists its
 // predecessors and successors. A field hands its text to the model when editing finishes (Return,
 // or the focus leaving it), so one edit is one undo step; refused text beeps and the field shows

@@ -5,6 +5,7 @@
 #include "TaskAttributesView.h"
 #include "ViewTestSupport.h"
 
+#include <QAction>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -366,6 +367,69 @@ private Q_SLOTS:
         QVERIFY(taskPanel);
         QCOMPARE(taskPanel->task()->id(), last);
         QCOMPARE(taskPanel->task(), plan.task("last"));
+    }
+
+    // Ctrl+Z and Ctrl+Shift+Z in a field step through the window's history, except while the field
+    // has typing of its own to take back.
+    void undoKeysInAField_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<bool>("typed");
+        for (const char *field : { "title", "duration", "group", "project title" }) {
+            QTest::addRow("%s, nothing typed", field) << field << false;
+            QTest::addRow("%s, typed in", field) << field << true;
+        }
+    }
+    void undoKeysInAField()
+    {
+        QFETCH(QString, field);
+        QFETCH(bool, typed);
+        Plan plan(planTasks);
+        IntPublisher selection;
+        PropertiesView properties(plan.project.get(), &selection);
+        QAction *undo = plan.stack.createUndoAction(&properties);
+        undo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+        properties.addAction(undo);
+        QAction *redo = plan.stack.createRedoAction(&properties);
+        redo->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+        properties.addAction(redo);
+        properties.show();
+        properties.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&properties));
+        if (field != QLatin1String("project title"))
+            selection.setRef(plan.task("edited")->id());
+        QLineEdit *edit = nullptr;
+        if (auto *taskPanel = qobject_cast<TaskAttributesView *>(properties.panel()))
+            edit = field == QLatin1String("title")   ? taskPanel->titleField()
+                : field == QLatin1String("duration") ? taskPanel->durationField()
+                                                     : taskPanel->groupField();
+        else
+            edit = qobject_cast<ProjectAttributesView *>(properties.panel())->titleField();
+        plan.project->changeDuration(plan.task("first"), 1200);
+        edit->setFocus();
+        QCOMPARE(QApplication::focusWidget(), edit);
+        const QString shown = edit->text();
+
+        if (typed) {
+            QTest::keyClick(edit, Qt::Key_End);
+            QTest::keyClick(edit, Qt::Key_9);
+            QTest::keyClick(edit, Qt::Key_Z, Qt::ControlModifier);
+            QCOMPARE(edit->text(), shown);
+            QCOMPARE(plan.stack.index(), 1);
+            QTest::keyClick(edit, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+            QCOMPARE(edit->text(), shown + QLatin1Char('9'));
+            QCOMPARE(plan.stack.index(), 1);
+            QTest::keyClick(edit, Qt::Key_Z, Qt::ControlModifier);
+            QCOMPARE(edit->text(), shown);
+        }
+        QTest::keyClick(edit, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(plan.stack.index(), 0);
+        QCOMPARE(plan.task("first")->duration(), 600.0);
+        QTest::keyClick(edit, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(plan.stack.index(), 1);
+        QCOMPARE(plan.task("first")->duration(), 1200.0);
+        QCOMPARE(edit->text(), shown);
+        QCOMPARE(QApplication::focusWidget(), edit);
     }
 
     // Choosing another task finishes the edit in progress, for the task it was typed for.

@@ -399,6 +399,21 @@ private Q_SLOTS:
         QCOMPARE(window.selection().ref(), std::optional(window.plan.task("c")->id()));
     }
 
+    // The keyboard starts in the names list, where the window's shortcuts are not taken by a
+    // text field.
+    void keyboardStartsInTheNamesList()
+    {
+        Window window;
+        QAction moveRight(QStringLiteral("Move Right"));
+        moveRight.setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Right));
+        window.view->addAction(&moveRight);
+        QSignalSpy moves(&moveRight, &QAction::triggered);
+        QVERIFY(QTest::qWaitForWindowActive(window.view.get()));
+        QCOMPARE(QApplication::focusWidget(), window.names());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right, Qt::ControlModifier);
+        QCOMPARE(moves.count(), 1);
+    }
+
     // Moving a name within the list reorders the project's tasks and the chart's rows, marks the
     // project changed and records no undo step.
     void reorderNames_data()
