@@ -17,6 +17,9 @@ GanttView::GanttView(Project *project, IntPublisher *selection, QWidget *parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     viewport()->setMouseTracking(true);
     verticalScrollBar()->setSingleStep(int(ChartGeometry::rowHeight));
+    setToolTip(tr("Drag a box to move its task.\n"
+                  "Shift: pass the other tasks of its exclusion group.\n"
+                  "Ctrl or Alt: start it before the project's start."));
 
     const auto repaint = [this] { viewport()->update(); };
     connect(project, &Project::tasksChanged, this, &GanttView::tasksChanged);
@@ -182,7 +185,7 @@ DragMode GanttView::dragModeFor(Qt::KeyboardModifiers modifiers)
     DragMode mode = LimitToProjectStart | LimitByExclusionGroup;
     if (modifiers.testFlag(Qt::ShiftModifier))
         mode.setFlag(LimitByExclusionGroup, false);
-    if (modifiers.testFlag(Qt::AltModifier))
+    if (modifiers & (Qt::AltModifier | Qt::ControlModifier))
         mode.setFlag(LimitToProjectStart, false);
     return mode;
 }

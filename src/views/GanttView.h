@@ -15,8 +15,9 @@ class IntPublisher;
 // The chart: one row per task in the project's order, each with the task's box on a time axis
 // that runs from the project's start to its end across the chart's width. A click on a box
 // selects its task; a horizontal drag moves the task within the limits of its dependencies, its
-// exclusion group (lifted while Shift is held) and the project start (lifted while Alt is held).
-// Only the end of a drag changes the model, in one moveTask call.
+// exclusion group (lifted while Shift is held) and the project start (lifted while Ctrl or Alt is
+// held: many window managers keep Alt+drag for moving windows). Only the end of a drag changes
+// the model, in one moveTask call.
 //
 // The project and the selection must outlive the view; the view owns neither.
 class GanttView : public QAbstractScrollArea {

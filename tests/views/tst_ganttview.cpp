@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTest>
+#include <QToolTip>
 #include <QUndoStack>
 
 namespace {
@@ -123,6 +124,9 @@ private Q_SLOTS:
         const Qt::KeyboardModifiers shift = Qt::ShiftModifier;
         const Qt::KeyboardModifiers alt = Qt::AltModifier;
         const Qt::KeyboardModifiers both = Qt::ShiftModifier | Qt::AltModifier;
+        // Window managers commonly take Alt+drag to move windows; Ctrl stands in for Alt.
+        const Qt::KeyboardModifiers ctrl = Qt::ControlModifier;
+        const Qt::KeyboardModifiers ctrlShift = Qt::ControlModifier | Qt::ShiftModifier;
         QTest::newRow("free move") << "mover" << -30 << none << 2700.0;
         QTest::newRow("group member stops left") << "mover" << -200 << none << 2500.0;
         QTest::newRow("group member stops right") << "mover" << 200 << none << 3500.0;
@@ -134,6 +138,12 @@ private Q_SLOTS:
         QTest::newRow("alt lifts the project start") << "free" << -200 << alt << -1000.0;
         QTest::newRow("earliest task cannot go left") << "lead" << -50 << none << 0.0;
         QTest::newRow("earliest task with alt") << "lead" << -50 << alt << -500.0;
+        QTest::newRow("ctrl lifts the project start") << "free" << -200 << ctrl << -1000.0;
+        QTest::newRow("earliest task with ctrl") << "lead" << -50 << ctrl << -500.0;
+        QTest::newRow("ctrl keeps the group limit") << "g-after" << -480 << ctrl << 4000.0;
+        QTest::newRow("shift keeps the project start") << "g-after" << -480 << shift << 0.0;
+        QTest::newRow("shift and alt lift both") << "g-after" << -480 << both << -300.0;
+        QTest::newRow("shift and ctrl lift both") << "g-after" << -480 << ctrlShift << -300.0;
         QTest::newRow("nothing limits to the right") << "tail" << 300 << none << 8500.0;
         QTest::newRow("back where it started") << "mover" << 0 << none << 3000.0;
     }
@@ -198,6 +208,20 @@ private Q_SLOTS:
         // A click changes nothing; a drag is one step even when it moves nothing in time.
         QCOMPARE(chart.stack.count(), selects ? 0 : 1);
         QCOMPARE(mover->start(), selects ? 3000.0 : 3000.0 + travel.x() * secondsPerPoint);
+    }
+
+    void tooltipNamesTheDragModifiers()
+    {
+        Chart chart(planTasks, planDependencies);
+        QVERIFY(QTest::qWaitForWindowExposed(chart.view.get()));
+        const QPoint box = chart.centre(2);
+        QHelpEvent help(QEvent::ToolTip, box, chart.viewport()->mapToGlobal(box));
+        QCoreApplication::sendEvent(chart.viewport(), &help);
+        QVERIFY(QToolTip::isVisible());
+        const QString text = QToolTip::text();
+        QToolTip::hideText();
+        QVERIFY2(text.contains(QLatin1String("Shift")), qPrintable(text));
+        QVERIFY2(text.contains(QLatin1String("Ctrl or Alt")), qPrintable(text));
     }
 
     void pressBesideBoxesDoesNothing()
