@@ -16,6 +16,11 @@ double ChartGeometry::totalWidthFor(double chartWidth)
     return std::max(0.0, chartWidth - margin);
 }
 
+bool ChartGeometry::isMilestone(double taskDuration) const
+{
+    return taskDuration == 0.0 && m_duration > 0.0 && std::isfinite(m_duration);
+}
+
 double ChartGeometry::boxWidth(double taskDuration) const
 {
     if (!(m_duration > 0.0) || !std::isfinite(m_duration))
@@ -36,6 +41,63 @@ QRectF ChartGeometry::boxRect(qsizetype row, double centreX, double width)
 {
     const double top = double(row) * rowHeight + boxCentreY - boxHeight * 0.5;
     return { centreX - width * 0.5, top, width, boxHeight };
+}
+
+QRectF ChartGeometry::hitRect(const QRectF &box)
+{
+    // Negative durations give boxes of negative width.
+    const QRectF normal = box.normalized();
+    if (normal.width() >= minimumHitWidth)
+        return normal;
+    const double grow = (minimumHitWidth - normal.width()) * 0.5;
+    return normal.adjusted(-grow, 0.0, grow, 0.0);
+}
+
+QRectF ChartGeometry::milestoneRect(const QRectF &box)
+{
+    const QPointF centre = box.center();
+    const double half = minimumHitWidth * 0.5;
+    return { centre.x() - half, centre.y() - half, minimumHitWidth, minimumHitWidth };
+}
+
+std::optional<ChartGeometry::Labels> ChartGeometry::labelsInside(const QRectF &box, QSizeF group, QSizeF duration)
+{
+    const QRectF normal = box.normalized();
+    const auto centredAt = [](QPointF point, QSizeF size) {
+        return QRectF(point.x() - size.width() * 0.5, point.y() - size.height() * 0.5, size.width(), size.height());
+    };
+    Labels labels { {}, centredAt(normal.center(), duration) };
+    const double left = normal.left() + borderWidth + labelGap;
+    const double right = normal.right() - borderWidth - labelGap;
+    if (labels.duration.left() < left || labels.duration.right() > right)
+        return std::nullopt;
+    if (!group.isEmpty()) {
+        labels.group = centredAt(normal.topLeft() + QPointF(labelInset, boxHeight - labelInset), group);
+        // The letter sits lower than the duration and overlaps it in height: only room across
+        // keeps the two apart.
+        if (labels.group.left() < normal.left() + borderWidth
+            || labels.group.right() + labelGap > labels.duration.left())
+            return std::nullopt;
+    }
+    return labels;
+}
+
+ChartGeometry::Labels ChartGeometry::labelsBeside(
+    const QRectF &box, QSizeF group, QSizeF duration, double chartLeft, double chartRight)
+{
+    const QRectF normal = box.normalized();
+    const double groupWidth = group.isEmpty() ? 0.0 : group.width() + labelGap;
+    const double width = groupWidth + duration.width();
+    const double roomRight = chartRight - (normal.right() + labelGap);
+    const double roomLeft = normal.left() - labelGap - chartLeft;
+    const bool right = roomRight >= width || roomRight >= roomLeft;
+    const double left = right ? normal.right() + labelGap : normal.left() - labelGap - width;
+    const double middle = normal.center().y();
+    Labels labels;
+    if (!group.isEmpty())
+        labels.group = QRectF(left, middle - group.height() * 0.5, group.width(), group.height());
+    labels.duration = QRectF(left + groupWidth, middle - duration.height() * 0.5, duration.width(), duration.height());
+    return labels;
 }
 
 double ChartGeometry::clampedTranslation(

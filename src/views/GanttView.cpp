@@ -62,13 +62,19 @@ std::optional<qsizetype> GanttView::rowAt(QPointF position) const
     if (!m_project)
         return std::nullopt;
     // A box reaches into the row below and is drawn over by that row's box, so the lower of the
-    // two rows a point can belong to is asked first.
+    // two rows a point can belong to is asked first. A box that is drawn there wins over the
+    // widened hit area of a thin one.
     const double y = position.y() + contentTop();
     const auto lower = qsizetype(
         std::floor((y - (ChartGeometry::boxCentreY - ChartGeometry::boxHeight * 0.5)) / ChartGeometry::rowHeight));
-    for (qsizetype row = lower; row >= lower - 1; --row) {
-        if (row >= 0 && row < m_project->tasks().size() && boxRect(row).contains(position))
-            return row;
+    for (const bool widened : { false, true }) {
+        for (qsizetype row = lower; row >= lower - 1; --row) {
+            if (row < 0 || row >= m_project->tasks().size())
+                continue;
+            const QRectF box = boxRect(row);
+            if ((widened ? ChartGeometry::hitRect(box) : box.normalized()).contains(position))
+                return row;
+        }
     }
     return std::nullopt;
 }
@@ -103,11 +109,13 @@ void GanttView::paintEvent(QPaintEvent *event)
     painter.translate(rowInset, -top);
     const ChartGeometry geometry = chartGeometry();
     const QPalette &colours = palette();
+    const double left = -rowInset;
+    const double right = viewport()->width() - rowInset;
     for (qsizetype row = first; row <= last; ++row) {
         if (m_box && m_box->row() == row)
-            m_box->paint(painter, geometry, colours);
+            m_box->paint(painter, geometry, colours, left, right);
         else
-            TaskBox(tasks.at(row), row).paint(painter, geometry, colours);
+            TaskBox(tasks.at(row), row).paint(painter, geometry, colours, left, right);
     }
 }
 

@@ -34,8 +34,8 @@ public:
     // The width the project's whole span occupies: the viewport's width less the margin.
     [[nodiscard]] double totalWidth() const;
     [[nodiscard]] ChartGeometry chartGeometry() const;
-    // The row whose box lies under a viewport position, the lower row where two boxes overlap;
-    // none when no box is there.
+    // The row whose box, or the hit area about a thin box, lies under a viewport position; the
+    // lower row where two overlap; none when no box is there.
     [[nodiscard]] std::optional<qsizetype> rowAt(QPointF position) const;
     // The box drawn in a row, in viewport coordinates, following a drag in progress.
     [[nodiscard]] QRectF boxRect(qsizetype row) const;

@@ -1,7 +1,9 @@
 #include "TaskBox.h"
 
+#include <QFontMetricsF>
 #include <QPainter>
 #include <QPalette>
+#include <algorithm>
 #include <cmath>
 
 TaskBox::TaskBox(TaskPtr task, qsizetype row)
@@ -31,17 +33,24 @@ QRectF TaskBox::rect(const ChartGeometry &geometry) const
     return ChartGeometry::boxRect(m_row, centreX, width(geometry));
 }
 
-void TaskBox::paint(QPainter &painter, const ChartGeometry &geometry, const QPalette &palette) const
-{
-    paint(painter, rect(geometry), *m_task, palette);
-}
-
-void TaskBox::paint(QPainter &painter, const QRectF &box, const Task &task, const QPalette &palette)
+void TaskBox::paint(QPainter &painter, const ChartGeometry &geometry, const QPalette &palette, double chartLeft,
+    double chartRight) const
 {
     constexpr double border = ChartGeometry::borderWidth;
     const QColor green = borderColor(palette);
-    painter.fillRect(box, palette.color(QPalette::Base));
-    if (box.width() > border) {
+    const QRectF box = rect(geometry).normalized();
+    const bool milestone = geometry.isMilestone(m_task->duration());
+    QRectF drawn = box;
+    if (milestone) {
+        drawn = ChartGeometry::milestoneRect(box);
+        const QPointF centre = drawn.center();
+        const QPointF corners[] = { { centre.x(), drawn.top() }, { drawn.right(), centre.y() },
+            { centre.x(), drawn.bottom() }, { drawn.left(), centre.y() } };
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(green);
+        painter.drawConvexPolygon(corners, 4);
+    } else if (box.width() > border) {
+        painter.fillRect(box, palette.color(QPalette::Base));
         QPen pen(green, border, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
         pen.setMiterLimit(10.0);
         painter.setPen(pen);
@@ -49,22 +58,30 @@ void TaskBox::paint(QPainter &painter, const QRectF &box, const Task &task, cons
         // The stroke straddles its path, so the path runs half a line inside the edge.
         painter.drawRect(box.adjusted(border * 0.5, border * 0.5, -border * 0.5, -border * 0.5));
     } else {
-        // Too narrow for an outline around anything: the border is all there is.
-        painter.fillRect(box, green);
+        // Too narrow for an outline around anything: the border is all there is, and never
+        // thinner than a pixel, so that short tasks stay in sight.
+        const double grow = std::max(0.0, 1.0 - box.width()) * 0.5;
+        drawn = box.adjusted(-grow, 0.0, grow, 0.0);
+        painter.fillRect(drawn, green);
     }
 
-    // Text is centred on a point by centring it in a generous rectangle around that point and
-    // not clipping it, so labels wider than a narrow box still show whole.
-    constexpr double reach = 1000.0;
-    const auto centredAt
-        = [](QPointF point) { return QRectF(point.x() - reach, point.y() - reach, 2 * reach, 2 * reach); };
+    const QFontMetricsF metrics(painter.font());
+    const QString duration = durationLabel(m_task->duration());
+    const QSizeF durationSize(metrics.horizontalAdvance(duration), metrics.height());
+    const ExclusionGroup &group = m_task->exclusionGroup();
+    const QSizeF groupSize = group ? QSizeF(metrics.horizontalAdvance(*group), metrics.height()) : QSizeF();
+    std::optional<ChartGeometry::Labels> labels;
+    if (!milestone)
+        labels = ChartGeometry::labelsInside(drawn, groupSize, durationSize);
+    if (!labels)
+        labels = ChartGeometry::labelsBeside(drawn, groupSize, durationSize, chartLeft, chartRight);
+
+    // Centred in their places and never clipped, as a label measured a hair too narrow would be.
     constexpr int flags = Qt::AlignCenter | Qt::TextDontClip | Qt::TextSingleLine;
     painter.setPen(palette.color(QPalette::Text));
-    if (const ExclusionGroup &group = task.exclusionGroup()) {
-        constexpr double inset = ChartGeometry::labelInset;
-        painter.drawText(centredAt(box.topLeft() + QPointF(inset, ChartGeometry::boxHeight - inset)), flags, *group);
-    }
-    painter.drawText(centredAt(box.center()), flags, durationLabel(task.duration()));
+    if (group)
+        painter.drawText(labels->group, flags, *group);
+    painter.drawText(labels->duration, flags, duration);
 }
 
 QString TaskBox::durationLabel(double seconds)

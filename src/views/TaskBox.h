@@ -33,8 +33,10 @@ public:
     // Where the box is drawn, in content coordinates.
     [[nodiscard]] QRectF rect(const ChartGeometry &geometry) const;
 
-    void paint(QPainter &painter, const ChartGeometry &geometry, const QPalette &palette) const;
-    static void paint(QPainter &painter, const QRectF &box, const Task &task, const QPalette &palette);
+    // Labels that do not fit inside the box are set beside it, between chartLeft and chartRight
+    // (content coordinates).
+    void paint(QPainter &painter, const ChartGeometry &geometry, const QPalette &palette, double chartLeft,
+        double chartRight) const;
 
     // The duration in whole minutes, halves away from zero. Beyond the 64-bit range the rounded
     // minutes are shown in exponent form, infinities as signed infinity signs and not-a-number as

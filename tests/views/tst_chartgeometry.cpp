@@ -68,6 +68,48 @@ private Q_SLOTS:
         QCOMPARE(ChartGeometry::boxRect(3, 10.0, 1.0), QRectF(9.5, 76.0, 1.0, 28.0));
     }
 
+    // Labels 16 high, the group letter 8 wide, the duration 21; they may reach from -16 to chartRight.
+    void labels_data()
+    {
+        QTest::addColumn<QRectF>("box");
+        QTest::addColumn<double>("groupWidth");
+        QTest::addColumn<double>("chartRight");
+        QTest::addColumn<bool>("inside");
+        QTest::addColumn<QPointF>("group");
+        QTest::addColumn<QPointF>("duration");
+        QTest::newRow("wide box holds both")
+            << QRectF(0, 1, 100, 28) << 8.0 << 616.0 << true << QPointF(6, 11) << QPointF(39.5, 7);
+        QTest::newRow("just wide enough")
+            << QRectF(100, 1, 57, 28) << 8.0 << 616.0 << true << QPointF(106, 11) << QPointF(118, 7);
+        QTest::newRow("a point narrower")
+            << QRectF(100, 1, 56, 28) << 8.0 << 616.0 << false << QPointF(160, 7) << QPointF(172, 7);
+        QTest::newRow("duration wider than the box")
+            << QRectF(100, 1, 20, 28) << 0.0 << 616.0 << false << QPointF() << QPointF(124, 7);
+        QTest::newRow("right edge, left of the box")
+            << QRectF(590, 26, 10, 28) << 8.0 << 616.0 << false << QPointF(553, 32) << QPointF(565, 32);
+        QTest::newRow("no room, the roomier side")
+            << QRectF(10, 1, 20, 28) << 8.0 << 50.0 << false << QPointF(-27, 7) << QPointF(-15, 7);
+    }
+    void labels()
+    {
+        QFETCH(QRectF, box);
+        QFETCH(double, groupWidth);
+        QFETCH(double, chartRight);
+        QFETCH(bool, inside);
+        QFETCH(QPointF, group);
+        QFETCH(QPointF, duration);
+        const QSizeF groupSize = groupWidth > 0 ? QSizeF(groupWidth, 16) : QSizeF();
+        const QSizeF durationSize(21, 16);
+        const auto within = ChartGeometry::labelsInside(box, groupSize, durationSize);
+        QCOMPARE(within.has_value(), inside);
+        const ChartGeometry::Labels labels
+            = within.value_or(ChartGeometry::labelsBeside(box, groupSize, durationSize, -16.0, chartRight));
+        QCOMPARE(labels.group, groupWidth > 0 ? QRectF(group, groupSize) : QRectF());
+        QCOMPARE(labels.duration, QRectF(duration, durationSize));
+        QVERIFY(!labels.group.intersects(labels.duration));
+        QVERIFY(inside || !labels.duration.united(labels.group).intersects(box));
+    }
+
     // Project 0 to 6000 s over 600 points (0.1 point a second); the task runs 3000 to 4000, so its
     // box is 100 wide with its centre at 350.
     void clampedTranslation_data()

@@ -224,6 +224,45 @@ private Q_SLOTS:
         QVERIFY2(text.contains(QLatin1String("Ctrl or Alt")), qPrintable(text));
     }
 
+    // 0 to 6000 s over 600 points: a task without duration, and one of 20 s, 2 points wide. Both
+    // are drawn in sight, labelled beside the box, and taken hold of within 8 points of the centre.
+    void thinBoxesAreHitAboutTheirCentre_data()
+    {
+        QTest::addColumn<QString>("task");
+        QTest::addColumn<int>("offset");
+        QTest::addColumn<bool>("hit");
+        QTest::newRow("milestone, centre") << "milestone" << 0 << true;
+        QTest::newRow("milestone, right") << "milestone" << 7 << true;
+        QTest::newRow("milestone, beside") << "milestone" << -9 << false;
+        QTest::newRow("thin, left") << "thin" << -7 << true;
+        QTest::newRow("thin, beside") << "thin" << 10 << false;
+    }
+    void thinBoxesAreHitAboutTheirCentre()
+    {
+        QFETCH(QString, task);
+        QFETCH(int, offset);
+        QFETCH(bool, hit);
+        Chart chart({ { "span", 0, 6000 }, { "milestone", 3000, 0 }, { "thin", 1000, 20 } });
+        QVERIFY(QTest::qWaitForWindowExposed(chart.view.get()));
+        const TaskPtr target = chart.task(task.toUtf8().constData());
+        const QPoint centre = chart.centre(chart.project->tasks().indexOf(target));
+        const QImage image = chart.view->grab().toImage();
+        QCOMPARE(image.pixelColor(centre), TaskBox::borderColor(chart.view->palette()));
+        bool labelled = false;
+        for (int x = centre.x() + 9; x < centre.x() + 40; ++x)
+            labelled |= image.pixelColor(x, centre.y()) != chart.view->palette().color(QPalette::Base);
+        QVERIFY(labelled);
+
+        const QPoint at = centre + QPoint(offset, 0);
+        const double start = target->start();
+        chart.move(at, Qt::NoButton);
+        QCOMPARE(chart.cursor(), hit ? Qt::OpenHandCursor : Qt::ArrowCursor);
+        QTest::mouseClick(chart.viewport(), Qt::LeftButton, {}, at);
+        QCOMPARE(chart.selection.ref(), hit ? std::optional(target->id()) : std::nullopt);
+        chart.drag(at, at + QPoint(40, 0));
+        QCOMPARE(target->start(), hit ? start + 40 * secondsPerPoint : start);
+    }
+
     void pressBesideBoxesDoesNothing()
     {
         Chart chart(planTasks, planDependencies);
