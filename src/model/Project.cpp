@@ -49,9 +49,14 @@ public:
         // States kept for positions above this one belong to steps that can no longer be redone.
         // This step starts from the plan as it is: what waited for redoing a step above is void,
         // and what waited at this position now serves only the undo of the step below.
+        // A task already there keeps its older state: that is the one the step below recorded.
         std::vector<TaskState> pending = project->m_undoOnly.take(m_below);
+        const quint64 kept = nextStamp();
+        for (const TaskState &state : pending)
+            state.task->m_visitStamp = kept;
         for (TaskState &state : project->m_drift.take(m_below))
-            pending.push_back(std::move(state));
+            if (state.task->m_visitStamp != kept)
+                pending.push_back(std::move(state));
         project->m_drift.clear();
         for (auto it = project->m_undoOnly.begin(); it != project->m_undoOnly.end();)
             it = it.key() > m_below ? project->m_undoOnly.erase(it) : std::next(it);

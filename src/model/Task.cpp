@@ -202,16 +202,22 @@ void Task::connectNotify(const QMetaMethod &signal)
 {
     const int slot = signalSlot(signal);
     if (slot < 0) {
-        m_observed.fill(std::numeric_limits<quint8>::max());
+        m_observed.fill(0xff);
         return;
     }
-    if (m_observed[slot] < std::numeric_limits<quint8>::max())
-        ++m_observed[slot];
+    const int shift = slot % 2 * 4;
+    const int count = (m_observed[slot / 2] >> shift) & 0xf;
+    if (count < 0xf)
+        m_observed[slot / 2] = quint8(m_observed[slot / 2] + (1 << shift));
 }
 
 void Task::disconnectNotify(const QMetaMethod &signal)
 {
     const int slot = signalSlot(signal);
-    if (slot >= 0 && m_observed[slot] > 0 && m_observed[slot] < std::numeric_limits<quint8>::max())
-        --m_observed[slot];
+    if (slot < 0)
+        return;
+    const int shift = slot % 2 * 4;
+    const int count = (m_observed[slot / 2] >> shift) & 0xf;
+    if (count > 0 && count < 0xf)
+        m_observed[slot / 2] = quint8(m_observed[slot / 2] - (1 << shift));
 }

@@ -125,7 +125,7 @@ private:
         SuccessorsAboutToChange,
         SuccessorsChanged,
     };
-    [[nodiscard]] bool observed(SignalSlot slot) const { return m_observed[slot] != 0; }
+    [[nodiscard]] bool observed(SignalSlot slot) const { return (m_observed[slot / 2] >> (slot % 2 * 4)) & 0xf; }
 
     double m_start = 0.0;
     double m_duration = 0.0;
@@ -137,28 +137,27 @@ private:
     const qint64 m_id;
     QPointer<Project> m_project;
 
-    // Kept by the project whose task list holds the task: its row (-1 when in no list), its
-    // node in the group index (-1 when not indexed), and a topological level (every successor's
-    // is higher) that orders propagation.
-    // Connections to each signal, in the order the signals are declared.
-    std::array<quint8, signalCount> m_observed {};
-    Project *m_owner = nullptr; // the project whose list holds the task
-    qsizetype m_listIndex = -1;
-    int m_groupNode = -1;
-    int m_level = 0;
-    // The project's edit during which the task last changed.
+    // Kept by the project whose task list holds the task (the owner): its row (-1 when in no
+    // list), its node in the group index (-1 when not indexed), a topological level (every
+    // successor's is higher) that orders propagation, and the edit during which it last changed.
+    Project *m_owner = nullptr;
     quint64 m_touchStamp = 0;
 
     // Scratch space of the project's graph walks and of one propagation: the latest start or
     // earliest end the rules demand so far, whether it waits in a worklist, how often it moved.
     mutable quint64 m_visitStamp = 0;
-    mutable qsizetype m_scratchIndex = 0;
     quint64 m_moveStamp = 0;
-    quint32 m_moveCount = 0;
-    bool m_pushPending = false;
-    bool m_pullPending = false;
     double m_requiredStart = 0.0;
     double m_requiredEnd = 0.0;
+    int m_listIndex = -1;
+    int m_groupNode = -1;
+    int m_level = 0;
+    mutable int m_scratchIndex = 0;
+    quint32 m_moveCount = 0;
+    // Connections to each signal, four bits a signal in the order the signals are declared.
+    std::array<quint8, (signalCount + 1) / 2> m_observed {};
+    bool m_pushPending = false;
+    bool m_pullPending = false;
 };
 
 // Equality is identity; ordering compares names; hashing uses the id alone.
