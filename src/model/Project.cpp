@@ -418,15 +418,7 @@ void Project::applyDelta(Delta &delta, bool forward)
     for (TaskState &state : delta.states) {
         Task &task = *state.task;
         const TaskState current { {}, task.m_start, task.m_duration, task.m_end, task.m_exclusionGroup };
-        // In the order and with the care of Task::assign: what did not change notifies nobody.
-        if (task.m_start != state.start)
-            task.setStart(state.start);
-        if (task.m_exclusionGroup != state.exclusionGroup)
-            task.setExclusionGroup(state.exclusionGroup);
-        if (task.m_duration != state.duration)
-            task.setDurationOnly(state.duration);
-        if (task.m_end != state.end)
-            task.setEnd(state.end);
+        assignState(task, state);
         state.start = current.start;
         state.duration = current.duration;
         state.end = current.end;
@@ -646,6 +638,19 @@ std::vector<Project::TaskState> Project::changeDurationImpl(const TaskPtr &task,
     return changed;
 }
 
+void Project::assignState(Task &task, const TaskState &state)
+{
+    // In the order and with the care of Task::assign: what did not change notifies nobody.
+    if (task.m_start != state.start)
+        task.setStart(state.start);
+    if (task.m_exclusionGroup != state.exclusionGroup)
+        task.setExclusionGroup(state.exclusionGroup);
+    if (task.m_duration != state.duration)
+        task.setDurationOnly(state.duration);
+    if (task.m_end != state.end)
+        task.setEnd(state.end);
+}
+
 Project::TaskState Project::stateOf(const TaskPtr &task)
 {
     return { task, task->m_start, task->m_duration, task->m_end, task->m_exclusionGroup };
@@ -667,17 +672,8 @@ void Project::restoreDrift(quint64 position, bool undoing)
         states.push_back(std::move(state));
     if (states.empty())
         return;
-    for (const TaskState &state : states) {
-        Task &task = *state.task;
-        if (task.m_start != state.start)
-            task.setStart(state.start);
-        if (task.m_exclusionGroup != state.exclusionGroup)
-            task.setExclusionGroup(state.exclusionGroup);
-        if (task.m_duration != state.duration)
-            task.setDurationOnly(state.duration);
-        if (task.m_end != state.end)
-            task.setEnd(state.end);
-    }
+    for (const TaskState &state : states)
+        assignState(*state.task, state);
     recomputeStart();
     recomputeEnd();
 }

@@ -206,6 +206,7 @@ private:
     void restoreDrift(quint64 position, bool undoing);
     void undoReverts(quint64 position, bool redoing);
     [[nodiscard]] static TaskState stateOf(const TaskPtr &task);
+    static void assignState(Task &task, const TaskState &state);
     [[nodiscard]] static bool differs(const Task &task, const TaskState &state);
     void removeDeletedCycles();
 
