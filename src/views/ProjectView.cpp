@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QHBoxLayout>
+#include <QScrollBar>
 #include <QSplitter>
 
 namespace {
@@ -48,6 +49,14 @@ ProjectView::ProjectView(Project *project, QWidget *parent)
     m_splitter->setStretchFactor(1, 1);
     m_splitter->setChildrenCollapsible(false);
     m_splitter->setSizes({ namesIdealWidth, 400 });
+
+    // One vertical position for names and boxes, however either is scrolled: wheel, keys, the
+    // bar, or a selection scrolled into view.
+    QScrollBar *chartBar = m_chart->verticalScrollBar();
+    QScrollBar *namesBar = m_names->verticalScrollBar();
+    connect(chartBar, &QScrollBar::valueChanged, namesBar, &QScrollBar::setValue);
+    connect(namesBar, &QScrollBar::valueChanged, chartBar, &QScrollBar::setValue);
+    connect(namesBar, &QScrollBar::rangeChanged, this, [namesBar, chartBar] { namesBar->setValue(chartBar->value()); });
 
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

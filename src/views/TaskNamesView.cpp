@@ -1,5 +1,7 @@
 #include "TaskNamesView.h"
 
+#include "ChartGeometry.h"
+
 #include "IntPublisher.h"
 #include "TaskNameField.h"
 #include "TaskNamesModel.h"
@@ -9,6 +11,7 @@
 #include <QDropEvent>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <cmath>
 
 TaskNamesView::TaskNamesView(Project *project, IntPublisher *selection, QWidget *parent)
     : QListView(parent)
@@ -44,6 +47,13 @@ TaskNamesView::TaskNamesView(Project *project, IntPublisher *selection, QWidget 
     setDefaultDropAction(Qt::MoveAction);
     setDropIndicatorShown(true);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The chart beside it owns the one vertical scroll bar; the list follows it pixel for
+    // pixel. The chart's last box reaches a little below its row, and the list keeps the same
+    // room so that both can scroll equally far.
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    const double overhang = ChartGeometry::boxCentreY + ChartGeometry::boxHeight * 0.5 - ChartGeometry::rowHeight;
+    setViewportMargins(0, 0, 0, int(std::ceil(std::max(0.0, overhang))));
 
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &TaskNamesView::takeSelection);
     connect(selection, &IntPublisher::refChanged, this, &TaskNamesView::showSelection);

@@ -1,3 +1,4 @@
+#include "ChartGeometry.h"
 #include "GanttView.h"
 #include "Presenter.h"
 #include "ProjectAttributesView.h"
@@ -15,9 +16,11 @@
 #include <QDrag>
 #include <QListView>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSplitter>
 #include <QTest>
+#include <QWheelEvent>
 
 using namespace ViewTest;
 
@@ -412,6 +415,73 @@ private Q_SLOTS:
         QCOMPARE(QApplication::focusWidget(), window.names());
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right, Qt::ControlModifier);
         QCOMPARE(moves.count(), 1);
+    }
+
+    // However the window is scrolled, each name stays beside its own box.
+    void namesAndBoxesScrollTogether_data()
+    {
+        QTest::addColumn<int>("gesture");
+        QTest::newRow("wheel over the chart") << 0;
+        QTest::newRow("wheel over the names") << 1;
+        QTest::newRow("End in the names list") << 2;
+        QTest::newRow("click in the scroll bar's track") << 3;
+        QTest::newRow("Down past the last name shown") << 4;
+        QTest::newRow("selection from the chart's far rows") << 5;
+    }
+
+    void namesAndBoxesScrollTogether()
+    {
+        QFETCH(int, gesture);
+        static QList<QByteArray> names;
+        QList<TaskSeed> seeds;
+        for (int i = 0; i < 200; ++i) {
+            if (names.size() <= i)
+                names.append(QByteArray("Task ") + QByteArray::number(i));
+            seeds.append({ names[i].constData(), i * 60.0, 60.0 });
+        }
+        Window window(seeds, {});
+        QVERIFY(QTest::qWaitForWindowExposed(window.view.get()));
+        QVERIFY(!window.names()->verticalScrollBar()->isVisible());
+        QScrollBar *bar = window.chart()->verticalScrollBar();
+        const auto wheel = [](QWidget *target) {
+            const QPointF at(target->width() / 2.0, target->height() / 2.0);
+            QWheelEvent event(at, target->mapToGlobal(at), {}, { 0, -360 }, Qt::NoButton, {}, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(target, &event);
+        };
+        switch (gesture) {
+        case 0:
+            wheel(window.chart()->viewport());
+            break;
+        case 1:
+            wheel(window.names()->viewport());
+            break;
+        case 2:
+            window.names()->setFocus();
+            QTest::keyClick(window.names(), Qt::Key_End);
+            break;
+        case 3:
+            QTest::mouseClick(bar, Qt::LeftButton, {}, { bar->width() / 2, bar->height() - bar->width() - 4 });
+            break;
+        case 4:
+            window.clickName(0);
+            for (int i = 0; i < 30; ++i)
+                QTest::keyClick(window.names(), Qt::Key_Down);
+            break;
+        case 5:
+            window.selection().setRef(window.plan.project->tasks().at(150)->id());
+            break;
+        }
+        QVERIFY(bar->value() > 0);
+        QCOMPARE(window.names()->verticalScrollBar()->value(), bar->value());
+        for (const int y : { 5, window.chart()->viewport()->height() / 2, window.chart()->viewport()->height() - 8 }) {
+            const QModelIndex name = window.names()->indexAt({ 5, y });
+            QVERIFY2(name.isValid(), qPrintable(QStringLiteral("no name at y %1").arg(y)));
+            const double nameCentre = window.names()->visualRect(name).center().y();
+            const double boxCentre = window.chart()->boxRect(name.row()).center().y();
+            QVERIFY2(std::abs(nameCentre - boxCentre) <= ChartGeometry::rowHeight / 4,
+                qPrintable(
+                    QStringLiteral("row %1: name at %2, box at %3").arg(name.row()).arg(nameCentre).arg(boxCentre)));
+        }
     }
 
     // Moving a name within the list reorders the project's tasks and the chart's rows, marks the
