@@ -6,6 +6,7 @@
 #include "Project.h"
 #include "ProjectController.h"
 #include "RecentDocuments.h"
+#include "ShownText.h"
 
 #include <QAction>
 #include <QApplication>
@@ -96,7 +97,8 @@ bool AppDelegate::openProject(const QString &path)
         corvane::Alert alert;
         alert.style = corvane::AlertStyle::Warning;
         alert.message = report->message;
-        alert.informativeText = report->informativeText;
+        // The report names the tasks, which a document may give names of any length.
+        alert.informativeText = corvane::ShownText::cutLines(report->informativeText);
         corvane::presenter().runAlert(alert);
     }
     ProjectController::open(std::move(project), absolute)->showWindow();

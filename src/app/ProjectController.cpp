@@ -8,6 +8,7 @@
 #include "ProjectFile.h"
 #include "ProjectView.h"
 #include "RecentDocuments.h"
+#include "ShownText.h"
 #include "WindowFrame.h"
 
 #include <QAction>
@@ -70,6 +71,13 @@ private:
     ProjectController *m_controller;
 };
 
+// The window system takes a title in one request, and a request of some megabytes ends the
+// connection and with it the program.
+QString windowTitle(const QString &projectName)
+{
+    return corvane::ShownText::cut(projectName, corvane::ShownText::titleLimit);
+}
+
 } // namespace
 
 ProjectController *ProjectController::open(std::unique_ptr<Project> project, std::optional<QString> url)
@@ -104,7 +112,7 @@ ProjectController::ProjectController(std::unique_ptr<Project> project, std::opti
 {
     connect(m_project.get(), &Project::nameChanged, this, [this] {
         if (m_window)
-            m_window->setWindowTitle(m_project->name());
+            m_window->setWindowTitle(windowTitle(m_project->name()));
     });
     connect(m_project.get(), &Project::dirtyChanged, this, &ProjectController::updateActions);
 }
@@ -141,7 +149,7 @@ void ProjectController::showWindow()
     m_undoStack = new QUndoStack(m_window.get());
     m_view = new ProjectView(m_project.get(), m_window.get());
     m_window->setCentralWidget(m_view);
-    m_window->setWindowTitle(m_project->name());
+    m_window->setWindowTitle(windowTitle(m_project->name()));
 
     restoreWindowFrame(m_window.get(), initialSize, geometryKey);
 

@@ -1,6 +1,7 @@
 #include "Presenter.h"
 
 #include "Log.h"
+#include "ShownText.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -102,9 +103,10 @@ int WidgetPresenter::runAlert(const Alert &alert)
         qCWarning(lcCorvane).noquote() << "No alert without a QApplication:" << alert.message << alert.informativeText;
         return lastResponse;
     }
-    QMessageBox box(
-        iconFor(alert.style), QCoreApplication::applicationName(), alert.message, QMessageBox::NoButton, alert.parent);
-    box.setInformativeText(alert.informativeText);
+    // A label lays out all of its text, and a report may name every task of a huge document.
+    QMessageBox box(iconFor(alert.style), QCoreApplication::applicationName(), ShownText::cutLines(alert.message),
+        QMessageBox::NoButton, alert.parent);
+    box.setInformativeText(ShownText::cutLines(alert.informativeText));
     QList<QAbstractButton *> buttons;
     for (qsizetype i = 0; i < alert.buttons.size(); ++i) {
         const QString &title = alert.buttons.at(i);

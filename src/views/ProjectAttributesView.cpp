@@ -1,6 +1,7 @@
 #include "ProjectAttributesView.h"
 
 #include "Project.h"
+#include "ShownText.h"
 #include "TaskAttributesView.h"
 
 #include <QHBoxLayout>
@@ -47,8 +48,9 @@ void ProjectAttributesView::showValues()
     if (!m_project)
         return;
     if (!(m_title->hasFocus() && m_title->isModified())) {
-        if (m_title->text() != m_project->name())
-            m_title->setText(m_project->name());
+        const QString shown = corvane::ShownText::cut(m_project->name());
+        if (m_title->text() != shown)
+            m_title->setText(shown);
         m_title->setModified(false);
     }
     m_duration->setText(tr("Duration: ") + MinuteText::wholeMinutes(m_project->duration()));
@@ -59,7 +61,8 @@ void ProjectAttributesView::commitTitle()
     if (!m_project || !m_title->isModified())
         return;
     const QString text = m_title->text();
-    if (text != m_project->name())
+    // A long title is shown cut; only an edit of that text renames the project, never the cut itself.
+    if (text != corvane::ShownText::cut(m_project->name()))
         m_project->setName(text);
     m_title->setModified(false);
 }

@@ -2,6 +2,7 @@
 
 #include "Beep.h"
 #include "Project.h"
+#include "ShownText.h"
 #include "TaskListView.h"
 
 #include <QFormLayout>
@@ -200,7 +201,7 @@ Project *TaskAttributesView::liveProject() const
 
 void TaskAttributesView::showValues()
 {
-    showUnlessEditing(m_title, m_task->name());
+    showUnlessEditing(m_title, corvane::ShownText::cut(m_task->name()));
     showUnlessEditing(m_duration, MinuteText::wholeMinutes(m_task->duration()));
     showUnlessEditing(m_group, groupText(m_task->exclusionGroup()));
     if (m_project)
@@ -212,13 +213,14 @@ void TaskAttributesView::commitTitle()
     if (!m_title->isModified())
         return;
     const QString text = m_title->text();
-    if (text != m_task->name() && liveProject()) {
+    // A long name is shown cut; only an edit of that text renames the task, never the cut itself.
+    if (text != corvane::ShownText::cut(m_task->name()) && liveProject()) {
         if (text.isEmpty())
             beep();
         else
             m_task->setName(text);
     }
-    showCommitted(m_title, m_task->name());
+    showCommitted(m_title, corvane::ShownText::cut(m_task->name()));
 }
 
 void TaskAttributesView::commitDuration()

@@ -96,7 +96,7 @@ void TaskListModel::refresh()
             if (m_names[row] != m_rows[row]->name()) {
                 m_names[row] = m_rows[row]->name();
                 const QModelIndex changed = index(static_cast<int>(row));
-                Q_EMIT dataChanged(changed, changed, { Qt::DisplayRole, Qt::ToolTipRole });
+                Q_EMIT dataChanged(changed, changed, { Qt::DisplayRole, Qt::ToolTipRole, TaskNameRole });
             }
         }
         break;

@@ -3,6 +3,7 @@
 #include "Alerts.h"
 #include "Beep.h"
 #include "Project.h"
+#include "ShownText.h"
 #include "TaskListModel.h"
 
 #include <QDropEvent>
@@ -167,7 +168,8 @@ void TaskListView::makeDependency(const QString &name)
         corvane::Alert alert;
         alert.style = corvane::AlertStyle::Warning;
         alert.message = tr("Illegal Dependency");
-        alert.informativeText = error.msg;
+        // The reason quotes the names whole.
+        alert.informativeText = corvane::ShownText::cutLines(error.msg);
         alert.parent = window();
         corvane::presenter().runAlert(alert);
     } catch (const std::exception &error) {

@@ -173,7 +173,7 @@ void TaskNamesModel::nameChanged(const Task *task)
     if (row < 0)
         return;
     const QModelIndex changed = index(row);
-    Q_EMIT dataChanged(changed, changed, { Qt::DisplayRole, Qt::ToolTipRole });
+    Q_EMIT dataChanged(changed, changed, { Qt::DisplayRole, Qt::ToolTipRole, TaskNameRole });
 }
 
 void TaskNamesModel::followTasks()

@@ -1,5 +1,7 @@
 #include "TaskRowsModel.h"
 
+#include "ShownText.h"
+
 int TaskRowsModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
@@ -13,6 +15,8 @@ QVariant TaskRowsModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
+        return corvane::ShownText::cut(task->name());
+    case TaskNameRole:
         return task->name();
     case TaskIdRole:
         return task->id();

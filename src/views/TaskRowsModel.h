@@ -4,13 +4,14 @@
 
 #include <QAbstractListModel>
 
-// Tasks as rows of a list: the task's name to show and, under TaskIdRole, its id. Subclasses
-// decide which tasks are listed and keep m_rows up to date.
+// Tasks as rows of a list: the task's name to show, cut to a length a row can show, the whole name
+// under TaskNameRole and, under TaskIdRole, its id. Subclasses decide which tasks are listed and
+// keep m_rows up to date.
 class TaskRowsModel : public QAbstractListModel {
     Q_OBJECT
 
 public:
-    enum Role { TaskIdRole = Qt::UserRole + 1 };
+    enum Role { TaskIdRole = Qt::UserRole + 1, TaskNameRole };
 
     using QAbstractListModel::QAbstractListModel;
 

@@ -9,6 +9,7 @@
 #include "ProjectFile.h"
 #include "ProjectView.h"
 #include "RecentDocuments.h"
+#include "ShownText.h"
 
 #include <QAction>
 #include <QApplication>
@@ -108,6 +109,24 @@ private Q_SLOTS:
         QCOMPARE(ProjectController::controllerFor(controller->project()), controller);
         controller->project()->setName(QStringLiteral("Renamed"));
         QCOMPARE(window->windowTitle(), QStringLiteral("Renamed"));
+    }
+
+    // The window system ends the connection over a title of some megabytes; the title bar gets the
+    // beginning of the name, and the project keeps it whole.
+    void hugeProjectNameGivesAShortTitle()
+    {
+        const QString huge = QString(16 * 1024 * 1024, u'P') + QStringLiteral("!");
+        std::unique_ptr<Project> project = threeTasks();
+        project->setName(huge);
+        ProjectController *controller = openWindow(std::move(project));
+        QMainWindow *window = controller->projectWindow();
+        QVERIFY(window->windowTitle().size() <= corvane::ShownText::titleLimit);
+        QVERIFY(window->windowTitle().startsWith(QStringLiteral("PPPP")));
+        QCOMPARE(controller->project()->name(), huge);
+        controller->project()->setName(huge + huge);
+        QVERIFY(window->windowTitle().size() <= corvane::ShownText::titleLimit);
+        controller->project()->setName(QStringLiteral("Short"));
+        QCOMPARE(window->windowTitle(), QStringLiteral("Short"));
     }
 
     // A new project is dirty and has no file, so only saving is offered; a selection enables the
