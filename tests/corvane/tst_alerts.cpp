@@ -1,4 +1,5 @@
 #include "Alerts.h"
+#include "ShownText.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -54,6 +55,7 @@ private Q_SLOTS:
     void recordingPresenterScripts();
     void widgetPresenter_data();
     void widgetPresenter();
+    void widgetPresenterCutsHugeTexts();
 };
 
 void TestAlerts::alertTexts_data()
@@ -338,6 +340,39 @@ void TestAlerts::widgetPresenter()
     QCOMPARE(shownInformativeText, alert.informativeText);
     // File names and error texts are shown as they are, never as markup.
     QVERIFY(allPlain);
+}
+
+// A report naming a task of 50 MB: the box shows the beginning and the end of each line, and
+// only so many lines.
+void TestAlerts::widgetPresenterCutsHugeTexts()
+{
+    const QString huge(50 * 1024 * 1024, u'n');
+    const Alert alert { AlertStyle::Warning, QStringLiteral("Task \u201c") + huge + QStringLiteral("\u201d is gone"),
+        QString(huge + QStringLiteral(" on b\n")).repeated(3) + QStringLiteral("c on d\n").repeated(100), {} };
+    QString shownText;
+    QString shownInformativeText;
+    QTimer poll;
+    poll.setInterval(10);
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        shownText = box->text();
+        shownInformativeText = box->informativeText();
+        box->done(-1);
+    });
+    poll.start();
+    WidgetPresenter production;
+    production.runAlert(alert);
+    QVERIFY(shownText.size() <= ShownText::alertLineLimit);
+    QVERIFY(shownText.startsWith(QStringLiteral("Task \u201cnnn")));
+    QVERIFY(shownText.endsWith(QStringLiteral("\u201d is gone")));
+    const QStringList lines = shownInformativeText.split(u'\n');
+    QCOMPARE(lines.size(), ShownText::alertLineCount + 1);
+    QVERIFY(lines.constFirst().size() <= ShownText::alertLineLimit);
+    QVERIFY(lines.constFirst().endsWith(QStringLiteral("n on b")));
+    QCOMPARE(lines.at(3), QStringLiteral("c on d"));
+    QCOMPARE(lines.constLast(), QStringLiteral("\u2026"));
 }
 
 QTEST_MAIN(TestAlerts)
