@@ -2,6 +2,7 @@
 
 #include "Task.h"
 
+#include <QVarLengthArray>
 #include <algorithm>
 #include <functional>
 #include <limits>
@@ -129,7 +130,8 @@ void GroupIndex::erase(Task *task)
     task->m_groupNode = -1;
     const double start = m_nodes[target].start;
     int *link = &m_root;
-    std::vector<int> path;
+    // On the hot path of every move of a grouped task: no allocation for a tree of sane depth.
+    QVarLengthArray<int, 64> path;
     while (*link != target) {
         if (*link < 0)
             return; // not in this tree; nothing to take out

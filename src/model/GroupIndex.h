@@ -15,7 +15,6 @@ public:
     void insert(Task *task);
     void erase(Task *task);
     void clear();
-    [[nodiscard]] bool isEmpty() const { return m_root < 0; }
 
     // Every member other than the task that the task overlaps (Task::overlaps, the task being
     // "this"), in no particular order.

@@ -132,30 +132,25 @@ public:
         GroupIndex *index = m_project.groupIndex(task.exclusionGroup());
         if (!index)
             return false;
-        std::vector<Task *> overlapping;
-        index->overlapping(task, overlapping);
+        std::vector<Task *> &line = m_line;
+        line.clear();
+        index->overlapping(task, line);
         if (task.end() == task.start()) {
             // An instant at a member's very start touches it, as a member's end touching the
             // task does; moving the member away would only make a dependency between the two
             // pull it back, for ever.
-            std::erase_if(overlapping, [&](const Task *member) { return member->start() == task.start(); });
+            std::erase_if(line, [&](const Task *member) { return member->start() == task.start(); });
         }
-        if (overlapping.empty())
+        if (line.empty())
             return false;
-        std::sort(overlapping.begin(), overlapping.end(),
-            [](const Task *a, const Task *b) { return a->m_listIndex < b->m_listIndex; });
-
-        std::vector<Task *> within; // in the order they were placed; the last is nearest
-        std::vector<Task *> reaching;
-        for (Task *member : overlapping) {
-            const bool pastFarSide = placeBefore ? member->start() < task.start() : member->end() > task.end();
-            if (!within.empty() && pastFarSide)
-                reaching.push_back(member);
-            else
-                within.push_back(member);
-        }
-        std::vector<Task *> line(within.rbegin(), within.rend());
-        line.insert(line.end(), reaching.begin(), reaching.end());
+        std::sort(
+            line.begin(), line.end(), [](const Task *a, const Task *b) { return a->m_listIndex < b->m_listIndex; });
+        // Those within the task in reverse order of placing, then those reaching past its far
+        // side in order; the first placed counts as within, whatever its extent.
+        const auto within = std::stable_partition(line.begin() + 1, line.end(), [&](const Task *member) {
+            return !(placeBefore ? member->start() < task.start() : member->end() > task.end());
+        });
+        std::reverse(line.begin(), within);
 
         const quint64 lined = nextStamp();
         for (Task *member : line)
@@ -172,30 +167,27 @@ public:
         Task *next = placeBefore ? index->below(task.start(), nullptr) : index->atOrAbove(task.end(), nullptr);
         while (next && !m_stopped) {
             Task &member = *next;
-            const double key = member.start();
-            const bool skip = &member == &task || member.m_visitStamp == lined;
-            if (!skip) {
-                const bool reached = placeBefore
-                    ? member.end() > edge
-                    : member.start() < edge && (member.end() > member.start() || previous->overlaps(member));
+            // Placing a member takes it out of the index; the walk goes on from where it stood.
+            const double stood = member.start();
+            next = placeBefore ? index->below(stood, &member) : index->above(stood, &member);
+            if (&member == &task || member.m_visitStamp == lined)
+                continue;
+            const bool reached = placeBefore
+                ? member.end() > edge
+                : member.start() < edge && (member.end() > member.start() || previous->overlaps(member));
+            if (!reached) {
                 // An empty member that is not reached may stand inside one that is.
-                if (!reached && member.end() > member.start())
+                if (member.end() > member.start())
                     break;
-                if (!reached) {
-                    next = placeBefore ? index->below(key, &member) : index->above(key, &member);
-                    continue;
-                }
-                if (!place(member, edge, placeBefore))
-                    return true;
-                edge = placeBefore ? member.start() : member.end();
-                previous = &member;
+                continue;
             }
-            next = placeBefore ? index->below(key, &member) : index->above(key, &member);
+            if (!place(member, edge, placeBefore))
+                return true;
+            edge = placeBefore ? member.start() : member.end();
+            previous = &member;
         }
         return true;
     }
-
-    [[nodiscard]] bool stopped() const { return m_stopped; }
 
 private:
     struct Entry {
@@ -302,6 +294,7 @@ private:
     std::vector<Entry> m_push;
     std::vector<Entry> m_pull;
     std::vector<Task *> m_neighbours;
+    std::vector<Task *> m_line; // resolve's, kept to spare an allocation per move
     quint64 m_sequence = 0;
     bool m_stopped = false;
 };
