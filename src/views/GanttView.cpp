@@ -279,3 +279,24 @@ bool GanttView::viewportEvent(QEvent *event)
     }
     return QAbstractScrollArea::viewportEvent(event);
 }
+
+void GanttView::zoomIn()
+{
+}
+
+void GanttView::zoomOut()
+{
+}
+
+void GanttView::fitWholeProject()
+{
+}
+
+void GanttView::setShowDependencies(bool show)
+{
+    if (show == m_showDependencies)
+        return;
+    m_showDependencies = show;
+    viewport()->update();
+    Q_EMIT showDependenciesChanged(show);
+}

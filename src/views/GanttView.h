@@ -41,6 +41,22 @@ public:
     [[nodiscard]] QRectF boxRect(qsizetype row) const;
     [[nodiscard]] bool isDragging() const { return m_box && m_box->isDragging(); }
 
+    // How many times wider than the viewport the project's span is drawn: 1 fits it exactly.
+    [[nodiscard]] double zoom() const { return m_zoom; }
+    [[nodiscard]] bool showsDependencies() const { return m_showDependencies; }
+
+public Q_SLOTS:
+    void zoomIn();
+    void zoomOut();
+    void fitWholeProject();
+    void setShowDependencies(bool show);
+
+Q_SIGNALS:
+    void zoomChanged(double zoom);
+    void showDependenciesChanged(bool show);
+
+public:
+
     [[nodiscard]] QSize sizeHint() const override;
 
 protected:
@@ -73,6 +89,8 @@ private:
     DragMode m_dragMode;
 
     bool m_hovering = false;
+    double m_zoom = 1.0;
+    bool m_showDependencies = true;
 
     QList<QMetaObject::Connection> m_rowConnections;
     qsizetype m_observedFirst = 0;
