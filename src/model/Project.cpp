@@ -257,6 +257,11 @@ TaskPtr Project::taskWithId(std::optional<qint64> id) const
     return found == m_tasks.cend() ? TaskPtr() : *found;
 }
 
+qsizetype Project::rowOf(const Task &task) const
+{
+    return task.m_owner == this ? task.m_listIndex : -1;
+}
+
 QList<IntPair> Project::dependencies() const
 {
     QList<IntPair> pairs;

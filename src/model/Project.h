@@ -106,6 +106,8 @@ public:
     void setDirty(bool dirty);
 
     [[nodiscard]] TaskPtr taskWithId(std::optional<qint64> id) const;
+    // The task's row in the task list, in constant time; -1 when the list does not hold it.
+    [[nodiscard]] qsizetype rowOf(const Task &task) const;
     [[nodiscard]] QList<IntPair> dependencies() const;
     [[nodiscard]] QString description() const;
     // The alert text about dependencies dropped on loading; none when nothing was dropped.

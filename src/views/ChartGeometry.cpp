@@ -126,3 +126,13 @@ double ChartGeometry::timeDelta(double translation) const
     const double delta = translation / m_width * m_duration;
     return std::isfinite(delta) ? delta : 0.0;
 }
+
+double ChartGeometry::xForOffset(double offset) const
+{
+    return m_scalable ? offset / m_duration * m_width : 0.0;
+}
+
+double ChartGeometry::offsetForX(double x) const
+{
+    return m_scalable ? x / m_width * m_duration : 0.0;
+}

@@ -72,6 +72,9 @@ public:
         std::optional<double> maximumEndOffset) const;
     // Seconds for a translation in points; always finite.
     [[nodiscard]] double timeDelta(double translation) const;
+    // The x of a time given as an offset from the project start, and back; 0 without a scale.
+    [[nodiscard]] double xForOffset(double offset) const;
+    [[nodiscard]] double offsetForX(double x) const;
 
 private:
     double m_start;

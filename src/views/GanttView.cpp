@@ -1,38 +1,90 @@
 #include "GanttView.h"
 
+#include "ChartPainter.h"
 #include "IntPublisher.h"
+#include "TimeScale.h"
 
+#include <QFontMetricsF>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QWheelEvent>
 #include <cmath>
+
+// The time scale, in the view's top margin, following the chart sideways.
+class TimeScaleHeader final : public QWidget {
+public:
+    explicit TimeScaleHeader(GanttView *chart)
+        : QWidget(chart)
+        , m_chart(chart)
+    {
+        setObjectName(QStringLiteral("timeScale"));
+    }
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        if (!m_chart->m_project)
+            return;
+        QPainter painter(this);
+        const double shift = GanttView::rowInset - m_chart->contentLeft();
+        painter.translate(shift, 0.0);
+        const ChartPainter chart(
+            *m_chart->m_project, m_chart->chartGeometry(), palette(), font(), ChartPainter::Options());
+        // Always the whole width: which label names its day depends on what is in sight.
+        Q_UNUSED(event);
+        chart.paintScale(painter, -shift, width() - shift);
+    }
+
+private:
+    GanttView *m_chart;
+};
 
 GanttView::GanttView(Project *project, IntPublisher *selection, QWidget *parent)
     : QAbstractScrollArea(parent)
     , m_project(project)
     , m_selection(selection)
+    , m_scale(new TimeScaleHeader(this))
 {
     setFrameShape(QFrame::NoFrame);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setFocusPolicy(Qt::StrongFocus);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setViewportMargins(0, int(ChartPainter::scaleHeight(font())), 0, 0);
     viewport()->setMouseTracking(true);
     verticalScrollBar()->setSingleStep(int(ChartGeometry::rowHeight));
     setToolTip(tr("Drag a box to move its task.\n"
                   "Shift: pass the other tasks of its exclusion group.\n"
-                  "Ctrl or Alt: start it before the project's start."));
+                  "Ctrl or Alt: start it before the project's start.\n"
+                  "Ctrl+wheel: zoom."));
 
-    const auto repaint = [this] { viewport()->update(); };
+    const auto repaint = [this] {
+        viewport()->update();
+        m_scale->update();
+    };
     connect(project, &Project::tasksChanged, this, &GanttView::tasksChanged);
     connect(project, &Project::startChanged, this, repaint);
-    connect(project, &Project::durationChanged, this, repaint);
-    updateScrollRange();
+    connect(project, &Project::durationChanged, this, [this, repaint] {
+        // A longer or shorter span changes how far a zoomed chart reaches.
+        updateScrollRanges();
+        repaint();
+    });
+    if (selection)
+        connect(selection, &IntPublisher::refChanged, this, &GanttView::selectionChanged);
+    updateScrollRanges();
 }
 
 GanttView::~GanttView() = default;
 
+QWidget *GanttView::timeScale() const
+{
+    return m_scale;
+}
+
 double GanttView::totalWidth() const
 {
-    return ChartGeometry::totalWidthFor(viewport()->width());
+    return ChartGeometry::totalWidthFor(viewport()->width()) * m_zoom;
 }
 
 ChartGeometry GanttView::chartGeometry() const
@@ -47,6 +99,11 @@ double GanttView::contentTop() const
     return verticalScrollBar()->value();
 }
 
+double GanttView::contentLeft() const
+{
+    return horizontalScrollBar()->value();
+}
+
 QRectF GanttView::boxRect(qsizetype row) const
 {
     if (!m_project || row < 0 || row >= m_project->tasks().size())
@@ -54,7 +111,7 @@ QRectF GanttView::boxRect(qsizetype row) const
     const ChartGeometry geometry = chartGeometry();
     const QRectF rect = m_box && m_box->row() == row ? m_box->rect(geometry)
                                                      : TaskBox(m_project->tasks().at(row), row).rect(geometry);
-    return rect.translated(rowInset, -contentTop());
+    return rect.translated(rowInset - contentLeft(), -contentTop());
 }
 
 std::optional<qsizetype> GanttView::rowAt(QPointF position) const
@@ -84,39 +141,37 @@ QSize GanttView::sizeHint() const
     return { 400, 300 };
 }
 
+qsizetype GanttView::selectedRow() const
+{
+    if (!m_project || !m_selection)
+        return -1;
+    const TaskPtr task = m_project->taskWithId(m_selection->ref());
+    return task ? m_project->rowOf(*task) : -1;
+}
+
 void GanttView::paintEvent(QPaintEvent *event)
 {
     if (!m_project)
         return;
     const TaskList &tasks = m_project->tasks();
     const double top = contentTop();
-    const auto firstRowReaching = [&](double y) {
-        const double boxBottom = ChartGeometry::boxCentreY + ChartGeometry::boxHeight * 0.5;
-        return std::max<qsizetype>(0, qsizetype(std::floor((y - boxBottom) / ChartGeometry::rowHeight)));
-    };
-    const auto lastRowReaching = [&](double y) {
-        return std::min<qsizetype>(tasks.size() - 1, qsizetype(std::floor(y / ChartGeometry::rowHeight)));
-    };
-    observeRows(firstRowReaching(top), lastRowReaching(top + viewport()->height()));
+    const double left = contentLeft();
+    observeRows(
+        ChartPainter::firstRowReaching(top), ChartPainter::lastRowReaching(top + viewport()->height(), tasks.size()));
 
     const QRect dirty = event->rect();
-    const qsizetype first = firstRowReaching(top + dirty.top());
-    const qsizetype last = lastRowReaching(top + dirty.bottom() + 1);
-
     QPainter painter(viewport());
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setFont(font());
-    painter.translate(rowInset, -top);
-    const ChartGeometry geometry = chartGeometry();
-    const QPalette &colours = palette();
-    const double left = -rowInset;
-    const double right = viewport()->width() - rowInset;
-    for (qsizetype row = first; row <= last; ++row) {
-        if (m_box && m_box->row() == row)
-            m_box->paint(painter, geometry, colours, left, right);
-        else
-            TaskBox(tasks.at(row), row).paint(painter, geometry, colours, left, right);
-    }
+    painter.translate(rowInset - left, -top);
+    ChartPainter::Options options;
+    options.dependencies = m_showDependencies;
+    options.selectedId = m_selection ? m_selection->ref() : std::nullopt;
+    options.dragged = isDragging() ? &*m_box : nullptr;
+    const ChartPainter chart(*m_project, chartGeometry(), palette(), font(), options);
+    // Labels beside boxes keep within the viewport, not the dirty part of it.
+    chart.paintRows(painter, ChartPainter::firstRowReaching(top + dirty.top()),
+        ChartPainter::lastRowReaching(top + dirty.bottom() + 1, tasks.size()), left - rowInset,
+        left + viewport()->width() - rowInset);
 }
 
 void GanttView::observeRows(qsizetype first, qsizetype last)
@@ -136,6 +191,8 @@ void GanttView::observeRows(qsizetype first, qsizetype last)
         m_rowConnections.append(connect(task, &Task::durationChanged, this, repaint));
         m_rowConnections.append(connect(task, &Task::endChanged, this, repaint));
         m_rowConnections.append(connect(task, &Task::exclusionGroupChanged, this, repaint));
+        m_rowConnections.append(connect(task, &Task::successorsChanged, this, repaint));
+        m_rowConnections.append(connect(task, &Task::predecessorsChanged, this, repaint));
     }
 }
 
@@ -152,7 +209,7 @@ void GanttView::tasksChanged()
     // The rows now show other tasks; the next paint listens to the right ones.
     stopObservingRows();
     if (m_box) {
-        const qsizetype row = m_project->tasks().indexOf(m_box->task());
+        const qsizetype row = m_project->rowOf(*m_box->task());
         if (row >= 0) {
             m_box->setRow(row);
         } else {
@@ -162,11 +219,62 @@ void GanttView::tasksChanged()
             m_hovering = false;
         }
     }
-    updateScrollRange();
+    updateScrollRanges();
     viewport()->update();
 }
 
-void GanttView::updateScrollRange()
+double GanttView::maximumZoom() const
+{
+    const double fitWidth = ChartGeometry::totalWidthFor(viewport()->width());
+    if (!m_project || !(fitWidth > 0.0) || !(m_project->duration() > 0.0) || !std::isfinite(m_project->duration()))
+        return 1.0;
+    const double fitMinute = fitWidth / m_project->duration() * TimeScale::minute;
+    // The scroll bar counts in int; a chart wider than a billion points could not be scrolled.
+    constexpr double widestChart = 1 << 30;
+    return std::max(1.0, std::min(widestMinute / fitMinute, widestChart / fitWidth));
+}
+
+void GanttView::setZoom(double zoom, double anchorX)
+{
+    zoom = std::isfinite(zoom) ? std::clamp(zoom, 1.0, maximumZoom()) : 1.0;
+    if (zoom == m_zoom)
+        return;
+    const double before = totalWidth();
+    const double anchored = contentLeft() + anchorX - rowInset;
+    const double fraction = before > 0.0 ? anchored / before : 0.0;
+    m_zoom = zoom;
+    updateScrollRanges();
+    horizontalScrollBar()->setValue(int(std::lround(fraction * totalWidth() - anchorX + rowInset)));
+    viewport()->update();
+    m_scale->update();
+    Q_EMIT zoomChanged(m_zoom);
+}
+
+void GanttView::zoomIn()
+{
+    setZoom(m_zoom * zoomStep, viewport()->width() * 0.5);
+}
+
+void GanttView::zoomOut()
+{
+    setZoom(m_zoom / zoomStep, viewport()->width() * 0.5);
+}
+
+void GanttView::fitWholeProject()
+{
+    setZoom(1.0, 0.0);
+}
+
+void GanttView::setShowDependencies(bool show)
+{
+    if (show == m_showDependencies)
+        return;
+    m_showDependencies = show;
+    viewport()->update();
+    Q_EMIT showDependenciesChanged(show);
+}
+
+void GanttView::updateScrollRanges()
 {
     const qsizetype rows = m_project ? m_project->tasks().size() : 0;
     // Room below the last row for the part of its box that reaches into the next.
@@ -175,17 +283,33 @@ void GanttView::updateScrollRange()
     const int viewportHeight = viewport()->height();
     verticalScrollBar()->setPageStep(viewportHeight);
     verticalScrollBar()->setRange(0, std::max(0, int(std::ceil(height)) - viewportHeight));
+
+    // At fit the whole span and its margin are the viewport's width exactly: nothing to scroll.
+    const int viewportWidth = viewport()->width();
+    m_zoom = std::min(m_zoom, maximumZoom());
+    const double width = m_zoom > 1.0 ? totalWidth() + ChartGeometry::margin : 0.0;
+    horizontalScrollBar()->setPageStep(viewportWidth);
+    horizontalScrollBar()->setSingleStep(20);
+    horizontalScrollBar()->setRange(0, std::max(0, int(std::ceil(width)) - viewportWidth));
+    m_laidOutWidth = totalWidth();
 }
 
 void GanttView::resizeEvent(QResizeEvent *event)
 {
+    // Zoomed in, the time at the left edge stays there while the chart grows or shrinks.
+    const double fraction = m_laidOutWidth > 0.0 ? contentLeft() / m_laidOutWidth : 0.0;
     QAbstractScrollArea::resizeEvent(event);
-    updateScrollRange();
+    m_scale->setGeometry(viewport()->x(), 0, viewport()->width(), viewport()->y());
+    updateScrollRanges();
+    horizontalScrollBar()->setValue(int(std::lround(fraction * totalWidth())));
+    Q_EMIT rowAreaChanged();
 }
 
-void GanttView::scrollContentsBy(int, int)
+void GanttView::scrollContentsBy(int dx, int)
 {
     viewport()->update();
+    if (dx != 0)
+        m_scale->update();
 }
 
 DragMode GanttView::dragModeFor(Qt::KeyboardModifiers modifiers)
@@ -205,6 +329,110 @@ double GanttView::translationFor(QPointF position) const
     return geometry.clampedTranslation(position.x() - m_pressPosition.x(), m_box->restingCentreX(geometry),
         m_box->width(geometry), m_project->minimumStartOffset(task, m_dragMode),
         m_project->maximumEndOffset(task, m_dragMode));
+}
+
+double GanttView::minorStep() const
+{
+    const TimeScale scale(chartGeometry(),
+        [metrics = QFontMetricsF(font())](const QString &text) { return metrics.horizontalAdvance(text); });
+    return scale.isValid() ? scale.minorStep() : TimeScale::minute;
+}
+
+bool GanttView::stepSelectedTask(int direction, Qt::KeyboardModifiers modifiers)
+{
+    const qsizetype row = selectedRow();
+    if (row < 0)
+        return false;
+    const TaskPtr task = m_project->tasks().at(row);
+    const double step = minorStep();
+    const DragMode mode = dragModeFor(modifiers);
+    // The limits are offsets from the project start, as the box's own start and end are here.
+    const double start = task->start() - m_project->start();
+    double delta = step * direction;
+    const double lowest = m_project->minimumStartOffset(*task, mode);
+    if (start + delta < lowest)
+        delta = std::min(0.0, lowest - start);
+    if (const std::optional<double> highest = m_project->maximumEndOffset(*task, mode)) {
+        const double end = start + task->duration();
+        if (end + delta > *highest)
+            delta = std::max(0.0, *highest - end);
+    }
+    if (delta != 0.0 && std::isfinite(delta))
+        m_project->moveTask(task, delta);
+    scrollToRow(row);
+    return true;
+}
+
+void GanttView::selectRow(qsizetype row)
+{
+    if (!m_project || !m_selection || m_project->tasks().isEmpty())
+        return;
+    row = std::clamp<qsizetype>(row, 0, m_project->tasks().size() - 1);
+    m_selection->setRef(m_project->tasks().at(row)->id());
+    scrollToRow(row);
+}
+
+void GanttView::selectionChanged()
+{
+    if (const qsizetype row = selectedRow(); row >= 0)
+        scrollToRow(row);
+    viewport()->update();
+}
+
+void GanttView::scrollToRow(qsizetype row)
+{
+    const QRectF box = ChartGeometry::hitRect(boxRect(row));
+    if (box.isEmpty())
+        return;
+    const QRectF visible = viewport()->rect();
+    QScrollBar *vertical = verticalScrollBar();
+    if (box.top() < visible.top())
+        vertical->setValue(vertical->value() + int(std::floor(box.top() - visible.top())));
+    else if (box.bottom() > visible.bottom())
+        vertical->setValue(vertical->value() + int(std::ceil(box.bottom() - visible.bottom())));
+    // Sideways only when the box is wholly out of sight, and then to the middle: a box wider
+    // than the view is left where it is as long as some of it shows.
+    if (box.right() < visible.left() || box.left() > visible.right()) {
+        QScrollBar *horizontal = horizontalScrollBar();
+        horizontal->setValue(horizontal->value() + int(std::lround(box.center().x() - visible.center().x())));
+    }
+}
+
+void GanttView::keyPressEvent(QKeyEvent *event)
+{
+    const qsizetype rows = m_project ? m_project->tasks().size() : 0;
+    const qsizetype row = selectedRow();
+    switch (event->key()) {
+    case Qt::Key_Up:
+        selectRow(row < 0 ? rows - 1 : row - 1);
+        break;
+    case Qt::Key_Down:
+        selectRow(row < 0 ? 0 : row + 1);
+        break;
+    case Qt::Key_Home:
+        selectRow(0);
+        break;
+    case Qt::Key_End:
+        selectRow(rows - 1);
+        break;
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        stepSelectedTask(event->key() == Qt::Key_Left ? -1 : 1, event->modifiers());
+        break;
+    default:
+        return QAbstractScrollArea::keyPressEvent(event);
+    }
+    event->accept();
+}
+
+void GanttView::wheelEvent(QWheelEvent *event)
+{
+    if (!event->modifiers().testFlag(Qt::ControlModifier))
+        return QAbstractScrollArea::wheelEvent(event);
+    event->accept();
+    const double notches = event->angleDelta().y() / 120.0;
+    if (notches != 0.0)
+        setZoom(m_zoom * std::pow(zoomStep, notches), event->position().x());
 }
 
 void GanttView::hover(QPointF position)
@@ -278,25 +506,4 @@ bool GanttView::viewportEvent(QEvent *event)
         viewport()->setCursor(Qt::ArrowCursor);
     }
     return QAbstractScrollArea::viewportEvent(event);
-}
-
-void GanttView::zoomIn()
-{
-}
-
-void GanttView::zoomOut()
-{
-}
-
-void GanttView::fitWholeProject()
-{
-}
-
-void GanttView::setShowDependencies(bool show)
-{
-    if (show == m_showDependencies)
-        return;
-    m_showDependencies = show;
-    viewport()->update();
-    Q_EMIT showDependenciesChanged(show);
 }

@@ -1,13 +1,18 @@
 #include "ProjectView.h"
 
+#include "ChartGeometry.h"
 #include "GanttView.h"
 #include "Project.h"
+#include "ProjectAttributesView.h"
 #include "PropertiesView.h"
+#include "TaskAttributesView.h"
 #include "TaskListView.h"
 #include "TaskNamesView.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QScrollBar>
 #include <QSplitter>
 
@@ -57,6 +62,7 @@ ProjectView::ProjectView(Project *project, QWidget *parent)
     connect(chartBar, &QScrollBar::valueChanged, namesBar, &QScrollBar::setValue);
     connect(namesBar, &QScrollBar::valueChanged, chartBar, &QScrollBar::setValue);
     connect(namesBar, &QScrollBar::rangeChanged, this, [namesBar, chartBar] { namesBar->setValue(chartBar->value()); });
+    connect(m_chart, &GanttView::rowAreaChanged, this, &ProjectView::alignRows);
 
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -66,6 +72,67 @@ ProjectView::ProjectView(Project *project, QWidget *parent)
     // The keyboard starts where the window's commands apply, not in the first field of the
     // panel, which would take Ctrl+Z and Ctrl+Right for its own text.
     m_names->setFocus(Qt::OtherFocusReason);
+}
+
+void ProjectView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    alignRows();
+}
+
+void ProjectView::alignRows()
+{
+    const QWidget *chartRows = m_chart->viewport();
+    const int chartTop = chartRows->mapTo(m_splitter, QPoint(0, 0)).y();
+    const int chartBottom = chartTop + chartRows->height();
+    const int namesTop = m_names->mapTo(m_splitter, QPoint(0, 0)).y() + m_names->frameWidth();
+    const int namesBottom = namesTop + m_names->height() - 2 * m_names->frameWidth();
+    const double overhang = ChartGeometry::boxCentreY + ChartGeometry::boxHeight * 0.5 - ChartGeometry::rowHeight;
+    m_names->setRowAreaMargins(
+        std::max(0, chartTop - namesTop), std::max(0, namesBottom - chartBottom + int(std::ceil(overhang))));
+}
+
+QWidget *ProjectView::titleField() const
+{
+    if (auto *task = qobject_cast<TaskAttributesView *>(m_properties->panel()))
+        return task->titleField();
+    if (auto *project = qobject_cast<ProjectAttributesView *>(m_properties->panel()))
+        return project->titleField();
+    return nullptr;
+}
+
+void ProjectView::keyPressEvent(QKeyEvent *event)
+{
+    // Keys the names list and the chart leave to the window, and Escape that no field took.
+    QWidget *focus = QApplication::focusWidget();
+    const bool inRows = focus && (focus == m_names || focus == m_chart || m_splitter->isAncestorOf(focus));
+    switch (event->key()) {
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        if (inRows) {
+            m_chart->stepSelectedTask(event->key() == Qt::Key_Left ? -1 : 1, event->modifiers());
+            return event->accept();
+        }
+        break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (QWidget *field = titleField(); inRows && field) {
+            m_returnFocus = focus;
+            field->setFocus(Qt::TabFocusReason);
+            return event->accept();
+        }
+        break;
+    case Qt::Key_Escape:
+        if (focus && m_properties->isAncestorOf(focus)) {
+            QWidget *back = m_returnFocus ? m_returnFocus.data() : m_names;
+            back->setFocus(Qt::OtherFocusReason);
+            return event->accept();
+        }
+        break;
+    default:
+        break;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void ProjectView::deleteSelectedTask()

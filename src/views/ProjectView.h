@@ -2,6 +2,7 @@
 
 #include "IntPublisher.h"
 
+#include <QPointer>
 #include <QWidget>
 
 class GanttView;
@@ -31,11 +32,22 @@ public:
     // the names list or the chart loses the selected task. Returns whether anything took it.
     bool deleteCommand();
 
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
 private:
+    // Keeps the names level with the chart's rows, above (its time scale) and below (its
+    // overhang and scroll bar).
+    void alignRows();
+    [[nodiscard]] QWidget *titleField() const;
+
     Project *m_project;
     IntPublisher m_selection;
     PropertiesView *m_properties;
     QSplitter *m_splitter;
     TaskNamesView *m_names;
     GanttView *m_chart;
+    // Where Escape in the panel sends the keyboard back to: the list or the chart that Enter left.
+    QPointer<QWidget> m_returnFocus;
 };

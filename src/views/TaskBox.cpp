@@ -34,10 +34,11 @@ QRectF TaskBox::rect(const ChartGeometry &geometry) const
 }
 
 void TaskBox::paint(QPainter &painter, const ChartGeometry &geometry, const QPalette &palette, double chartLeft,
-    double chartRight) const
+    double chartRight, bool selected) const
 {
     constexpr double border = ChartGeometry::borderWidth;
     const QColor green = borderColor(palette);
+    const QColor fill = selected ? palette.color(QPalette::Highlight) : palette.color(QPalette::Base);
     const QRectF box = rect(geometry).normalized();
     const bool milestone = geometry.isMilestone(m_task->duration());
     QRectF drawn = box;
@@ -46,11 +47,11 @@ void TaskBox::paint(QPainter &painter, const ChartGeometry &geometry, const QPal
         const QPointF centre = drawn.center();
         const QPointF corners[] = { { centre.x(), drawn.top() }, { drawn.right(), centre.y() },
             { centre.x(), drawn.bottom() }, { drawn.left(), centre.y() } };
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(green);
+        painter.setPen(selected ? QPen(green, border) : QPen(Qt::NoPen));
+        painter.setBrush(selected ? fill : green);
         painter.drawConvexPolygon(corners, 4);
     } else if (box.width() > border) {
-        painter.fillRect(box, palette.color(QPalette::Base));
+        painter.fillRect(box, fill);
         QPen pen(green, border, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
         pen.setMiterLimit(10.0);
         painter.setPen(pen);
@@ -62,7 +63,7 @@ void TaskBox::paint(QPainter &painter, const ChartGeometry &geometry, const QPal
         // thinner than a pixel, so that short tasks stay in sight.
         const double grow = std::max(0.0, 1.0 - box.width()) * 0.5;
         drawn = box.adjusted(-grow, 0.0, grow, 0.0);
-        painter.fillRect(drawn, green);
+        painter.fillRect(drawn, selected ? fill : green);
     }
 
     const QFontMetricsF metrics(painter.font());
@@ -73,12 +74,13 @@ void TaskBox::paint(QPainter &painter, const ChartGeometry &geometry, const QPal
     std::optional<ChartGeometry::Labels> labels;
     if (!milestone)
         labels = ChartGeometry::labelsInside(drawn, groupSize, durationSize);
+    const bool inside = labels.has_value();
     if (!labels)
         labels = ChartGeometry::labelsBeside(drawn, groupSize, durationSize, chartLeft, chartRight);
 
     // Centred in their places and never clipped, as a label measured a hair too narrow would be.
     constexpr int flags = Qt::AlignCenter | Qt::TextDontClip | Qt::TextSingleLine;
-    painter.setPen(palette.color(QPalette::Text));
+    painter.setPen(palette.color(selected && inside ? QPalette::HighlightedText : QPalette::Text));
     if (group)
         painter.drawText(labels->group, flags, *group);
     painter.drawText(labels->duration, flags, duration);

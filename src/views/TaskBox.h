@@ -35,8 +35,9 @@ public:
 
     // Labels that do not fit inside the box are set beside it, between chartLeft and chartRight
     // (content coordinates).
+    // A selected box is filled with the palette's highlight.
     void paint(QPainter &painter, const ChartGeometry &geometry, const QPalette &palette, double chartLeft,
-        double chartRight) const;
+        double chartRight, bool selected = false) const;
 
     // The duration in whole minutes, halves away from zero. Beyond the 64-bit range the rounded
     // minutes are shown in exponent form, infinities as signed infinity signs and not-a-number as

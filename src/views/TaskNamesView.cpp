@@ -9,14 +9,42 @@
 #include <QApplication>
 #include <QDrag>
 #include <QDropEvent>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPainter>
 #include <cmath>
+
+namespace {
+
+// The names' heading, level with the chart's time scale.
+class NamesHeading final : public QWidget {
+public:
+    explicit NamesHeading(QWidget *parent)
+        : QWidget(parent)
+    { }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), palette().color(QPalette::Window));
+        QColor line = palette().color(QPalette::WindowText);
+        line.setAlphaF(0.45f);
+        painter.setPen(line);
+        painter.drawLine(0, height() - 1, width(), height() - 1);
+        painter.setPen(palette().color(QPalette::WindowText));
+        painter.drawText(rect().adjusted(6, 0, -4, -4), Qt::AlignLeft | Qt::AlignVCenter, TaskNamesView::tr("Task"));
+    }
+};
+
+} // namespace
 
 TaskNamesView::TaskNamesView(Project *project, IntPublisher *selection, QWidget *parent)
     : QListView(parent)
     , m_selection(selection)
     , m_model(new TaskNamesModel(project, this))
+    , m_heading(new NamesHeading(this))
 {
     // While rows vanish or move, the view and its selection model adjust the highlight on their
     // own; that must not read as the user choosing another task. So the guard goes up before
@@ -53,7 +81,7 @@ TaskNamesView::TaskNamesView(Project *project, IntPublisher *selection, QWidget 
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     const double overhang = ChartGeometry::boxCentreY + ChartGeometry::boxHeight * 0.5 - ChartGeometry::rowHeight;
-    setViewportMargins(0, 0, 0, int(std::ceil(std::max(0.0, overhang))));
+    setRowAreaMargins(0, int(std::ceil(std::max(0.0, overhang))));
 
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &TaskNamesView::takeSelection);
     connect(selection, &IntPublisher::refChanged, this, &TaskNamesView::showSelection);
@@ -63,6 +91,32 @@ TaskNamesView::TaskNamesView(Project *project, IntPublisher *selection, QWidget 
 QSize TaskNamesView::sizeHint() const
 {
     return { 100, QListView::sizeHint().height() };
+}
+
+void TaskNamesView::setRowAreaMargins(int top, int bottom)
+{
+    const QMargins before = viewportMargins();
+    if (before.top() != top || before.bottom() != bottom)
+        setViewportMargins(0, top, 0, bottom);
+    m_heading->setVisible(top > 0);
+    m_heading->setGeometry(viewport()->x(), viewport()->y() - top, viewport()->width(), top);
+}
+
+void TaskNamesView::resizeEvent(QResizeEvent *event)
+{
+    QListView::resizeEvent(event);
+    const int top = viewportMargins().top();
+    m_heading->setGeometry(viewport()->x(), viewport()->y() - top, viewport()->width(), top);
+}
+
+void TaskNamesView::keyPressEvent(QKeyEvent *event)
+{
+    // Sideways keys move the selected task, which the window does for the list and the chart alike.
+    if ((event->key() == Qt::Key_Left || event->key() == Qt::Key_Right) && state() != EditingState) {
+        event->ignore();
+        return;
+    }
+    QListView::keyPressEvent(event);
 }
 
 void TaskNamesView::showSelection()

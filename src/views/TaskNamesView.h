@@ -21,8 +21,13 @@ public:
 
     [[nodiscard]] TaskNamesModel *namesModel() const { return m_model; }
     [[nodiscard]] QSize sizeHint() const override;
+    // Room above and below the rows, to keep them level with the chart's: a heading over the
+    // chart's time scale, and the chart's room below its last box and its scroll bar.
+    void setRowAreaMargins(int top, int bottom);
 
 protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
@@ -43,6 +48,7 @@ private:
 
     QPointer<IntPublisher> m_selection;
     TaskNamesModel *m_model;
+    QWidget *m_heading;
     // Set while the view itself writes the highlight, or the model reshapes the rows.
     bool m_syncing = false;
     bool m_modelChanging = false;

@@ -1,5 +1,6 @@
 #include "ChartGeometry.h"
 #include "TaskBox.h"
+#include "TimeScale.h"
 
 #include <QTest>
 #include <limits>
@@ -213,6 +214,72 @@ private Q_SLOTS:
         QFETCH(double, seconds);
         QFETCH(QString, expected);
         QCOMPARE(TaskBox::durationLabel(seconds), expected);
+    }
+    // Ticks by zoom, with labels measured at 7 points a character: minor ticks no closer than
+    // 8 points, labelled ticks no closer than their labels, both on the ladder, the labelled
+    // ones whole multiples of the minor ones.
+    void timeScaleSteps_data()
+    {
+        QTest::addColumn<double>("span");
+        QTest::addColumn<double>("width");
+        QTest::addColumn<double>("minor");
+        QTest::addColumn<double>("major");
+        constexpr double minute = TimeScale::minute;
+        constexpr double hour = TimeScale::hour;
+        constexpr double day = TimeScale::day;
+        // "d 1 00:00" is 63 points, plus 16 of room.
+        QTest::newRow("100 minutes on 600 points") << 100 * minute << 600.0 << 2 * minute << 30 * minute;
+        QTest::newRow("zoomed to 20 points a minute") << 100 * minute << 2000.0 << minute << 5 * minute;
+        // Labelled in whole days, "d 5": 21 points.
+        QTest::newRow("four days at fit") << 4 * day << 600.0 << 2 * hour << day;
+        // "d 201" is 35 points, plus 16: 17 days, and no step of the ladder a multiple of weeks.
+        QTest::newRow("two hundred days") << 200 * day << 600.0 << 7 * day << 35 * day;
+        QTest::newRow("a century") << 36500 * day << 600.0 << 500 * day << 5000 * day;
+    }
+    void timeScaleSteps()
+    {
+        QFETCH(double, span);
+        QFETCH(double, width);
+        QFETCH(double, minor);
+        QFETCH(double, major);
+        const TimeScale scale(ChartGeometry(0.0, span, width), [](const QString &text) { return 7.0 * text.size(); });
+        QVERIFY(scale.isValid());
+        QCOMPARE(scale.minorStep(), minor);
+        QCOMPARE(scale.majorStep(), major);
+    }
+
+    void timeScaleLabels_data()
+    {
+        QTest::addColumn<double>("major");
+        QTest::addColumn<double>("offset");
+        QTest::addColumn<bool>("first");
+        QTest::addColumn<QString>("label");
+        constexpr double hour = TimeScale::hour;
+        constexpr double day = TimeScale::day;
+        QTest::newRow("the start") << hour << 0.0 << false << "d 1 00:00";
+        QTest::newRow("within the day") << 0.25 * hour << 5.5 * hour << false << "05:30";
+        QTest::newRow("first on screen names its day") << hour << 30 * hour << true << "d 2 06:00";
+        QTest::newRow("a new day") << 6 * hour << 2 * day << false << "d 3 00:00";
+        QTest::newRow("whole days") << day << 9 * day << false << "d 10";
+        QTest::newRow("whole days, first") << 7 * day << 14 * day << true << "d 15";
+    }
+    void timeScaleLabels()
+    {
+        QFETCH(double, major);
+        QFETCH(double, offset);
+        QFETCH(bool, first);
+        QFETCH(QString, label);
+        QCOMPARE(TimeScale::label(offset, major, first), label);
+    }
+
+    void timeScaleWithoutSpan()
+    {
+        const auto measure = [](const QString &) { return 10.0; };
+        QVERIFY(!TimeScale(ChartGeometry(0.0, 0.0, 600.0), measure).isValid());
+        QVERIFY(!TimeScale(ChartGeometry(0.0, qInf(), 600.0), measure).isValid());
+        QVERIFY(!TimeScale(ChartGeometry(0.0, 600.0, 0.0), measure).isValid());
+        // As long as a double reaches, a step is found.
+        QVERIFY(TimeScale::stepAtLeast(1e300) >= 1e300);
     }
 };
 

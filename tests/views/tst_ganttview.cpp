@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QToolTip>
 #include <QUndoStack>
+#include <QWheelEvent>
 
 namespace {
 
@@ -246,7 +247,7 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(chart.view.get()));
         const TaskPtr target = chart.task(task.toUtf8().constData());
         const QPoint centre = chart.centre(chart.project->tasks().indexOf(target));
-        const QImage image = chart.view->grab().toImage();
+        const QImage image = chart.viewport()->grab().toImage();
         QCOMPARE(image.pixelColor(centre), TaskBox::borderColor(chart.view->palette()));
         bool labelled = false;
         for (int x = centre.x() + 9; x < centre.x() + 40; ++x)
@@ -416,8 +417,10 @@ private Q_SLOTS:
         QFETCH(int, row);
         QFETCH(bool, grouped);
         Chart chart(planTasks, planDependencies);
+        // The arrows would reach the box's left edge.
+        chart.view->setShowDependencies(false);
         QVERIFY(QTest::qWaitForWindowExposed(chart.view.get()));
-        const QImage image = chart.view->grab().toImage();
+        const QImage image = chart.viewport()->grab().toImage();
         const QRect box = chart.view->boxRect(row).toRect();
         QCOMPARE(box.size(), QSize(100, 28));
         const QColor green = TaskBox::borderColor(chart.view->palette());
@@ -446,7 +449,7 @@ private Q_SLOTS:
     {
         Chart chart({ { "a", 0, 0 }, { "b", 0, 0 } });
         QVERIFY(QTest::qWaitForWindowExposed(chart.view.get()));
-        const QImage image = chart.view->grab().toImage();
+        const QImage image = chart.viewport()->grab().toImage();
         QCOMPARE(image.pixelColor(int(GanttView::rowInset), 15), TaskBox::borderColor(chart.view->palette()));
     }
 
@@ -461,7 +464,7 @@ private Q_SLOTS:
         QTest::newRow("duration") << 0 << 3 << "duration" << true;
         QTest::newRow("end") << 0 << 3 << "end" << true;
         QTest::newRow("group") << 0 << 3 << "group" << true;
-        QTest::newRow("row partly below") << 0 << 16 << "group" << true;
+        QTest::newRow("row partly below") << 0 << 14 << "group" << true;
         QTest::newRow("off screen") << 0 << 80 << "group" << false;
         QTest::newRow("after scrolling") << 80 << 85 << "group" << true;
         QTest::newRow("scrolled away") << 80 << 3 << "start" << false;
@@ -501,6 +504,224 @@ private Q_SLOTS:
             QTest::qWait(50);
             QCOMPARE(paints.count, before);
         }
+    }
+    // Ctrl+wheel zooms about the pointer: the time under it stays under it, and the chart
+    // scrolls sideways; fit is the unzoomed geometry exactly.
+    void wheelZoomKeepsThePointUnderThePointer_data()
+    {
+        QTest::addColumn<int>("x");
+        QTest::addColumn<QList<int>>("notches");
+        QTest::addColumn<double>("zoom");
+        QTest::newRow("one notch in") << 300 << QList<int> { 1 } << GanttView::zoomStep;
+        QTest::newRow("four notches in at the left") << 40 << QList<int> { 4 } << 4.0;
+        QTest::newRow("in, then further in elsewhere") << 500 << QList<int> { 2, 2 } << 4.0;
+        QTest::newRow("in and out again") << 200 << QList<int> { 3, -3 } << 1.0;
+        QTest::newRow("never out beyond fit") << 200 << QList<int> { -2 } << 1.0;
+    }
+    void wheelZoomKeepsThePointUnderThePointer()
+    {
+        QFETCH(int, x);
+        QFETCH(QList<int>, notches);
+        QFETCH(double, zoom);
+        Chart chart(planTasks, planDependencies);
+        QVERIFY(QTest::qWaitForWindowExposed(chart.view.get()));
+        const QRectF fitted = chart.view->boxRect(2);
+        const auto timeAt = [&](double viewportX) {
+            const double left = chart.view->horizontalScrollBar()->value();
+            return (viewportX + left - GanttView::rowInset) / chart.view->totalWidth() * 6000.0;
+        };
+        for (const int n : notches) {
+            const double before = timeAt(x);
+            QWheelEvent wheel(QPointF(x, 100), chart.viewport()->mapToGlobal(QPointF(x, 100)), {}, QPoint(0, 120 * n),
+                Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(chart.viewport(), &wheel);
+            if (chart.view->zoom() > 1.0 && chart.view->horizontalScrollBar()->value() > 0)
+                QVERIFY2(qAbs(timeAt(x) - before) <= 10.0 * 2, qPrintable(QString::number(timeAt(x) - before)));
+        }
+        QVERIFY(qAbs(chart.view->zoom() - zoom) < 1e-9);
+        QCOMPARE(chart.view->totalWidth(), 600.0 * zoom);
+        QCOMPARE(chart.view->horizontalScrollBar()->maximum() > 0, zoom > 1.0);
+        chart.view->fitWholeProject();
+        QCOMPARE(chart.view->boxRect(2), fitted);
+        QCOMPARE(chart.view->horizontalScrollBar()->maximum(), 0);
+    }
+
+    // Zoomed and scrolled sideways, a drag follows the pointer point for point and keeps its
+    // limits, and a click selects the box shown under it.
+    void dragsAndClicksWorkZoomedIn_data()
+    {
+        QTest::addColumn<QString>("task");
+        QTest::addColumn<int>("notches");
+        QTest::addColumn<int>("scroll");
+        QTest::addColumn<int>("dx");
+        QTest::addColumn<Qt::KeyboardModifiers>("keys");
+        QTest::addColumn<double>("expectedStart");
+        QTest::newRow("free move at 2x") << "mover" << 2 << 300 << -60 << Qt::KeyboardModifiers() << 2700.0;
+        QTest::newRow("group stops at 4x") << "mover" << 4 << 1000 << -400 << Qt::KeyboardModifiers() << 2500.0;
+        QTest::newRow("shift passes the group at 4x")
+            << "mover" << 4 << 1000 << -400 << Qt::KeyboardModifiers(Qt::ShiftModifier) << 2000.0;
+        QTest::newRow("ctrl passes the start at 8x")
+            << "lead" << 6 << 0 << -200 << Qt::KeyboardModifiers(Qt::ControlModifier) << -250.0;
+    }
+    void dragsAndClicksWorkZoomedIn()
+    {
+        QFETCH(QString, task);
+        QFETCH(int, notches);
+        QFETCH(int, scroll);
+        QFETCH(int, dx);
+        QFETCH(Qt::KeyboardModifiers, keys);
+        QFETCH(double, expectedStart);
+        Chart chart(planTasks, planDependencies);
+        QVERIFY(QTest::qWaitForWindowExposed(chart.view.get()));
+        QWheelEvent wheel(QPointF(0, 100), chart.viewport()->mapToGlobal(QPointF(0, 100)), {}, QPoint(0, 120 * notches),
+            Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(chart.viewport(), &wheel);
+        chart.view->horizontalScrollBar()->setValue(scroll);
+        const double pointsPerSecond = chart.view->totalWidth() / 6000.0;
+        const TaskPtr moved = chart.task(task.toUtf8().constData());
+        const qsizetype row = chart.project->tasks().indexOf(moved);
+        const QPoint from = chart.centre(row);
+        QVERIFY2(chart.viewport()->rect().contains(from), "the box is in sight");
+        QTest::mouseClick(chart.viewport(), Qt::LeftButton, {}, from);
+        QCOMPARE(chart.selection.ref(), std::optional(moved->id()));
+        chart.drag(from, from + QPoint(dx, 0), keys);
+        QVERIFY2(
+            qAbs(moved->start() - expectedStart) < 0.5 / pointsPerSecond, qPrintable(QString::number(moved->start())));
+    }
+
+    // Up, Down, Home and End select through the chart; the selection is brought into sight.
+    void keysSelectTasks_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("down from nothing") << -1 << int(Qt::Key_Down) << 0;
+        QTest::newRow("up from nothing") << -1 << int(Qt::Key_Up) << 99;
+        QTest::newRow("down") << 5 << int(Qt::Key_Down) << 6;
+        QTest::newRow("up") << 5 << int(Qt::Key_Up) << 4;
+        QTest::newRow("up at the first") << 0 << int(Qt::Key_Up) << 0;
+        QTest::newRow("down at the last") << 99 << int(Qt::Key_Down) << 99;
+        QTest::newRow("end") << 3 << int(Qt::Key_End) << 99;
+        QTest::newRow("home") << 60 << int(Qt::Key_Home) << 0;
+    }
+    void keysSelectTasks()
+    {
+        QFETCH(int, from);
+        QFETCH(int, key);
+        QFETCH(int, expected);
+        QList<TaskSeed> many;
+        for (int i = 0; i < 100; ++i)
+            many.append({ "t", i * 60.0, 60.0 });
+        Chart chart(many);
+        QVERIFY(QTest::qWaitForWindowExposed(chart.view.get()));
+        if (from >= 0)
+            chart.selection.setRef(chart.project->tasks().at(from)->id());
+        chart.view->setFocus();
+        QTest::keyClick(chart.view.get(), Qt::Key(key));
+        QCOMPARE(chart.selection.ref(), std::optional(chart.project->tasks().at(expected)->id()));
+        QVERIFY(chart.viewport()->rect().contains(chart.view->boxRect(expected).toRect()));
+    }
+
+    // Left and Right move the selected task one minor tick, within a drag's limits under the
+    // same modifiers, one undo step each; Ctrl+Right is left to the window.
+    void keysMoveTheSelectedTask_data()
+    {
+        QTest::addColumn<QString>("task");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<Qt::KeyboardModifiers>("keys");
+        QTest::addColumn<double>("ticks");
+        QTest::addColumn<double>("limitedTo");
+        const double none = qQNaN();
+        QTest::newRow("right") << "y" << int(Qt::Key_Right) << Qt::KeyboardModifiers() << 1.0 << none;
+        QTest::newRow("left stops at the group")
+            << "y" << int(Qt::Key_Left) << Qt::KeyboardModifiers() << -1.0 << 2000.0;
+        QTest::newRow("shift passes the group")
+            << "y" << int(Qt::Key_Left) << Qt::KeyboardModifiers(Qt::ShiftModifier) << -1.0 << none;
+        QTest::newRow("left stops at the project start")
+            << "lead" << int(Qt::Key_Left) << Qt::KeyboardModifiers() << -1.0 << 0.0;
+        QTest::newRow("alt passes the project start")
+            << "lead" << int(Qt::Key_Left) << Qt::KeyboardModifiers(Qt::AltModifier) << -1.0 << none;
+        QTest::newRow("ctrl passes the project start")
+            << "lead" << int(Qt::Key_Left) << Qt::KeyboardModifiers(Qt::ControlModifier) << -1.0 << none;
+    }
+    void keysMoveTheSelectedTask()
+    {
+        QFETCH(QString, task);
+        QFETCH(int, key);
+        QFETCH(Qt::KeyboardModifiers, keys);
+        QFETCH(double, ticks);
+        QFETCH(double, limitedTo);
+        Chart chart({ { "lead", 0, 1000 }, { "x", 1000, 1000, "G" }, { "y", 2030, 500, "G" }, { "tail", 3000, 600 } },
+            { { 3, 4 } });
+        QVERIFY(QTest::qWaitForWindowExposed(chart.view.get()));
+        const TaskPtr moved = chart.task(task.toUtf8().constData());
+        const double before = moved->start();
+        const double step = chart.view->minorStep();
+        QVERIFY(step >= 60.0);
+        chart.selection.setRef(moved->id());
+        chart.view->setFocus();
+        QTest::keyClick(chart.view.get(), Qt::Key(key), keys);
+        const double expected = qIsNaN(limitedTo) ? before + ticks * step : limitedTo;
+        QCOMPARE(moved->start(), expected);
+        QCOMPARE(chart.stack.count(), expected == before ? 0 : 1);
+        if (expected != before) {
+            QCOMPARE(chart.stack.undoText(), QStringLiteral("Move Task"));
+            chart.stack.undo();
+            QCOMPARE(moved->start(), before);
+        }
+    }
+
+    // A task selected elsewhere (the names list, a menu) is brought into sight, sideways too.
+    void selectionFromElsewhereIsScrolledIntoView_data()
+    {
+        QTest::addColumn<int>("notches");
+        QTest::addColumn<int>("row");
+        QTest::newRow("far down at fit") << 0 << 90;
+        QTest::newRow("far right zoomed in") << 8 << 95;
+        QTest::newRow("back at the start zoomed in") << 8 << 2;
+    }
+    void selectionFromElsewhereIsScrolledIntoView()
+    {
+        QFETCH(int, notches);
+        QFETCH(int, row);
+        QList<TaskSeed> many;
+        for (int i = 0; i < 100; ++i)
+            many.append({ "t", i * 60.0, 60.0 });
+        Chart chart(many);
+        QVERIFY(QTest::qWaitForWindowExposed(chart.view.get()));
+        QWheelEvent wheel(QPointF(300, 100), chart.viewport()->mapToGlobal(QPointF(300, 100)), {},
+            QPoint(0, 120 * notches), Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(chart.viewport(), &wheel);
+        chart.selection.setRef(chart.project->tasks().at(row)->id());
+        QVERIFY(chart.viewport()->rect().intersects(chart.view->boxRect(row).toRect()));
+        QVERIFY(chart.viewport()->rect().contains(chart.view->boxRect(row).toRect().adjusted(0, 0, 0, -4)));
+    }
+
+    // Arrows run from a predecessor's end to its successor's start, under the boxes, and the
+    // selected box is filled with the highlight.
+    void drawsDependenciesAndSelection()
+    {
+        Chart chart({ { "a", 0, 1000 }, { "b", 2000, 1000 }, { "c", 4000, 2000 } }, { { 1, 2 } });
+        QVERIFY(QTest::qWaitForWindowExposed(chart.view.get()));
+        const QColor base = chart.view->palette().color(QPalette::Base);
+        const QRectF from = chart.view->boxRect(0);
+        const QRectF to = chart.view->boxRect(1);
+        // The bend right of a's end, half way down, and the leg into b.
+        const QPoint bend(int(from.right()) + 6, int((from.center().y() + to.center().y()) / 2));
+        const QPoint into(int(to.left()) - 2, int(to.center().y()));
+        QImage image = chart.viewport()->grab().toImage();
+        QVERIFY(image.pixelColor(bend) != base);
+        QVERIFY(image.pixelColor(into) != base);
+        chart.view->setShowDependencies(false);
+        image = chart.viewport()->grab().toImage();
+        QCOMPARE(image.pixelColor(bend), base);
+        QCOMPARE(image.pixelColor(into), base);
+
+        const QPoint inside = chart.view->boxRect(2).center().toPoint() + QPoint(-40, -8);
+        QCOMPARE(image.pixelColor(inside), base);
+        QTest::mouseClick(chart.viewport(), Qt::LeftButton, {}, inside);
+        image = chart.viewport()->grab().toImage();
+        QCOMPARE(image.pixelColor(inside), chart.view->palette().color(QPalette::Highlight));
     }
 };
 

@@ -14,6 +14,7 @@
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QDrag>
+#include <QLineEdit>
 #include <QListView>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -417,6 +418,47 @@ private Q_SLOTS:
         QCOMPARE(moves.count(), 1);
     }
 
+    // Enter takes the keyboard from the names list or the chart to the Title field, Escape brings
+    // it back; Left and Right move the selected task from either, as the chart's own keys do.
+    void keysBetweenRowsAndPanel_data()
+    {
+        QTest::addColumn<bool>("fromChart");
+        QTest::addColumn<bool>("taskSelected");
+        QTest::newRow("names list, task") << false << true;
+        QTest::newRow("chart, task") << true << true;
+        QTest::newRow("names list, project") << false << false;
+    }
+    void keysBetweenRowsAndPanel()
+    {
+        QFETCH(bool, fromChart);
+        QFETCH(bool, taskSelected);
+        Window window;
+        QVERIFY(QTest::qWaitForWindowActive(window.view.get()));
+        const TaskPtr task = window.plan.task("c");
+        if (taskSelected) {
+            if (fromChart)
+                window.clickBox(2);
+            else
+                window.clickName(2);
+            QCOMPARE(window.selection().ref(), std::optional(task->id()));
+        }
+        QWidget *rows = fromChart ? static_cast<QWidget *>(window.chart()) : window.names();
+        rows->setFocus();
+        QTest::keyClick(rows, Qt::Key_Return);
+        QLineEdit *title = taskSelected ? window.taskPanel()->titleField()
+                                        : qobject_cast<ProjectAttributesView *>(window.panel())->titleField();
+        QCOMPARE(QApplication::focusWidget(), title);
+        QTest::keyClick(title, Qt::Key_Escape);
+        QCOMPARE(QApplication::focusWidget(), rows);
+        if (!taskSelected)
+            return;
+        const double before = task->start();
+        QTest::keyClick(rows, Qt::Key_Right);
+        QCOMPARE(task->start(), before + window.chart()->minorStep());
+        QTest::keyClick(rows, Qt::Key_Left);
+        QCOMPARE(task->start(), before);
+    }
+
     // However the window is scrolled, each name stays beside its own box.
     void namesAndBoxesScrollTogether_data()
     {
@@ -427,6 +469,7 @@ private Q_SLOTS:
         QTest::newRow("click in the scroll bar's track") << 3;
         QTest::newRow("Down past the last name shown") << 4;
         QTest::newRow("selection from the chart's far rows") << 5;
+        QTest::newRow("zoomed in, so the chart has a bar below") << 6;
     }
 
     void namesAndBoxesScrollTogether()
@@ -470,14 +513,23 @@ private Q_SLOTS:
         case 5:
             window.selection().setRef(window.plan.project->tasks().at(150)->id());
             break;
+        case 6:
+            window.chart()->zoomIn();
+            QTRY_VERIFY(window.chart()->horizontalScrollBar()->isVisible());
+            bar->setValue(bar->maximum());
+            break;
         }
         QVERIFY(bar->value() > 0);
         QCOMPARE(window.names()->verticalScrollBar()->value(), bar->value());
         for (const int y : { 5, window.chart()->viewport()->height() / 2, window.chart()->viewport()->height() - 8 }) {
-            const QModelIndex name = window.names()->indexAt({ 5, y });
+            // Level on screen: the two lists' viewports need not start at the same height.
+            const QWidget *rows = window.chart()->viewport();
+            const int namesY = window.names()->viewport()->mapFromGlobal(rows->mapToGlobal(QPoint(0, y))).y();
+            const QModelIndex name = window.names()->indexAt({ 5, namesY });
             QVERIFY2(name.isValid(), qPrintable(QStringLiteral("no name at y %1").arg(y)));
-            const double nameCentre = window.names()->visualRect(name).center().y();
-            const double boxCentre = window.chart()->boxRect(name.row()).center().y();
+            const double nameCentre
+                = window.names()->viewport()->mapTo(window.view.get(), window.names()->visualRect(name).center()).y();
+            const double boxCentre = rows->mapTo(window.view.get(), window.chart()->boxRect(name.row()).center()).y();
             QVERIFY2(std::abs(nameCentre - boxCentre) <= ChartGeometry::rowHeight / 4,
                 qPrintable(
                     QStringLiteral("row %1: name at %2, box at %3").arg(name.row()).arg(nameCentre).arg(boxCentre)));

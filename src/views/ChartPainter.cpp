@@ -1,0 +1,224 @@
+#include "ChartPainter.h"
+
+#include "Project.h"
+#include "TaskBox.h"
+#include "TimeScale.h"
+
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QPainterPath>
+#include <cmath>
+
+namespace {
+
+// Ticks visited across one range of x, each at a whole multiple of the step.
+template<typename Visit>
+void forEachTick(const ChartGeometry &geometry, double step, double left, double right, Visit visit)
+{
+    if (!(step > 0.0))
+        return;
+    const double firstIndex = std::max(0.0, std::ceil(geometry.offsetForX(left) / step));
+    const double lastOffset = geometry.offsetForX(right);
+    // However the ticks were chosen, a frame never visits more than it can draw.
+    constexpr int most = 10000;
+    for (int i = 0; i < most; ++i) {
+        const double offset = (firstIndex + i) * step;
+        if (offset > lastOffset)
+            break;
+        visit(offset, geometry.xForOffset(offset), i == 0);
+    }
+}
+
+QColor gridColor(const QPalette &palette)
+{
+    QColor colour = palette.color(QPalette::Text);
+    colour.setAlphaF(0.12f);
+    return colour;
+}
+
+QColor dependencyColor(const QPalette &palette)
+{
+    QColor colour = palette.color(QPalette::Text);
+    colour.setAlphaF(0.55f);
+    return colour;
+}
+
+constexpr double scalePadding = 4.0;
+constexpr double minorTickLength = 4.0;
+constexpr double arrowStub = 6.0;
+constexpr double arrowHead = 5.0;
+
+} // namespace
+
+double ChartPainter::scaleHeight(const QFont &font)
+{
+    return std::ceil(QFontMetricsF(font).height() + 2.0 * scalePadding + minorTickLength);
+}
+
+ChartPainter::ChartPainter(
+    const Project &project, const ChartGeometry &geometry, const QPalette &palette, const QFont &font, Options options)
+    : m_project(project)
+    , m_geometry(geometry)
+    , m_palette(palette)
+    , m_font(font)
+    , m_options(options)
+{ }
+
+qsizetype ChartPainter::firstRowReaching(double top)
+{
+    const double boxBottom = ChartGeometry::boxCentreY + ChartGeometry::boxHeight * 0.5;
+    return std::max<qsizetype>(0, qsizetype(std::floor((top - boxBottom) / ChartGeometry::rowHeight)));
+}
+
+qsizetype ChartPainter::lastRowReaching(double bottom, qsizetype rowCount)
+{
+    return std::min<qsizetype>(rowCount - 1, qsizetype(std::floor(bottom / ChartGeometry::rowHeight)));
+}
+
+QRectF ChartPainter::boxOf(const Task &task, qsizetype row) const
+{
+    const bool dragged = m_options.dragged && m_options.dragged->task().get() == &task;
+    const double centreX
+        = dragged ? m_options.dragged->dragPosition() : m_geometry.boxCentreX(task.start(), task.duration());
+    QRectF box = ChartGeometry::boxRect(row, centreX, m_geometry.boxWidth(task.duration())).normalized();
+    if (m_geometry.isMilestone(task.duration()))
+        box = ChartGeometry::milestoneRect(box);
+    return box;
+}
+
+void ChartPainter::paintRows(QPainter &painter, qsizetype first, qsizetype last, double left, double right) const
+{
+    const TaskList &tasks = m_project.tasks();
+    last = std::min(last, tasks.size() - 1);
+    if (m_options.grid) {
+        const double top = double(first) * ChartGeometry::rowHeight;
+        const double bottom = double(last + 2) * ChartGeometry::rowHeight;
+        paintGrid(painter, top, bottom, left, right);
+    }
+    if (first > last)
+        return;
+    if (m_options.dependencies)
+        paintDependencies(painter, first, last);
+    painter.setFont(m_font);
+    for (qsizetype row = first; row <= last; ++row) {
+        const bool selected = m_options.selectedId == tasks.at(row)->id();
+        if (m_options.dragged && m_options.dragged->row() == row)
+            m_options.dragged->paint(painter, m_geometry, m_palette, left, right, selected);
+        else
+            TaskBox(tasks.at(row), row).paint(painter, m_geometry, m_palette, left, right, selected);
+    }
+}
+
+void ChartPainter::paintGrid(QPainter &painter, double top, double bottom, double left, double right) const
+{
+    const TimeScale scale(
+        m_geometry, [metrics = QFontMetricsF(m_font)](const QString &text) { return metrics.horizontalAdvance(text); });
+    if (!scale.isValid())
+        return;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(QPen(gridColor(m_palette), 0.0));
+    forEachTick(m_geometry, scale.majorStep(), left, right,
+        [&](double, double x, bool) { painter.drawLine(QPointF(x, top), QPointF(x, bottom)); });
+    painter.restore();
+}
+
+void ChartPainter::paintDependencies(QPainter &painter, qsizetype first, qsizetype last) const
+{
+    const TaskList &tasks = m_project.tasks();
+    painter.save();
+    painter.setPen(QPen(dependencyColor(m_palette), 1.0));
+    // Each edge once: from its predecessor when that row is drawn, else from its successor.
+    for (qsizetype row = first; row <= last; ++row) {
+        const Task &task = *tasks.at(row);
+        for (const TaskPtr &successor : task.successors()) {
+            const qsizetype successorRow = m_project.rowOf(*successor);
+            if (successorRow >= 0)
+                paintDependency(painter, task, row, *successor, successorRow);
+        }
+        for (const TaskPtr &predecessor : task.predecessors()) {
+            const qsizetype predecessorRow = m_project.rowOf(*predecessor);
+            if (predecessorRow >= 0 && (predecessorRow < first || predecessorRow > last))
+                paintDependency(painter, *predecessor, predecessorRow, task, row);
+        }
+    }
+    painter.restore();
+}
+
+void ChartPainter::paintDependency(QPainter &painter, const Task &predecessor, qsizetype predecessorRow,
+    const Task &successor, qsizetype successorRow) const
+{
+    const QRectF from = boxOf(predecessor, predecessorRow);
+    const QRectF to = boxOf(successor, successorRow);
+    const QPointF start(from.right(), from.center().y());
+    const QPointF end(to.left(), to.center().y());
+    if (!std::isfinite(start.x()) || !std::isfinite(end.x()))
+        return;
+    // Out of the predecessor's end and into the successor's start from the left; into its top
+    // or bottom where it starts too soon for that but is under the turn; else round through the
+    // gap between the two rows.
+    const double outX = start.x() + arrowStub;
+    const bool below = successorRow > predecessorRow;
+    QPainterPath path(start);
+    path.lineTo(outX, start.y());
+    QPointF tip = end;
+    QPointF back(end.x() - arrowHead, end.y());
+    if (end.x() - arrowHead >= outX) {
+        path.lineTo(outX, end.y());
+    } else if (successorRow != predecessorRow && to.left() <= outX && outX <= to.right()) {
+        tip = QPointF(outX, below ? to.top() : to.bottom());
+        back = QPointF(outX, tip.y() + (below ? -arrowHead : arrowHead));
+    } else {
+        const double between = below ? double(successorRow) * ChartGeometry::rowHeight
+                                     : double(successorRow + 1) * ChartGeometry::rowHeight;
+        const double inX = end.x() - arrowStub - arrowHead;
+        path.lineTo(outX, between);
+        path.lineTo(inX, between);
+        path.lineTo(inX, end.y());
+    }
+    path.lineTo(back);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPath(path);
+    // The head: a triangle from the tip back along the last leg.
+    const QPointF along = (tip - back) / arrowHead;
+    const QPointF across(-along.y() * arrowHead * 0.7, along.x() * arrowHead * 0.7);
+    const QPointF head[] = { tip, back + across, back - across };
+    painter.setBrush(painter.pen().color());
+    painter.drawConvexPolygon(head, 3);
+}
+
+void ChartPainter::paintScale(QPainter &painter, double left, double right) const
+{
+    const QFontMetricsF metrics(m_font);
+    const double height = scaleHeight(m_font);
+    painter.save();
+    painter.setFont(m_font);
+    painter.fillRect(QRectF(left, 0.0, right - left, height), m_palette.color(QPalette::Window));
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    QColor line = m_palette.color(QPalette::WindowText);
+    line.setAlphaF(0.45f);
+    painter.setPen(QPen(line, 0.0));
+    painter.drawLine(QPointF(left, height - 0.5), QPointF(right, height - 0.5));
+    const TimeScale scale(m_geometry, [&](const QString &text) { return metrics.horizontalAdvance(text); });
+    if (scale.isValid()) {
+        forEachTick(m_geometry, scale.minorStep(), left, right, [&](double, double x, bool) {
+            painter.drawLine(QPointF(x, height - minorTickLength), QPointF(x, height));
+        });
+        // A label that began left of the range still shows its tick's time from the range's start.
+        const double labelLeft = left
+            - metrics.horizontalAdvance(TimeScale::widestLabel(scale.majorStep(), m_geometry.projectDuration()))
+            - scalePadding;
+        painter.setPen(m_palette.color(QPalette::WindowText));
+        // The first label wholly in the range names its day, so that a zoomed scale says which it is.
+        bool named = false;
+        forEachTick(m_geometry, scale.majorStep(), labelLeft, right, [&](double offset, double x, bool) {
+            const bool first = !named && x >= left;
+            named |= first;
+            const QString label = scale.label(offset, first);
+            painter.drawLine(QPointF(x, scalePadding), QPointF(x, height));
+            const QRectF text(x + scalePadding, scalePadding, metrics.horizontalAdvance(label) + 1.0, metrics.height());
+            painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, label);
+        });
+    }
+    painter.restore();
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "ChartGeometry.h"
+#include "Task.h"
+
+#include <QFont>
+#include <QPalette>
+#include <optional>
+
+class Project;
+class QPainter;
+class TaskBox;
+
+// Paints the chart onto any painter: the window, a printer, a file. Works in content coordinates:
+// row 0 at y 0 and the project's start at x 0, with the caller's transform placing them. Only the
+// given rows and the given range of x are visited, so a frame costs what is on it, however long
+// the project is and however far it is zoomed.
+class ChartPainter {
+public:
+    struct Options {
+        bool dependencies = true;
+        bool grid = true;
+        std::optional<qint64> selectedId;
+        // A box being dragged, drawn where the pointer holds it rather than where its task is.
+        const TaskBox *dragged = nullptr;
+    };
+
+    // The height of the time scale drawn with a font.
+    [[nodiscard]] static double scaleHeight(const QFont &font);
+
+    ChartPainter(const Project &project, const ChartGeometry &geometry, const QPalette &palette, const QFont &font,
+        Options options);
+
+    // Grid lines, then the dependencies of the rows, then their boxes. Labels set beside boxes keep
+    // within [left, right].
+    void paintRows(QPainter &painter, qsizetype first, qsizetype last, double left, double right) const;
+    // The time scale across [left, right], in a band of scaleHeight() from y 0.
+    void paintScale(QPainter &painter, double left, double right) const;
+
+    // The rows whose boxes reach into the band of content y from top to bottom.
+    [[nodiscard]] static qsizetype firstRowReaching(double top);
+    [[nodiscard]] static qsizetype lastRowReaching(double bottom, qsizetype rowCount);
+
+private:
+    void paintGrid(QPainter &painter, double top, double bottom, double left, double right) const;
+    void paintDependencies(QPainter &painter, qsizetype first, qsizetype last) const;
+    void paintDependency(QPainter &painter, const Task &predecessor, qsizetype predecessorRow, const Task &successor,
+        qsizetype successorRow) const;
+    [[nodiscard]] QRectF boxOf(const Task &task, qsizetype row) const;
+
+    const Project &m_project;
+    ChartGeometry m_geometry;
+    const QPalette &m_palette;
+    QFont m_font;
+    Options m_options;
+};
