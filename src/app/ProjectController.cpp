@@ -2,8 +2,10 @@
 
 #include "Alerts.h"
 #include "AppDelegate.h"
+#include "GanttView.h"
 #include "Ids.h"
 #include "IntPublisher.h"
+#include "LinkTaskDialog.h"
 #include "Project.h"
 #include "ProjectFile.h"
 #include "ProjectView.h"
@@ -24,6 +26,8 @@
 namespace {
 
 const QString geometryKey = QStringLiteral("Project Window");
+const QString dividersKey = QStringLiteral("Project Window Dividers");
+const QString showDependenciesKey = QStringLiteral("Project Window Show Dependencies");
 constexpr QSize initialSize(480, 300);
 
 // In the order the projects were opened, so that quitting asks about them in that order.
@@ -63,6 +67,10 @@ protected:
             return;
         }
         saveWindowFrame(this, geometryKey);
+        if (const ProjectView *view = m_controller->projectView()) {
+            saveDividers(view->splitter(), dividersKey);
+            saveViewChoice(showDependenciesKey, view->ganttView()->showsDependencies());
+        }
         event->accept();
         m_controller->windowWillClose();
     }
@@ -152,6 +160,8 @@ void ProjectController::showWindow()
     m_window->setWindowTitle(windowTitle(m_project->name()));
 
     restoreWindowFrame(m_window.get(), initialSize, geometryKey);
+    restoreDividers(m_view->splitter(), dividersKey);
+    m_view->ganttView()->setShowDependencies(restoreViewChoice(showDependenciesKey, true));
 
     createActions();
     createMenus();
@@ -184,6 +194,8 @@ void ProjectController::createActions()
     add(NewTask, tr("New Task"), QKeySequence(Qt::CTRL | Qt::Key_T), &ProjectController::newTask);
     add(DuplicateTask, tr("Duplicate Task"), QKeySequence(Qt::CTRL | Qt::Key_D), &ProjectController::duplicateTask);
     add(MoveRight, tr("Move Right"), QKeySequence(Qt::CTRL | Qt::Key_Right), &ProjectController::moveRight);
+    add(AddPredecessor, tr("Add Predecessor..."), QKeySequence(), &ProjectController::addPredecessor);
+    add(AddSuccessor, tr("Add Successor..."), QKeySequence(), &ProjectController::addSuccessor);
     add(Save, tr("Save"), QKeySequence(Qt::CTRL | Qt::Key_S), &ProjectController::saveDocument);
     add(SaveAs, tr("Save As..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), &ProjectController::saveDocumentAs);
     add(Revert, tr("Revert to Saved"), QKeySequence(), &ProjectController::revertToSavedState);
@@ -191,6 +203,21 @@ void ProjectController::createActions()
     add(Quit, tr("Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), toApplication(&AppDelegate::terminate));
     add(Delete, tr("Delete"), QKeySequence(Qt::Key_Delete), [this] { m_view->deleteCommand(); });
     m_actions[Delete]->setShortcutContext(Qt::WindowShortcut);
+    GanttView *chart = m_view->ganttView();
+    add(ZoomIn, tr("Zoom In"), QKeySequence(QKeySequence::ZoomIn), [chart] { chart->zoomIn(); });
+    // Typing + takes Shift on many layouts, so the unshifted key it shares zooms in as well.
+    QList<QKeySequence> zoomIn = QKeySequence::keyBindings(QKeySequence::ZoomIn);
+    if (const QKeySequence unshifted(Qt::CTRL | Qt::Key_Equal); !zoomIn.contains(unshifted))
+        zoomIn.append(unshifted);
+    m_actions[ZoomIn]->setShortcuts(zoomIn);
+    add(ZoomOut, tr("Zoom Out"), QKeySequence(QKeySequence::ZoomOut), [chart] { chart->zoomOut(); });
+    add(FitWholeProject, tr("Fit Whole Project"), QKeySequence(Qt::CTRL | Qt::Key_0),
+        [chart] { chart->fitWholeProject(); });
+    add(ShowDependencies, tr("Show Dependencies"), QKeySequence(),
+        [chart](bool show) { chart->setShowDependencies(show); });
+    m_actions[ShowDependencies]->setCheckable(true);
+    m_actions[ShowDependencies]->setChecked(chart->showsDependencies());
+    connect(chart, &GanttView::showDependenciesChanged, m_actions[ShowDependencies], &QAction::setChecked);
     add(About, tr("About Quillfern"), QKeySequence(), [this] {
         corvane::Alert about;
         about.style = corvane::AlertStyle::Informational;
@@ -239,6 +266,14 @@ void ProjectController::createMenus()
     task->addAction(m_actions[NewTask]);
     task->addAction(m_actions[DuplicateTask]);
     task->addAction(m_actions[MoveRight]);
+    task->addAction(m_actions[AddPredecessor]);
+    task->addAction(m_actions[AddSuccessor]);
+    QMenu *view = bar->addMenu(tr("&View"));
+    view->addAction(m_actions[ZoomIn]);
+    view->addAction(m_actions[ZoomOut]);
+    view->addAction(m_actions[FitWholeProject]);
+    view->addSeparator();
+    view->addAction(m_actions[ShowDependencies]);
     bar->addMenu(tr("&Help"))->addAction(m_actions[About]);
     for (QMenu *menu : { file, edit, task })
         connect(menu, &QMenu::aboutToShow, this, &ProjectController::updateActions);
@@ -252,7 +287,8 @@ QAction *ProjectController::action(Command command) const
 bool ProjectController::validateUserInterfaceItem(const QAction *action) const
 {
     const bool selected = m_view && m_view->selectedTaskIdHolder()->ref().has_value();
-    if (action == m_actions.value(DuplicateTask) || action == m_actions.value(MoveRight))
+    if (action == m_actions.value(DuplicateTask) || action == m_actions.value(MoveRight)
+        || action == m_actions.value(AddPredecessor) || action == m_actions.value(AddSuccessor))
         return selected;
     if (action == m_actions.value(Save))
         return m_project->isDirty();
@@ -265,7 +301,7 @@ bool ProjectController::validateUserInterfaceItem(const QAction *action) const
 
 void ProjectController::updateActions()
 {
-    for (Command command : { DuplicateTask, MoveRight, Save, Revert, Preferences }) {
+    for (Command command : { DuplicateTask, MoveRight, AddPredecessor, AddSuccessor, Save, Revert, Preferences }) {
         if (QAction *action = m_actions.value(command))
             action->setEnabled(validateUserInterfaceItem(action));
     }
@@ -307,6 +343,26 @@ void ProjectController::moveRight()
     const std::optional<double> offset = m_project->maximumEndOffset(*task, LimitByExclusionGroup);
     const double target = offset ? m_project->start() + *offset : m_project->end();
     m_project->moveTask(task, target - task->end());
+}
+
+void ProjectController::addPredecessor()
+{
+    openLinkDialog(false);
+}
+
+void ProjectController::addSuccessor()
+{
+    openLinkDialog(true);
+}
+
+void ProjectController::openLinkDialog(bool isSucc)
+{
+    const TaskPtr task = m_project->taskWithId(m_view ? m_view->selectedTaskIdHolder()->ref() : std::nullopt);
+    if (!task)
+        return;
+    auto *dialog = new LinkTaskDialog(m_project.get(), task, isSucc, m_window.get());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
 }
 
 void ProjectController::saveDocument()

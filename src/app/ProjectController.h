@@ -55,6 +55,8 @@ public:
         NewTask,
         DuplicateTask,
         MoveRight,
+        AddPredecessor,
+        AddSuccessor,
         Save,
         SaveAs,
         Revert,
@@ -63,6 +65,10 @@ public:
         Undo,
         Redo,
         Delete,
+        ZoomIn,
+        ZoomOut,
+        FitWholeProject,
+        ShowDependencies,
         About
     };
     [[nodiscard]] QAction *action(Command command) const;
@@ -81,6 +87,10 @@ public Q_SLOTS:
     void newTask();
     void duplicateTask();
     void moveRight();
+    // Open a window-modal dialog that makes a task, picked by name, a predecessor or a successor
+    // of the selected one.
+    void addPredecessor();
+    void addSuccessor();
     void saveDocument();
     void saveDocumentAs();
     void revertToSavedState();
@@ -90,6 +100,7 @@ private:
     void createActions();
     void createMenus();
     void updateActions();
+    void openLinkDialog(bool isSucc);
     bool writeTo(const QString &path);
 
     std::unique_ptr<Project> m_project;

@@ -1,9 +1,8 @@
 #include "TaskListView.h"
 
-#include "Alerts.h"
 #include "Beep.h"
+#include "Linking.h"
 #include "Project.h"
-#include "ShownText.h"
 #include "TaskListModel.h"
 
 #include <QDropEvent>
@@ -158,21 +157,5 @@ void TaskListView::makeDependency(const QString &name)
         beep();
         return;
     }
-    const TaskPtr other = *found;
-    try {
-        if (m_isSucc)
-            m_project->addDependency(m_referenceTask, other);
-        else
-            m_project->addDependency(other, m_referenceTask);
-    } catch (const ConsistencyError &error) {
-        corvane::Alert alert;
-        alert.style = corvane::AlertStyle::Warning;
-        alert.message = tr("Illegal Dependency");
-        // The reason quotes the names whole.
-        alert.informativeText = corvane::ShownText::cutLines(error.msg);
-        alert.parent = window();
-        corvane::presenter().runAlert(alert);
-    } catch (const std::exception &error) {
-        corvane::showError(error);
-    }
+    Linking::makeDependency(*m_project, m_referenceTask, *found, m_isSucc, window());
 }

@@ -1,8 +1,10 @@
+#include "../views/ViewTestSupport.h"
 #include "AppDelegate.h"
 #include "AppTestSupport.h"
 #include "GanttView.h"
 #include "Ids.h"
 #include "IntPublisher.h"
+#include "LinkTaskDialog.h"
 #include "Presenter.h"
 #include "Project.h"
 #include "ProjectController.h"
@@ -10,11 +12,18 @@
 #include "ProjectView.h"
 #include "RecentDocuments.h"
 #include "ShownText.h"
+#include "TaskListView.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QSplitter>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -38,6 +47,27 @@ std::unique_ptr<Project> threeTasks()
     project->setDirty(true);
     return project;
 }
+
+// Paint walls twice (ids 1 and 2, the second starting at 30 minutes), Sand floor (3) and
+// Varnish (4) after it.
+std::unique_ptr<Project> renovation()
+{
+    return readProject(R"({"tasks":[{"duration":600.0,"start":0.0,"id":1,"name":"Paint walls"},)"
+                       R"({"duration":600.0,"start":1800.0,"id":2,"name":"Paint walls"},)"
+                       R"({"duration":300.0,"start":0.0,"id":3,"name":"Sand floor"},)"
+                       R"({"duration":300.0,"start":300.0,"id":4,"name":"Varnish"}],)"
+                       R"("dependencies":[{"a":3,"b":4}],"name":"Renovation"})");
+}
+
+// A key as a person's keyboard delivers it: to the completion list while that is up.
+void press(QWidget *focused, Qt::Key key)
+{
+    QWidget *popup = QApplication::activePopupWidget();
+    QTest::keyClick(popup ? popup : focused, key);
+}
+
+const QString dividersKey = QStringLiteral("Project Window Dividers");
+const QString showDependenciesKey = QStringLiteral("Project Window Show Dependencies");
 
 } // namespace
 
@@ -86,6 +116,8 @@ private Q_SLOTS:
         Ids::resetForTesting(1, 1);
         m_presenter.clear();
         RecentDocuments::clear();
+        QSettings().remove(dividersKey);
+        QSettings().remove(showDependenciesKey);
     }
 
     void cleanup()
@@ -141,10 +173,14 @@ private Q_SLOTS:
         QVERIFY(!enabled(controller, C::Revert));
         QVERIFY(!enabled(controller, C::DuplicateTask));
         QVERIFY(!enabled(controller, C::MoveRight));
+        QVERIFY(!enabled(controller, C::AddPredecessor));
+        QVERIFY(!enabled(controller, C::AddSuccessor));
 
         select(controller, 1);
         QVERIFY(enabled(controller, C::DuplicateTask));
         QVERIFY(enabled(controller, C::MoveRight));
+        QVERIFY(enabled(controller, C::AddPredecessor));
+        QVERIFY(enabled(controller, C::AddSuccessor));
 
         m_presenter.scriptSavePanelResult(path("enabled.quillfern"));
         QVERIFY(controller->save());
@@ -216,6 +252,168 @@ private Q_SLOTS:
         QVERIFY(controller->project()->edges().isEmpty());
         QCOMPARE(controller->projectView()->selectedTaskIdHolder()->ref(), std::nullopt);
         QCOMPARE(controller->undoStack()->undoText(), QStringLiteral("Delete Task"));
+    }
+
+    // Typed text matches anywhere in a name, whatever its case; tasks of one name are told apart.
+    // A dependency is one undo step; a refusal is the very alert a drop of the name on the list gives.
+    void linkByName_data()
+    {
+        QTest::addColumn<bool>("isSucc");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("downs");
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("dependencies");
+        QTest::addColumn<QString>("problem");
+        const auto text = [](const char *utf8) { return QString::fromUtf8(utf8); };
+        const int enter = Qt::Key_Return;
+        const QString unchanged = text("(3,4)");
+        QTest::newRow("successor of a shared name, from the list")
+            << true << 2 << text("WALLS") << 2 << text("Paint walls — #2, starts at 30 min") << enter
+            << text("(3,4) (3,2)") << QString();
+        QTest::newRow("predecessor typed in full")
+            << false << 0 << text("Varnish") << 0 << text("Varnish") << enter << text("(3,4) (4,1)") << QString();
+        QTest::newRow("itself refused") << false << 2 << text("floor") << 1 << text("Sand floor") << enter << unchanged
+                                        << QString();
+        QTest::newRow("a shared name alone")
+            << true << 3 << text("Paint walls") << 0 << text("Paint walls") << enter << unchanged
+            << text("Several tasks have this name: choose one from the list.");
+        QTest::newRow("no such name") << true << 3 << text("Plaster") << 0 << text("Plaster") << enter << unchanged
+                                      << text("No task has this name.");
+        QTest::newRow("Escape") << true << 3 << text("paint") << 1 << text("Paint walls — #1, starts at 0 min")
+                                << int(Qt::Key_Escape) << unchanged << QString();
+    }
+    void linkByName()
+    {
+        QFETCH(bool, isSucc);
+        QFETCH(int, row);
+        QFETCH(QString, typed);
+        QFETCH(int, downs);
+        QFETCH(QString, chosen);
+        QFETCH(int, key);
+        QFETCH(QString, dependencies);
+        QFETCH(QString, problem);
+        ProjectController *controller = openWindow(renovation());
+        QMainWindow *window = controller->projectWindow();
+        const auto shown = [controller] {
+            QStringList pairs;
+            for (const IntPair &pair : controller->project()->dependencies())
+                pairs.append(pair.description());
+            return pairs.join(u' ');
+        };
+        const QString before = shown();
+        const int steps = controller->undoStack()->count();
+        select(controller, row);
+
+        // Window-modal: the trigger returns with the dialog up.
+        controller->action(isSucc ? ProjectController::AddSuccessor : ProjectController::AddPredecessor)->trigger();
+        QPointer<LinkTaskDialog> dialog = window->findChild<LinkTaskDialog *>();
+        QVERIFY(dialog);
+        QCOMPARE(dialog->windowModality(), Qt::WindowModal);
+        // The offscreen platform leaves a new window inactive where a window manager would not.
+        dialog->activateWindow();
+        QLineEdit *field = dialog->field();
+        QTRY_COMPARE(QApplication::focusWidget(), field);
+        QTest::keyClicks(field, typed);
+        for (int down = 0; down < downs; ++down)
+            press(field, Qt::Key_Down);
+        if (downs > 0)
+            press(field, Qt::Key_Return);
+        QCOMPARE(field->text(), chosen);
+        press(field, Qt::Key(key));
+        deliverPostedWork();
+
+        QCOMPARE(shown(), dependencies);
+        QCOMPARE(!dialog, problem.isEmpty());
+        if (!problem.isEmpty()) {
+            QVERIFY(!dialog->okButton()->isEnabled());
+            QCOMPARE(dialog->findChild<QLabel *>(QStringLiteral("problem"))->text(), problem);
+        } else if (dependencies != before) {
+            QCOMPARE(controller->undoStack()->count(), steps + 1);
+            controller->undoStack()->undo();
+            QCOMPARE(shown(), before);
+        } else if (key == Qt::Key_Return) {
+            QCOMPARE(m_presenter.alerts().size(), 1);
+            QCOMPARE(m_presenter.alerts().at(0).message, QStringLiteral("Illegal Dependency"));
+            const QList<TaskListView *> lists = window->findChildren<TaskListView *>();
+            const auto list = std::find_if(
+                lists.cbegin(), lists.cend(), [isSucc](const TaskListView *view) { return view->isSucc() == isSucc; });
+            const std::unique_ptr<QMimeData> name(ViewTest::plainText(chosen));
+            QVERIFY(list != lists.cend() && ViewTest::dropOn(*list, QPoint(10, 10), name.get()));
+            deliverPostedWork();
+            QCOMPARE(m_presenter.alerts().size(), 2);
+            QCOMPARE(m_presenter.alerts().at(1), m_presenter.alerts().at(0));
+        }
+        if (dependencies == before)
+            QCOMPARE(controller->undoStack()->count(), steps);
+    }
+
+    // + takes Shift on many layouts, so Ctrl+= zooms in as well.
+    void viewMenuShortcuts()
+    {
+        ProjectController *controller = openWindow(threeTasks());
+        using C = ProjectController;
+        for (const auto &[key, command] : { std::pair(Qt::Key_Plus, C::ZoomIn), std::pair(Qt::Key_Equal, C::ZoomIn),
+                 std::pair(Qt::Key_Minus, C::ZoomOut), std::pair(Qt::Key_0, C::FitWholeProject) }) {
+            QSignalSpy triggered(controller->action(command), &QAction::triggered);
+            QTest::keyClick(controller->projectWindow(), key, Qt::ControlModifier);
+            QVERIFY2(triggered.size() == 1, qPrintable(QKeySequence(Qt::CTRL | key).toString()));
+        }
+    }
+
+    void layoutIsRememberedForTheNextWindow()
+    {
+        ProjectController *first = openWindow(threeTasks());
+        QVERIFY(QTest::qWaitForWindowExposed(first->projectWindow()));
+        QSplitter *splitter = first->projectView()->splitter();
+        const int namesWidth = splitter->sizes().at(0);
+        QSplitterHandle *handle = splitter->handle(1);
+        const QPoint grip = handle->rect().center();
+        QTest::mousePress(handle, Qt::LeftButton, {}, grip);
+        QTest::mouseMove(handle, grip + QPoint(40, 0));
+        QTest::mouseRelease(handle, Qt::LeftButton, {}, grip + QPoint(40, 0));
+        const QList<int> moved = splitter->sizes();
+        QCOMPARE(moved.at(0), namesWidth + 40);
+        first->action(ProjectController::ShowDependencies)->trigger();
+        QVERIFY(!first->projectView()->ganttView()->showsDependencies());
+        first->project()->setDirty(false);
+        first->projectWindow()->close();
+
+        ProjectController *second = openWindow(threeTasks());
+        QVERIFY(QTest::qWaitForWindowExposed(second->projectWindow()));
+        QCOMPARE(second->projectView()->splitter()->sizes(), moved);
+        QVERIFY(!second->projectView()->ganttView()->showsDependencies());
+        QVERIFY(!second->action(ProjectController::ShowDependencies)->isChecked());
+        second->projectView()->ganttView()->setShowDependencies(true);
+        QVERIFY(second->action(ProjectController::ShowDependencies)->isChecked());
+    }
+
+    // Whatever the settings hold, a window opens with its panes side by side as a first one does. The
+    // states are QSplitter::saveState's layout: marker, version, sizes, then flags and orientation.
+    void storedLayoutGarbage_data()
+    {
+        QTest::addColumn<QByteArray>("dividers");
+        QTest::newRow("a count past any memory") << QByteArray::fromHex("000000ff 00000001 7fffffff 00000064");
+        QTest::newRow("a pane without width")
+            << QByteArray::fromHex("000000ff 00000001 00000002 00000000 0000017c 00 00000004 01 00000001 00");
+        QTest::newRow("upright") << QByteArray::fromHex(
+            "000000ff 00000001 00000002 00000064 0000012c 00 00000004 01 00000002 00");
+        QTest::newRow("cut short") << QByteArray::fromHex("000000ff 00000001 00000002 00000064 0000");
+    }
+    void storedLayoutGarbage()
+    {
+        QFETCH(QByteArray, dividers);
+        QSettings().setValue(dividersKey, dividers);
+        QSettings().setValue(showDependenciesKey, dividers);
+        ProjectController *controller = openWindow(threeTasks());
+        QVERIFY(QTest::qWaitForWindowExposed(controller->projectWindow()));
+        const QSplitter *splitter = controller->projectView()->splitter();
+        QCOMPARE(splitter->orientation(), Qt::Horizontal);
+        QCOMPARE(splitter->sizes().at(0), 100);
+        QVERIFY(splitter->sizes().at(1) > 0);
+        QCOMPARE(controller->action(ProjectController::ShowDependencies)->isChecked(),
+            controller->projectView()->ganttView()->showsDependencies());
     }
 
     void saveAsWritesAtomicallyAndRemembersTheFile()
