@@ -112,7 +112,9 @@ const char *placeName(int where)
     return where == 0 ? "top" : where == 1 ? "middle" : "bottom";
 }
 
-// One full chart frame rendered into an image, as the window's backing store would receive it.
+// One full chart frame rendered into an image, as the window's backing store would receive it:
+// time scale, grid, dependency arrows and boxes, at fit and zoomed in 50 times (scrolled to the
+// middle of the span, where the most arrows cross the screen).
 void BM_ChartFrame(benchmark::State &state)
 {
     Fixture &fixture = Fixture::instance();
@@ -120,15 +122,53 @@ void BM_ChartFrame(benchmark::State &state)
     view.resize(chartSize);
     view.show();
     QCoreApplication::processEvents();
+    const auto zoom = double(state.range(1));
+    view.setZoom(zoom, 0.0);
+    QScrollBar *sideways = view.horizontalScrollBar();
+    sideways->setValue(sideways->maximum() / 2);
     scrollTo(view, int(state.range(0)));
+    if (view.zoom() != zoom || !view.showsDependencies()) {
+        state.SkipWithError("the chart did not zoom, or draws no arrows");
+        return;
+    }
     QImage image(view.size(), QImage::Format_ARGB32_Premultiplied);
     for (auto _ : state) {
         view.render(&image);
         benchmark::ClobberMemory();
     }
-    state.SetLabel(placeName(int(state.range(0))));
+    state.SetLabel(std::string(placeName(int(state.range(0)))) + (zoom > 1.0 ? ", zoomed 50x" : ", fit"));
 }
-BENCHMARK(BM_ChartFrame)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ChartFrame)->ArgsProduct({ { 0, 1, 2 }, { 1, 50 } })->Unit(benchmark::kMillisecond);
+
+// A whole window's frame (panel, names list, chart) with a task selected whose name is 50 MB:
+// each place that shows the name cuts it before measuring, so the frame costs what a short name's
+// does. The baseline is the same frame with the name the task had.
+void BM_WindowFrameSelectedName(benchmark::State &state)
+{
+    Fixture &fixture = Fixture::instance();
+    ProjectView window(fixture.project.get());
+    window.resize(chartSize.width() + 480, chartSize.height());
+    window.show();
+    QCoreApplication::processEvents();
+    scrollTo(*window.ganttView(), 1);
+    const qsizetype row = window.ganttView()->verticalScrollBar()->value() / 25 + 10;
+    const TaskPtr task = fixture.project->tasks().at(row);
+    const QString name = task->name();
+    const bool huge = state.range(0) != 0;
+    if (huge)
+        task->setName(QString(50 * 1024 * 1024, QChar(u'n')));
+    window.selectedTaskIdHolder()->setRef(task->id());
+    QCoreApplication::processEvents();
+    QImage image(window.size(), QImage::Format_ARGB32_Premultiplied);
+    for (auto _ : state) {
+        window.render(&image);
+        benchmark::ClobberMemory();
+    }
+    window.selectedTaskIdHolder()->setRef(std::nullopt);
+    task->setName(name);
+    state.SetLabel(huge ? "50 MB name" : "its own name");
+}
+BENCHMARK(BM_WindowFrameSelectedName)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // One full frame of the names list beside the chart.
 void BM_NamesFrame(benchmark::State &state)

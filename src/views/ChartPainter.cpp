@@ -117,7 +117,9 @@ void ChartPainter::paintGrid(QPainter &painter, double top, double bottom, doubl
         return;
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.setPen(QPen(gridColor(m_palette), 0.0));
+    QPen pen(gridColor(m_palette), m_options.cosmeticLines ? 0.0 : 0.5);
+    pen.setCosmetic(m_options.cosmeticLines);
+    painter.setPen(pen);
     forEachTick(m_geometry, scale.majorStep(), left, right,
         [&](double, double x, bool) { painter.drawLine(QPointF(x, top), QPointF(x, bottom)); });
     painter.restore();
@@ -127,7 +129,9 @@ void ChartPainter::paintDependencies(QPainter &painter, qsizetype first, qsizety
 {
     const TaskList &tasks = m_project.tasks();
     painter.save();
-    painter.setPen(QPen(dependencyColor(m_palette), 1.0));
+    QPen pen(dependencyColor(m_palette), m_options.cosmeticLines ? 0.0 : 1.0);
+    pen.setCosmetic(m_options.cosmeticLines);
+    painter.setPen(pen);
     // Each edge once: from its predecessor when that row is drawn, else from its successor.
     for (qsizetype row = first; row <= last; ++row) {
         const Task &task = *tasks.at(row);

@@ -21,6 +21,9 @@ public:
         bool dependencies = true;
         bool grid = true;
         std::optional<qint64> selectedId;
+        // Hairlines one device pixel wide, which a screen strokes fastest; a printer's pixel is
+        // too fine for that, so paged output draws them a point wide.
+        bool cosmeticLines = true;
         // A box being dragged, drawn where the pointer holds it rather than where its task is.
         const TaskBox *dragged = nullptr;
     };

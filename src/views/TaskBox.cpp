@@ -51,13 +51,10 @@ void TaskBox::paint(QPainter &painter, const ChartGeometry &geometry, const QPal
         painter.setBrush(selected ? fill : green);
         painter.drawConvexPolygon(corners, 4);
     } else if (box.width() > border) {
-        painter.fillRect(box, fill);
-        QPen pen(green, border, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
-        pen.setMiterLimit(10.0);
-        painter.setPen(pen);
-        painter.setBrush(Qt::NoBrush);
-        // The stroke straddles its path, so the path runs half a line inside the edge.
-        painter.drawRect(box.adjusted(border * 0.5, border * 0.5, -border * 0.5, -border * 0.5));
+        // Two fills rather than a stroke: the same pixels, without the stroker's cost per box.
+        painter.fillRect(box, green);
+        if (box.width() > 2.0 * border)
+            painter.fillRect(box.adjusted(border, border, -border, -border), fill);
     } else {
         // Too narrow for an outline around anything: the border is all there is, and never
         // thinner than a pixel, so that short tasks stay in sight.
