@@ -1,13 +1,18 @@
 #include "ProjectView.h"
 
+#include "ChartAccessibility.h"
 #include "GanttView.h"
 #include "Project.h"
+#include "ProjectAttributesView.h"
 #include "PropertiesView.h"
+#include "TaskAttributesView.h"
 #include "TaskListView.h"
 #include "TaskNamesView.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
+#include <QLineEdit>
+#include <QListView>
 #include <QScrollBar>
 #include <QSplitter>
 
@@ -27,6 +32,21 @@ template<typename T> T *enclosing(QWidget *widget)
     return nullptr;
 }
 
+// Tab runs down the panel's fields as they stand, then to the names and the chart. A new panel's
+// fields join the window's focus chain at its end, so the order is laid again for every panel.
+void orderFocus(const PropertiesView *properties, QWidget *names, QWidget *chart)
+{
+    QList<QWidget *> chain;
+    if (const auto *task = qobject_cast<const TaskAttributesView *>(properties->panel()))
+        chain = { task->titleField(), task->durationField(), task->groupField(), task->predecessorsView()->listView(),
+            task->successorsView()->listView() };
+    else if (const auto *project = qobject_cast<const ProjectAttributesView *>(properties->panel()))
+        chain = { project->titleField() };
+    chain << names << chart;
+    for (qsizetype i = 1; i < chain.size(); ++i)
+        QWidget::setTabOrder(chain.at(i - 1), chain.at(i));
+}
+
 } // namespace
 
 ProjectView::ProjectView(Project *project, QWidget *parent)
@@ -37,6 +57,7 @@ ProjectView::ProjectView(Project *project, QWidget *parent)
     , m_names(new TaskNamesView(project, &m_selection, m_splitter))
     , m_chart(new GanttView(project, &m_selection, m_splitter))
 {
+    attachChartAccessibility(m_chart, &m_selection);
     m_properties->setMinimumWidth(panelMinimumWidth);
     m_properties->setMaximumWidth(panelMaximumWidth);
     // Wider than ideal it never grows; in a narrow window it gives way as much as the split
@@ -62,6 +83,12 @@ ProjectView::ProjectView(Project *project, QWidget *parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_properties);
     layout->addWidget(m_splitter);
+
+    // The panel rebuilds itself on these before this view hears of them.
+    const auto focusOrder = [this] { orderFocus(m_properties, m_names, m_chart); };
+    connect(&m_selection, &IntPublisher::refChanged, this, focusOrder);
+    connect(project, &Project::tasksChanged, this, focusOrder);
+    focusOrder();
 
     // The keyboard starts where the window's commands apply, not in the first field of the
     // panel, which would take Ctrl+Z and Ctrl+Right for its own text.
