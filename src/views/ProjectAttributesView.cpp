@@ -26,7 +26,10 @@ ProjectAttributesView::ProjectAttributesView(Project *project, QWidget *parent)
 
     auto *titleRow = new QHBoxLayout;
     titleRow->setContentsMargins(0, 0, 0, 0);
-    titleRow->addWidget(new QLabel(tr("Title"), this));
+    auto *titleLabel = new QLabel(tr("Title"), this);
+    titleLabel->setBuddy(m_title);
+    m_title->setAccessibleName(titleLabel->text());
+    titleRow->addWidget(titleLabel);
     titleRow->addWidget(m_title, 1);
 
     auto *column = new QVBoxLayout(this);

@@ -1,5 +1,6 @@
 #include "ProjectView.h"
 
+#include "ChartAccessibility.h"
 #include "ChartGeometry.h"
 #include "GanttView.h"
 #include "Project.h"
@@ -13,6 +14,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QListView>
 #include <QScrollBar>
 #include <QSplitter>
 
@@ -32,6 +34,21 @@ template<typename T> T *enclosing(QWidget *widget)
     return nullptr;
 }
 
+// Tab runs down the panel's fields as they stand, then to the names and the chart. A new panel's
+// fields join the window's focus chain at its end, so the order is laid again for every panel.
+void orderFocus(const PropertiesView *properties, QWidget *names, QWidget *chart)
+{
+    QList<QWidget *> chain;
+    if (const auto *task = qobject_cast<const TaskAttributesView *>(properties->panel()))
+        chain = { task->titleField(), task->durationField(), task->groupField(), task->predecessorsView()->listView(),
+            task->successorsView()->listView() };
+    else if (const auto *project = qobject_cast<const ProjectAttributesView *>(properties->panel()))
+        chain = { project->titleField() };
+    chain << names << chart;
+    for (qsizetype i = 1; i < chain.size(); ++i)
+        QWidget::setTabOrder(chain.at(i - 1), chain.at(i));
+}
+
 } // namespace
 
 ProjectView::ProjectView(Project *project, QWidget *parent)
@@ -42,6 +59,7 @@ ProjectView::ProjectView(Project *project, QWidget *parent)
     , m_names(new TaskNamesView(project, &m_selection, m_splitter))
     , m_chart(new GanttView(project, &m_selection, m_splitter))
 {
+    attachChartAccessibility(m_chart, &m_selection);
     m_properties->setMinimumWidth(panelMinimumWidth);
     m_properties->setMaximumWidth(panelMaximumWidth);
     // Wider than ideal it never grows; in a narrow window it gives way as much as the split
@@ -68,6 +86,12 @@ ProjectView::ProjectView(Project *project, QWidget *parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_properties);
     layout->addWidget(m_splitter);
+
+    // The panel rebuilds itself on these before this view hears of them.
+    const auto focusOrder = [this] { orderFocus(m_properties, m_names, m_chart); };
+    connect(&m_selection, &IntPublisher::refChanged, this, focusOrder);
+    connect(project, &Project::tasksChanged, this, focusOrder);
+    focusOrder();
 
     // The keyboard starts where the window's commands apply, not in the first field of the
     // panel, which would take Ctrl+Z and Ctrl+Right for its own text.

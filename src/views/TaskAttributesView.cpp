@@ -157,9 +157,14 @@ TaskAttributesView::TaskAttributesView(Project *project, TaskPtr task, QWidget *
 
     auto *form = new QFormLayout;
     form->setContentsMargins(0, 0, 0, 0);
-    form->addRow(tr("Title"), m_title);
-    form->addRow(tr("Duration"), m_duration);
-    form->addRow(tr("Exclusion Group"), m_group);
+    // A reader names each field by its label, not by what it holds.
+    const auto addField = [form](const QString &label, QLineEdit *field) {
+        field->setAccessibleName(label);
+        form->addRow(label, field);
+    };
+    addField(tr("Title"), m_title);
+    addField(tr("Duration"), m_duration);
+    addField(tr("Exclusion Group"), m_group);
 
     auto *lists = new QHBoxLayout;
     lists->setContentsMargins(0, 0, 0, 0);

@@ -42,6 +42,7 @@ TaskListView::TaskListView(Project *project, TaskPtr referenceTask, bool isSucc,
     m_title->setFont(titleFont);
     m_title->setAlignment(Qt::AlignHCenter);
 
+    m_list->setAccessibleName(m_title->text());
     m_list->setModel(m_model);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setUniformItemSizes(true);

@@ -65,6 +65,7 @@ TaskNamesView::TaskNamesView(Project *project, IntPublisher *selection, QWidget 
     connect(m_model, &QAbstractItemModel::rowsMoved, this, changed);
     connect(m_model, &QAbstractItemModel::modelReset, this, changed);
     connect(m_model, &QAbstractItemModel::rowsInserted, this, &TaskNamesView::showSelection);
+    setAccessibleName(tr("Tasks"));
     setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
