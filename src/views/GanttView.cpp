@@ -427,6 +427,12 @@ void GanttView::keyPressEvent(QKeyEvent *event)
 
 void GanttView::wheelEvent(QWheelEvent *event)
 {
+    if (event->modifiers().testFlag(Qt::ShiftModifier) && event->angleDelta().x() == 0) {
+        // A wheel that only turns one way scrolls sideways with Shift, as in most editors.
+        QScrollBar *sideways = horizontalScrollBar();
+        sideways->setValue(sideways->value() - event->angleDelta().y() * sideways->singleStep() * 3 / 120);
+        return event->accept();
+    }
     if (!event->modifiers().testFlag(Qt::ControlModifier))
         return QAbstractScrollArea::wheelEvent(event);
     event->accept();

@@ -540,6 +540,14 @@ private Q_SLOTS:
         }
         QVERIFY(qAbs(chart.view->zoom() - zoom) < 1e-9);
         QCOMPARE(chart.view->totalWidth(), 600.0 * zoom);
+        // Shift+wheel scrolls sideways, and zooms nothing.
+        QScrollBar *sideways = chart.view->horizontalScrollBar();
+        const int left = sideways->value();
+        QWheelEvent shifted(QPointF(x, 100), chart.viewport()->mapToGlobal(QPointF(x, 100)), {}, QPoint(0, -120),
+            Qt::NoButton, Qt::ShiftModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(chart.viewport(), &shifted);
+        QCOMPARE(sideways->value(), std::min(sideways->maximum(), left + 3 * sideways->singleStep()));
+        QVERIFY(qAbs(chart.view->zoom() - zoom) < 1e-9);
         QCOMPARE(chart.view->horizontalScrollBar()->maximum() > 0, zoom > 1.0);
         chart.view->fitWholeProject();
         QCOMPARE(chart.view->boxRect(2), fitted);

@@ -1,0 +1,33 @@
+#!/bin/sh
+# Takes the README's screenshots of docs/garden-house.quillfern under Xvfb, light and dark:
+# docs/screenshot.png and docs/screenshot-dark.png. Needs xvfb, xdotool and imagemagick, and a
+# built Quillfern (scripts/run.sh builds one); run from the repository's root.
+set -eu
+binary=${QUILLFERN_BINARY:-build/dev/src/quillfern}
+display=:97
+Xvfb "$display" -screen 0 1100x700x24 >/dev/null 2>&1 &
+server=$!
+home=$(mktemp -d)
+trap 'kill "$server" 2>/dev/null; rm -rf "$home"' EXIT
+sleep 1
+shoot() {
+    output=$1
+    shift
+    # No update check: the settings say it is off.
+    mkdir -p "$home/.config/Quillfern"
+    printf '[General]\ncheck%%20version=true\n' >"$home/.config/Quillfern/Quillfern.conf"
+    HOME=$home XDG_CONFIG_HOME=$home/.config DISPLAY=$display "$binary" "$@" docs/garden-house.quillfern &
+    program=$!
+    sleep 3
+    window=$(DISPLAY=$display xdotool search --name "Garden house" | head -n 1)
+    DISPLAY=$display xdotool windowmove "$window" 0 0 windowsize "$window" 1000 560
+    sleep 1
+    # The selected task shows in the panel and the chart.
+    DISPLAY=$display xdotool mousemove 340 306 click 1
+    sleep 1
+    DISPLAY=$display import -window root -crop 1000x560+0+0 "$output"
+    kill "$program"
+    wait "$program" 2>/dev/null || true
+}
+shoot docs/screenshot.png
+shoot docs/screenshot-dark.png -style Fusion -stylesheet docs/dark.qss
