@@ -140,6 +140,46 @@ void BM_ChartFrame(benchmark::State &state)
 }
 BENCHMARK(BM_ChartFrame)->ArgsProduct({ { 0, 1, 2 }, { 1, 50 } })->Unit(benchmark::kMillisecond);
 
+// The hard shape for arrows: every row on screen at the top has 2,000 successors far below, and
+// every row on screen in the middle 2,000 predecessors far above. The frame visits the 56,000
+// edges of the rows shown and draws what of them is on screen.
+void BM_ChartFrameHubs(benchmark::State &state)
+{
+    static const std::unique_ptr<Project> project = [] {
+        constexpr int hubs = 30;
+        constexpr int fan = 2000;
+        TaskList tasks;
+        QList<IntPair> pairs;
+        for (int i = 0; i < taskCount; ++i) {
+            const bool early = i < hubs || (i >= 1000 && i < 1000 + fan);
+            const double start = early ? double(i < hubs ? 0 : 3600) : 7200.0 + double(i % 500) * 60.0;
+            tasks.append(Task::create(i + 1, nullptr, QStringLiteral("Task %1").arg(i), 600.0, start + 600.0));
+        }
+        for (int hub = 0; hub < hubs; ++hub) {
+            for (int k = 0; k < fan; ++k)
+                pairs.append({ hub + 1, 1000 + k + 1 });
+            // The middle rows' predecessors lie far above them.
+            for (int k = 0; k < fan; ++k)
+                pairs.append({ 1000 + k + 1, taskCount / 2 + hub + 1 });
+        }
+        return Project::load(QStringLiteral("Hubs"), tasks, pairs);
+    }();
+    IntPublisher selection;
+    GanttView view(project.get(), &selection);
+    view.resize(chartSize);
+    view.show();
+    QCoreApplication::processEvents();
+    view.verticalScrollBar()->setValue(state.range(0) == 0 ? 0 : taskCount / 2 * 25);
+    QCoreApplication::processEvents();
+    QImage image(view.size(), QImage::Format_ARGB32_Premultiplied);
+    for (auto _ : state) {
+        view.render(&image);
+        benchmark::ClobberMemory();
+    }
+    state.SetLabel(state.range(0) == 0 ? "2,000 successors a row" : "2,000 predecessors a row");
+}
+BENCHMARK(BM_ChartFrameHubs)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
 // A whole window's frame (panel, names list, chart) with a task selected whose name is 50 MB:
 // each place that shows the name cuts it before measuring, so the frame costs what a short name's
 // does. The baseline is the same frame with the name the task had.

@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <cmath>
+#include <unordered_set>
 
 namespace {
 
@@ -132,39 +133,73 @@ void ChartPainter::paintDependencies(QPainter &painter, qsizetype first, qsizety
     QPen pen(dependencyColor(m_palette), m_options.cosmeticLines ? 0.0 : 1.0);
     pen.setCosmetic(m_options.cosmeticLines);
     painter.setPen(pen);
-    // Each edge once: from its predecessor when that row is drawn, else from its successor.
+    const double overhang = ChartGeometry::boxCentreY + ChartGeometry::boxHeight * 0.5 - ChartGeometry::rowHeight;
+    const Band band { first, last, double(first) * ChartGeometry::rowHeight,
+        double(last + 1) * ChartGeometry::rowHeight + overhang };
+    // Each edge once: from its predecessor when that row is drawn, else from its successor. Of
+    // the edges leaving the band only the part inside it is drawn, and that part is the same for
+    // all of one task's successors on one side, and for its predecessors that turn at one x: a
+    // task with thousands of them costs a few lines.
+    std::unordered_set<qint64> turns;
     for (qsizetype row = first; row <= last; ++row) {
         const Task &task = *tasks.at(row);
+        bool leftAbove = false;
+        bool leftBelow = false;
         for (const TaskPtr &successor : task.successors()) {
             const qsizetype successorRow = m_project.rowOf(*successor);
-            if (successorRow >= 0)
-                paintDependency(painter, task, row, *successor, successorRow);
+            if (successorRow < 0)
+                continue;
+            if (successorRow < first || successorRow > last) {
+                bool &drawn = successorRow < first ? leftAbove : leftBelow;
+                if (drawn)
+                    continue;
+                drawn = true;
+            }
+            paintDependency(painter, task, row, *successor, successorRow, band);
         }
+        turns.clear();
         for (const TaskPtr &predecessor : task.predecessors()) {
             const qsizetype predecessorRow = m_project.rowOf(*predecessor);
-            if (predecessorRow >= 0 && (predecessorRow < first || predecessorRow > last))
-                paintDependency(painter, *predecessor, predecessorRow, task, row);
+            if (predecessorRow < 0 || (predecessorRow >= first && predecessorRow <= last))
+                continue;
+            const double turn = boxOf(*predecessor, predecessorRow).right() + arrowStub;
+            const qint64 key
+                = (std::isfinite(turn) ? qint64(std::llround(turn * 4.0)) : 0) * 2 + (predecessorRow < first ? 1 : 0);
+            if (turns.insert(key).second)
+                paintDependency(painter, *predecessor, predecessorRow, task, row, band);
         }
     }
     painter.restore();
 }
 
 void ChartPainter::paintDependency(QPainter &painter, const Task &predecessor, qsizetype predecessorRow,
-    const Task &successor, qsizetype successorRow) const
+    const Task &successor, qsizetype successorRow, const Band &band) const
 {
     const QRectF from = boxOf(predecessor, predecessorRow);
-    const QRectF to = boxOf(successor, successorRow);
     const QPointF start(from.right(), from.center().y());
-    const QPointF end(to.left(), to.center().y());
-    if (!std::isfinite(start.x()) || !std::isfinite(end.x()))
-        return;
-    // Out of the predecessor's end and into the successor's start from the left; into its top
-    // or bottom where it starts too soon for that but is under the turn; else round through the
-    // gap between the two rows.
     const double outX = start.x() + arrowStub;
-    const bool below = successorRow > predecessorRow;
+    if (!std::isfinite(outX))
+        return;
+    const auto edgeTowards = [&](qsizetype row) { return row < band.first ? band.top : band.bottom; };
+    // A predecessor outside the band is seen coming in at its edge; a successor outside it, going out.
     QPainterPath path(start);
-    path.lineTo(outX, start.y());
+    if (predecessorRow < band.first || predecessorRow > band.last)
+        path = QPainterPath(QPointF(outX, edgeTowards(predecessorRow)));
+    else
+        path.lineTo(outX, start.y());
+    if (successorRow < band.first || successorRow > band.last) {
+        path.lineTo(outX, edgeTowards(successorRow));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(path);
+        return;
+    }
+    const QRectF to = boxOf(successor, successorRow);
+    const QPointF end(to.left(), to.center().y());
+    if (!std::isfinite(end.x()))
+        return;
+    // Into the successor's start from the left; into its top or bottom where it starts too soon
+    // for that but is under the turn; else round through the gap between the two rows.
+    const bool below = successorRow > predecessorRow;
     QPointF tip = end;
     QPointF back(end.x() - arrowHead, end.y());
     if (end.x() - arrowHead >= outX) {

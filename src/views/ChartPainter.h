@@ -46,9 +46,16 @@ public:
 
 private:
     void paintGrid(QPainter &painter, double top, double bottom, double left, double right) const;
+    // The rows being drawn, and the band of y their boxes cover.
+    struct Band {
+        qsizetype first;
+        qsizetype last;
+        double top;
+        double bottom;
+    };
     void paintDependencies(QPainter &painter, qsizetype first, qsizetype last) const;
     void paintDependency(QPainter &painter, const Task &predecessor, qsizetype predecessorRow, const Task &successor,
-        qsizetype successorRow) const;
+        qsizetype successorRow, const Band &band) const;
     [[nodiscard]] QRectF boxOf(const Task &task, qsizetype row) const;
 
     const Project &m_project;

@@ -731,6 +731,42 @@ private Q_SLOTS:
         image = chart.viewport()->grab().toImage();
         QCOMPARE(image.pixelColor(inside), chart.view->palette().color(QPalette::Highlight));
     }
+    // An edge to a far row is seen as the part of its route on screen: a leg down from the
+    // predecessor at the top, a leg in to the successor at the bottom, nothing between.
+    void farDependenciesShowTheirPartOnScreen_data()
+    {
+        QTest::addColumn<int>("scrollToRow");
+        QTest::addColumn<int>("legRow");
+        QTest::addColumn<bool>("drawn");
+        QTest::newRow("predecessor on screen") << 0 << 0 << true;
+        QTest::newRow("both ends off screen") << 40 << -1 << false;
+        QTest::newRow("successor on screen") << 80 << 90 << true;
+    }
+    void farDependenciesShowTheirPartOnScreen()
+    {
+        QFETCH(int, scrollToRow);
+        QFETCH(int, legRow);
+        QFETCH(bool, drawn);
+        QList<TaskSeed> many;
+        for (int i = 0; i < 100; ++i)
+            many.append({ "t", i == 90 ? 3000.0 : 0.0, 1000.0 });
+        // Many edges from row 0 to rows below the screen, all seen as one leg.
+        QList<IntPair> edges { { 1, 91 } };
+        for (int i = 60; i < 90; ++i)
+            edges.append({ 1, i + 1 });
+        Chart chart(many, edges);
+        QVERIFY(QTest::qWaitForWindowExposed(chart.view.get()));
+        chart.view->verticalScrollBar()->setValue(scrollToRow * 25);
+        const QColor base = chart.view->palette().color(QPalette::Base);
+        const double turnX = chart.view->boxRect(0).right() + 6;
+        const QImage image = chart.viewport()->grab().toImage();
+        // Between the rows on screen, left of every box but the predecessor's end.
+        int inked = 0;
+        const int top = legRow == 90 ? int(chart.view->boxRect(90).top()) - 40 : 60;
+        for (int y = top; y < top + 30; ++y)
+            inked += image.pixelColor(int(turnX), y) != base ? 1 : 0;
+        QCOMPARE(inked > 20, drawn);
+    }
 };
 
 QTEST_MAIN(TestGanttView)
