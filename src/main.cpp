@@ -40,6 +40,11 @@ int main(int argc, char *argv[])
         QStringLiteral("[files...]"));
     parser.process(application);
 
+    // One Quillfern a user session: a later start gives its files to the one running, which
+    // opens them in its own windows (an empty start, a new one), and is done.
+    if (corvane::handOverToRunningProgram(parser.positionalArguments()))
+        return 0;
+
     corvane::UnattendedPresenter unattendedPresenter;
     if (unattended())
         corvane::installPresenter(&unattendedPresenter);
@@ -49,6 +54,12 @@ int main(int argc, char *argv[])
         &delegate, &AppDelegate::terminating, &application, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
     // The updater asks through this to quit the way File > Quit does, so unsaved work is offered for saving.
     corvane::listenForQuitRequests([&delegate] { delegate.terminate(); });
+    corvane::setOpenRequestHandler([&delegate](const QStringList &files) {
+        if (files.isEmpty())
+            delegate.newDocument();
+        for (const QString &file : files)
+            delegate.applicationOpenFile(file);
+    });
 
     const QStringList files = parser.positionalArguments();
     bool opened = files.isEmpty();
@@ -66,6 +77,7 @@ int main(int argc, char *argv[])
         });
     }
     const int status = QApplication::exec();
+    corvane::setOpenRequestHandler(nullptr);
     corvane::stopListeningForQuitRequests();
     corvane::installPresenter(nullptr);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

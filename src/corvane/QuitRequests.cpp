@@ -4,11 +4,15 @@
 #include "Log.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QVariant>
 
 namespace corvane {
 
@@ -16,12 +20,41 @@ namespace {
 
 // Lives on the UI thread, a child of the application, so it goes before the application does.
 QPointer<QLocalServer> server;
+std::function<void(const QStringList &)> openHandler;
+
+const char openPrefix[] = "open ";
+
+QString socketName()
+{
+    return quitRequestSocketName(bundleIdentifier().value_or(QString()));
+}
 
 void serve(QLocalSocket *socket, const std::function<void()> &quit)
 {
     while (socket->canReadLine()) {
         const QByteArray line = socket->readLine().trimmed();
-        if (line == "where") {
+        if (line.startsWith(openPrefix)) {
+            // Gathered on the socket until "opened"; names are bytes, as the file system has them.
+            const QByteArray name = QByteArray::fromBase64(line.mid(qsizetype(sizeof openPrefix) - 1));
+            QStringList files = socket->property("files").toStringList();
+            files.append(QFile::decodeName(name));
+            socket->setProperty("files", files);
+        } else if (line == "opened") {
+            const QStringList files = socket->property("files").toStringList();
+            socket->setProperty("files", QVariant());
+            qCInfo(lcCorvane).noquote() << "a second start hands over" << files.size() << "file(s)";
+            if (openHandler) {
+                QMetaObject::invokeMethod(
+                    QCoreApplication::instance(),
+                    [files] {
+                        if (openHandler)
+                            openHandler(files);
+                    },
+                    Qt::QueuedConnection);
+            }
+            socket->write("ok\n");
+            socket->flush();
+        } else if (line == "where") {
             socket->write(installationFolder().toUtf8() + '\n');
             socket->flush();
         } else if (line == "quit") {
@@ -50,10 +83,41 @@ QString quitRequestSocketName(const QString &bundleId)
     return runtime + u'/' + bundleId + QLatin1String(".quit");
 }
 
+void setOpenRequestHandler(std::function<void(const QStringList &)> open)
+{
+    openHandler = std::move(open);
+}
+
+bool handOverToRunningProgram(const QStringList &files, int timeoutMilliseconds)
+{
+    const QString name = socketName();
+    if (name.isEmpty())
+        return false;
+    QLocalSocket socket;
+    socket.connectToServer(name);
+    if (!socket.waitForConnected(timeoutMilliseconds))
+        return false;
+    QByteArray request;
+    for (const QString &file : files)
+        request += openPrefix + QFile::encodeName(QFileInfo(file).absoluteFilePath()).toBase64() + '\n';
+    request += "opened\n";
+    socket.write(request);
+    if (!socket.waitForBytesWritten(timeoutMilliseconds))
+        return false;
+    QElapsedTimer waited;
+    waited.start();
+    while (!socket.canReadLine()) {
+        const qint64 left = timeoutMilliseconds - waited.elapsed();
+        if (left <= 0 || !socket.waitForReadyRead(int(left)))
+            return false;
+    }
+    return socket.readLine().trimmed() == "ok";
+}
+
 bool listenForQuitRequests(std::function<void()> quit)
 {
     QCoreApplication *app = QCoreApplication::instance();
-    const QString name = quitRequestSocketName(bundleIdentifier().value_or(QString()));
+    const QString name = socketName();
     if (!app || name.isEmpty()) {
         qCCritical(lcCorvane).noquote() << "cannot take quit requests: no application or no runtime folder";
         return false;
@@ -62,7 +126,7 @@ bool listenForQuitRequests(std::function<void()> quit)
     auto *listener = new QLocalServer(app);
     listener->setSocketOptions(QLocalServer::UserAccessOption);
     // A socket file left by a Quillfern that crashed, or by one that is just ending after an update,
-    // would block the name: the newest program takes it over.
+    // would block the name. One that answers was asked first, by handOverToRunningProgram.
     if (!listener->listen(name)) {
         QLocalServer::removeServer(name);
         if (!listener->listen(name)) {

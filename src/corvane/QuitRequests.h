@@ -1,13 +1,16 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
-// The running program takes requests from the updater program on a local socket in the user's
-// runtime folder. A client sends lines: "where" is answered with the installation folder and a line
-// feed; "quit" runs the quit callback. The connection stays open until the program ends, which is
-// how the updater learns that it has ended.
+// The running program takes requests from the updater program, and from later starts of itself,
+// on a local socket in the user's runtime folder. A client sends lines: "where" is answered with the
+// installation folder and a line feed; "quit" runs the quit callback; "open " and a file name (its
+// bytes in base64), any number of times, then "opened", hands files to the open callback (none:
+// a new window) and is answered with "ok". The connection stays open until the program ends, which
+// is how the updater learns that it has ended.
 namespace corvane {
 
 // The socket's path for a bundle identifier (letters, digits, dots and hyphens), in the user's
@@ -19,6 +22,11 @@ namespace corvane {
 // may be cancelled. Only the user may connect. Returns false, and logs why, when the socket cannot
 // be opened; the program works on without it.
 bool listenForQuitRequests(std::function<void()> quit);
+// Where files handed over by a later start go, on the UI thread; an empty list asks for a new window.
+void setOpenRequestHandler(std::function<void(const QStringList &)> open);
+// One program a user session: hands the files (made absolute; none for a new window) to the
+// program that is running, if one answers within the timeout. Returns whether it took them.
+[[nodiscard]] bool handOverToRunningProgram(const QStringList &files, int timeoutMilliseconds = 1000);
 // Closes the socket and every connection; the updater then sees the program as ended.
 void stopListeningForQuitRequests();
 

@@ -3,6 +3,7 @@
 #include <QLocalSocket>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -49,6 +50,8 @@ private Q_SLOTS:
     void quitRequest();
     void updateCheckAtLaunch_data();
     void updateCheckAtLaunch();
+    void oneProgramASession_data();
+    void oneProgramASession();
 
 private:
     QString path(const QString &relative) const { return m_home->filePath(relative); }
@@ -332,6 +335,78 @@ void TestCommandLine::updateCheckAtLaunch()
         const QList<QByteArray> requests = m_server->requests();
         const QByteArray first = requests.value(0);
         QVERIFY2(requests.isEmpty(), first.constData());
+    }
+}
+
+void TestCommandLine::oneProgramASession_data()
+{
+    QTest::addColumn<bool>("running");
+    QTest::addColumn<bool>("staleSocket");
+    QTest::addColumn<QStringList>("files");
+    QTest::newRow("a file to the running one") << true << false << QStringList { QStringLiteral("plan.quillfern") };
+    QTest::newRow("two files, one missing")
+        << true << false << QStringList { QStringLiteral("plan.quillfern"), QStringLiteral("gone.quillfern") };
+    QTest::newRow("an empty start: a new window there") << true << false << QStringList();
+    QTest::newRow("none running") << false << false << QStringList { QStringLiteral("plan.quillfern") };
+    QTest::newRow("a socket left by a crash") << false << true << QStringList { QStringLiteral("plan.quillfern") };
+}
+
+// A second start hands its files to the running Quillfern and ends with status 0; with none
+// running (or only a dead one's socket file) it becomes the running one, and the updater's quit
+// request then reaches it.
+void TestCommandLine::oneProgramASession()
+{
+    QFETCH(bool, running);
+    QFETCH(bool, staleSocket);
+    QFETCH(QStringList, files);
+
+    std::unique_ptr<QProcess> first;
+    if (running) {
+        // With a saved plan, which quitting does not ask about.
+        start(projectArguments({ QStringLiteral("second plan.quillfern") }));
+        QVERIFY2(waitForSocket(), qPrintable(log()));
+        first = std::move(m_process);
+    }
+    if (staleSocket)
+        QVERIFY(UpdateTest::writeFile(socketPath(), "left by a program that crashed"));
+    const QByteArray firstLog = first ? first->readAllStandardError() : QByteArray();
+    m_errors.clear();
+    start(projectArguments(files));
+    if (running) {
+        QVERIFY2(waitForExit(), qPrintable(log()));
+        QCOMPARE(m_process->exitCode(), 0);
+        const QByteArray handed = QByteArray("a second start hands over ") + QByteArray::number(files.size());
+        QByteArray seen = firstLog;
+        QVERIFY2(
+            QTest::qWaitFor([&] { return (seen += first->readAllStandardError()).contains(handed); }, startTimeout),
+            seen.constData());
+        // The running one opened the files that exist and said why not for the other.
+        if (files.contains(QStringLiteral("gone.quillfern")))
+            QVERIFY2(QTest::qWaitFor([&] { return (seen += first->readAllStandardError()).contains("gone.quillfern"); },
+                         startTimeout),
+                seen.constData());
+        m_process = std::move(first);
+        m_errors = seen;
+    } else {
+        QVERIFY2(waitForSocket(), qPrintable(log()));
+        QVERIFY2(stays(), qPrintable(log()));
+    }
+    // Whichever is running takes the updater's quit request. The new window an empty start asked
+    // for is an unsaved project, so quitting asks about it and stops there.
+    QVERIFY2(sendQuit(), qPrintable(m_client->errorString()));
+    if (files.isEmpty()) {
+        QVERIFY2(waitForLog(QStringLiteral("Do you want to save")), qPrintable(log()));
+        QVERIFY2(stays(), qPrintable(log()));
+        return;
+    }
+    QVERIFY2(waitForExit(), qPrintable(log()));
+    QCOMPARE(m_process->exitCode(), 0);
+    {
+        QSettings settings(path(QStringLiteral(".config/Quillfern/Quillfern.conf")), QSettings::IniFormat);
+        QVERIFY2(settings.value(QStringLiteral("recentDocuments"))
+                     .toStringList()
+                     .contains(path(projectsFolder + u'/' + files.first())),
+            qPrintable(settings.value(QStringLiteral("recentDocuments")).toStringList().join(u' ')));
     }
 }
 
