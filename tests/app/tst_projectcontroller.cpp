@@ -39,6 +39,20 @@ std::unique_ptr<Project> threeTasks()
     return project;
 }
 
+// A project file whose dependencies all contradict the stored times: the tasks 2 to count + 1
+// start while task 1 still runs, and each depends on it.
+QByteArray contradictedDependencies(int count)
+{
+    QByteArray tasks = R"({"duration":20.0,"start":0.0,"id":1,"name":"A"})";
+    QByteArray pairs;
+    for (int i = 2; i <= count + 1; ++i) {
+        tasks += R"(,{"duration":5.0,"start":10.0,"id":)" + QByteArray::number(i) + R"(,"name":"B)"
+            + QByteArray::number(i) + "\"}";
+        pairs += (i > 2 ? "," : "") + QByteArray(R"({"a":1,"b":)") + QByteArray::number(i) + '}';
+    }
+    return R"({"tasks":[)" + tasks + R"(],"dependencies":[)" + pairs + R"(],"name":"P"})";
+}
+
 } // namespace
 
 class TestProjectController : public QObject {
@@ -400,6 +414,37 @@ private Q_SLOTS:
         QCOMPARE(m_presenter.alerts().size(), 1);
         QVERIFY(m_presenter.alerts().at(0).informativeText.contains(file));
         QVERIFY(ProjectController::openControllers().isEmpty());
+    }
+
+    // A screenful of the list in the alert, all of it behind Show Details.
+    void longReportsOfDroppedDependenciesAreCut_data()
+    {
+        QTest::addColumn<int>("dropped");
+        QTest::addColumn<QString>("lastLine");
+        QTest::addColumn<bool>("detailed");
+        QTest::newRow("one") << 1 << QStringLiteral("\"B2\" on \"A\"") << false;
+        QTest::newRow("a screenful") << 20 << QStringLiteral("\"B21\" on \"A\"") << false;
+        QTest::newRow("one more") << 21 << QStringLiteral("and 1 more") << true;
+        QTest::newRow("a hundred") << 100 << QStringLiteral("and 80 more") << true;
+    }
+    void longReportsOfDroppedDependenciesAreCut()
+    {
+        QFETCH(int, dropped);
+        QFETCH(QString, lastLine);
+        QFETCH(bool, detailed);
+        const QString file = path("dropped.quillfern");
+        writeFile(file, contradictedDependencies(dropped));
+        QVERIFY(AppDelegate::openProject(file));
+        QCOMPARE(m_presenter.alerts().size(), 1);
+        const corvane::Alert &alert = m_presenter.alerts().at(0);
+        QStringList whole;
+        for (int i = 2; i <= dropped + 1; ++i)
+            whole.append(QStringLiteral("\"B%1\" on \"A\"").arg(i));
+        const QStringList shown = alert.informativeText.split(u'\n');
+        QCOMPARE(shown.size(), std::min(dropped, 20) + (detailed ? 1 : 0));
+        QCOMPARE(shown.mid(0, 20), whole.mid(0, 20));
+        QCOMPARE(shown.constLast(), lastLine);
+        QCOMPARE(alert.detailedText, detailed ? whole.join(u'\n') : QString());
     }
 
     void aFileOpensTwiceAsTwoProjects()
