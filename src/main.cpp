@@ -17,28 +17,47 @@ bool unattended()
     return !value.isEmpty() && value != "0";
 }
 
+QStringList arguments(int argc, char *argv[])
+{
+    QStringList list;
+    for (int i = 0; i < argc; ++i)
+        list.append(QString::fromLocal8Bit(argv[i]));
+    return list;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     corvane::installMessageHandler();
+    QCoreApplication::setOrganizationName(QStringLiteral("Quillfern"));
+    QCoreApplication::setApplicationName(QStringLiteral("Quillfern"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUILLFERN_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QCoreApplication::translate("main", "Plan a project as a Gantt chart."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("files"), QCoreApplication::translate("main", "Project files to open."),
+        QStringLiteral("[files...]"));
+    // Answered before a window system is needed, so that they work on a terminal without a
+    // display. The window system's own options are not known yet: a failed parse means nothing.
+    (void)parser.parse(arguments(argc, argv));
+    if (parser.isSet(version) || parser.isSet(help)) {
+        const QCoreApplication terminal(argc, argv);
+        if (parser.isSet(version))
+            parser.showVersion();
+        parser.showHelp();
+    }
+
     QApplication application(argc, argv);
-    QApplication::setOrganizationName(QStringLiteral("Quillfern"));
-    QApplication::setApplicationName(QStringLiteral("Quillfern"));
-    QApplication::setApplicationVersion(QStringLiteral(QUILLFERN_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("org.quillfern.Quillfern"));
     // Installed with the desktop entry; a build run from its tree has none and shows the default.
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.quillfern.Quillfern")));
     // The last window to close ends the run through the quit flow of the application delegate.
     QApplication::setQuitOnLastWindowClosed(false);
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QApplication::translate("main", "Plan a project as a Gantt chart."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("files"), QApplication::translate("main", "Project files to open."),
-        QStringLiteral("[files...]"));
-    parser.process(application);
+    // The application has taken its own options off the command line.
+    parser.process(arguments(argc, argv));
 
     corvane::UnattendedPresenter unattendedPresenter;
     if (unattended())

@@ -55,7 +55,8 @@ private:
     QString socketPath() const { return path(QStringLiteral("run/org.quillfern.Quillfern.quit")); }
     // The command-line arguments for the named project files, each written if it has a fixture.
     QStringList projectArguments(const QStringList &names) const;
-    void start(const QStringList &arguments);
+    // Without a display, no window system is set: as on a terminal over ssh.
+    void start(const QStringList &arguments, bool display = true);
     [[nodiscard]] bool waitForExit(int timeout = exitTimeout);
     [[nodiscard]] bool waitForLog(const QString &text, int timeout = startTimeout);
     [[nodiscard]] bool waitForSocket()
@@ -117,7 +118,7 @@ QStringList TestCommandLine::projectArguments(const QStringList &names) const
     return arguments;
 }
 
-void TestCommandLine::start(const QStringList &arguments)
+void TestCommandLine::start(const QStringList &arguments, bool display)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     // A developer's own logging setup must not hide or reshape the lines the cases look for.
@@ -128,7 +129,12 @@ void TestCommandLine::start(const QStringList &arguments)
     environment.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral(".local/share")));
     environment.insert(QStringLiteral("XDG_CACHE_HOME"), path(QStringLiteral(".cache")));
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), path(QStringLiteral("run")));
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    if (display) {
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    } else {
+        for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+            environment.remove(QLatin1String(name));
+    }
     environment.insert(QStringLiteral("QUILLFERN_UPDATE_SITE"), m_server->baseUrl());
     environment.insert(QStringLiteral("QUILLFERN_UNATTENDED"), QStringLiteral("1"));
 
@@ -178,19 +184,26 @@ bool TestCommandLine::stays()
 void TestCommandLine::informationOptions_data()
 {
     QTest::addColumn<QString>("option");
+    QTest::addColumn<bool>("display");
     QTest::addColumn<QStringList>("oneLineHolds");
 
-    QTest::newRow("version") << QStringLiteral("--version")
-                             << QStringList { QStringLiteral("Quillfern"), QStringLiteral(QUILLFERN_VERSION) };
-    QTest::newRow("help") << QStringLiteral("--help") << QStringList { QStringLiteral("files") };
+    const QStringList version { QStringLiteral("Quillfern"), QStringLiteral(QUILLFERN_VERSION) };
+    const QStringList help { QStringLiteral("files") };
+    QTest::newRow("version") << QStringLiteral("--version") << true << version;
+    QTest::newRow("help") << QStringLiteral("--help") << true << help;
+    QTest::newRow("version without a display") << QStringLiteral("--version") << false << version;
+    QTest::newRow("-v without a display") << QStringLiteral("-v") << false << version;
+    QTest::newRow("help without a display") << QStringLiteral("--help") << false << help;
+    QTest::newRow("-h without a display") << QStringLiteral("-h") << false << help;
 }
 
 void TestCommandLine::informationOptions()
 {
     QFETCH(QString, option);
+    QFETCH(bool, display);
     QFETCH(QStringList, oneLineHolds);
 
-    start({ option });
+    start({ option }, display);
     QVERIFY2(waitForExit(), qPrintable(log()));
     QCOMPARE(m_process->exitStatus(), QProcess::NormalExit);
     QCOMPARE(m_process->exitCode(), 0);
