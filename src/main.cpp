@@ -1,5 +1,6 @@
 #include "Alerts.h"
 #include "AppDelegate.h"
+#include "FileAccess.h"
 #include "Log.h"
 #include "ProjectController.h"
 #include "QuitRequests.h"
@@ -17,11 +18,12 @@ bool unattended()
     return !value.isEmpty() && value != "0";
 }
 
+// File names are bytes, and one that is not UTF-8 must still reach the file it names.
 QStringList arguments(int argc, char *argv[])
 {
     QStringList list;
     for (int i = 0; i < argc; ++i)
-        list.append(QString::fromLocal8Bit(argv[i]));
+        list.append(decodeFileName(QByteArray(argv[i])));
     return list;
 }
 

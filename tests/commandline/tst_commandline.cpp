@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <fcntl.h>
 #include <memory>
 
 namespace {
@@ -45,6 +46,7 @@ private Q_SLOTS:
     void informationOptions();
     void openingFiles_data();
     void openingFiles();
+    void fileNameThatIsNotUtf8();
     void quitRequest_data();
     void quitRequest();
     void updateCheckAtLaunch_data();
@@ -56,7 +58,8 @@ private:
     // The command-line arguments for the named project files, each written if it has a fixture.
     QStringList projectArguments(const QStringList &names) const;
     // Without a display, no window system is set: as on a terminal over ssh.
-    void start(const QStringList &arguments, bool display = true);
+    void start(
+        const QStringList &arguments, bool display = true, const QString &program = QStringLiteral(QUILLFERN_BINARY));
     [[nodiscard]] bool waitForExit(int timeout = exitTimeout);
     [[nodiscard]] bool waitForLog(const QString &text, int timeout = startTimeout);
     [[nodiscard]] bool waitForSocket()
@@ -118,7 +121,7 @@ QStringList TestCommandLine::projectArguments(const QStringList &names) const
     return arguments;
 }
 
-void TestCommandLine::start(const QStringList &arguments, bool display)
+void TestCommandLine::start(const QStringList &arguments, bool display, const QString &program)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     // A developer's own logging setup must not hide or reshape the lines the cases look for.
@@ -143,7 +146,7 @@ void TestCommandLine::start(const QStringList &arguments, bool display)
     m_process->setWorkingDirectory(m_home->path());
     connect(m_process.get(), &QProcess::readyReadStandardError, this,
         [this] { m_errors += m_process->readAllStandardError(); });
-    m_process->start(QStringLiteral(QUILLFERN_BINARY), arguments);
+    m_process->start(program, arguments);
     QVERIFY2(m_process->waitForStarted(startTimeout), qPrintable(m_process->errorString()));
 }
 
@@ -266,6 +269,32 @@ void TestCommandLine::openingFiles()
         for (const QString &text : logHolds)
             QVERIFY2(finalLog.contains(text), qPrintable(u"no \"" + text + u"\" in:\n" + finalLog));
     }
+}
+
+// A Latin-1 name, as older file systems and archives have: the program is given bytes that are
+// not UTF-8, which a QString argument cannot carry, so a shell passes them.
+void TestCommandLine::fileNameThatIsNotUtf8()
+{
+    const QByteArray folder = QFile::encodeName(path(projectsFolder));
+    const QByteArray name = folder + "/conflict \xe9t\xe9.quillfern";
+    QFile file;
+    const int descriptor = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    QVERIFY(descriptor >= 0);
+    QVERIFY(file.open(descriptor, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+    const QByteArray content = fixture(QStringLiteral("conflict.quillfern"));
+    QCOMPARE(file.write(content), content.size());
+    file.close();
+
+    start({ QStringLiteral("-c"), QStringLiteral(R"sh(exec "$0" "$(printf '%s/conflict \351t\351.quillfern' "$1")")sh"),
+              QStringLiteral(QUILLFERN_BINARY), QFile::decodeName(folder) },
+        true, QStringLiteral("/bin/sh"));
+    if (QTest::currentTestFailed())
+        return;
+    // The report of the dropped dependency shows that the file was read.
+    QVERIFY2(waitForLog(QStringLiteral("Dependencies Deleted for Achieving Consistency")), qPrintable(log()));
+    QVERIFY2(waitForSocket(), qPrintable(log()));
+    QVERIFY2(stays(), qPrintable(log()));
+    QVERIFY2(!log().contains(QStringLiteral("could not be opened")), qPrintable(log()));
 }
 
 void TestCommandLine::quitRequest_data()
