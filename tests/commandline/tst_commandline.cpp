@@ -3,12 +3,14 @@
 #include <QLocalSocket>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
 #include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -280,6 +282,8 @@ void TestCommandLine::fileNameThatIsNotUtf8()
     QFile file;
     const int descriptor = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     QVERIFY(descriptor >= 0);
+    // QTemporaryDir cannot remove a name that is not UTF-8.
+    const auto removeFile = qScopeGuard([&name] { ::unlink(name.constData()); });
     QVERIFY(file.open(descriptor, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
     const QByteArray content = fixture(QStringLiteral("conflict.quillfern"));
     QCOMPARE(file.write(content), content.size());
