@@ -1,5 +1,6 @@
 #include "Alerts.h"
 #include "AppDelegate.h"
+#include "FileAccess.h"
 #include "Log.h"
 #include "ProjectController.h"
 #include "QuitRequests.h"
@@ -17,28 +18,48 @@ bool unattended()
     return !value.isEmpty() && value != "0";
 }
 
+// File names are bytes, and one that is not UTF-8 must still reach the file it names.
+QStringList arguments(int argc, char *argv[])
+{
+    QStringList list;
+    for (int i = 0; i < argc; ++i)
+        list.append(decodeFileName(QByteArray(argv[i])));
+    return list;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     corvane::installMessageHandler();
+    QCoreApplication::setOrganizationName(QStringLiteral("Quillfern"));
+    QCoreApplication::setApplicationName(QStringLiteral("Quillfern"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUILLFERN_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QCoreApplication::translate("main", "Plan a project as a Gantt chart."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("files"), QCoreApplication::translate("main", "Project files to open."),
+        QStringLiteral("[files...]"));
+    // Answered before a window system is needed, so that they work on a terminal without a
+    // display. The window system's own options are not known yet: a failed parse means nothing.
+    (void)parser.parse(arguments(argc, argv));
+    if (parser.isSet(version) || parser.isSet(help)) {
+        const QCoreApplication terminal(argc, argv);
+        if (parser.isSet(version))
+            parser.showVersion();
+        parser.showHelp();
+    }
+
     QApplication application(argc, argv);
-    QApplication::setOrganizationName(QStringLiteral("Quillfern"));
-    QApplication::setApplicationName(QStringLiteral("Quillfern"));
-    QApplication::setApplicationVersion(QStringLiteral(QUILLFERN_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("org.quillfern.Quillfern"));
     // Installed with the desktop entry; a build run from its tree has none and shows the default.
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.quillfern.Quillfern")));
     // The last window to close ends the run through the quit flow of the application delegate.
     QApplication::setQuitOnLastWindowClosed(false);
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QApplication::translate("main", "Plan a project as a Gantt chart."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("files"), QApplication::translate("main", "Project files to open."),
-        QStringLiteral("[files...]"));
-    parser.process(application);
+    // The application has taken its own options off the command line.
+    parser.process(arguments(argc, argv));
 
     // One Quillfern a user session: a later start gives its files to the one running, which
     // opens them in its own windows (an empty start, a new one), and is done.

@@ -97,8 +97,11 @@ bool AppDelegate::openProject(const QString &path)
         corvane::Alert alert;
         alert.style = corvane::AlertStyle::Warning;
         alert.message = report->message;
-        // The report names the tasks, which a document may give names of any length.
-        alert.informativeText = corvane::ShownText::cutLines(report->informativeText);
+        // A screenful of the list; all of it behind Show Details. The report names the tasks,
+        // which a document may give names of any length.
+        alert.informativeText = corvane::ShownText::cutLines(corvane::ShownText::firstLines(report->informativeText));
+        if (alert.informativeText != report->informativeText)
+            alert.detailedText = report->informativeText;
         corvane::presenter().runAlert(alert);
     }
     ProjectController::open(std::move(project), absolute)->showWindow();

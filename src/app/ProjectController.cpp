@@ -2,6 +2,7 @@
 
 #include "Alerts.h"
 #include "AppDelegate.h"
+#include "FileAccess.h"
 #include "GanttView.h"
 #include "Ids.h"
 #include "IntPublisher.h"
@@ -16,10 +17,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFile>
-#include <QFileInfo>
 #include <QMenuBar>
-#include <QSaveFile>
 #include <QUndoStack>
 #include <vector>
 
@@ -84,6 +82,14 @@ private:
 QString windowTitle(const QString &projectName)
 {
     return corvane::ShownText::cut(projectName, corvane::ShownText::titleLimit);
+}
+
+void showFileError(corvane::SystemError::FileOperation operation, const FileAccessError &error)
+{
+    corvane::SystemError shown = corvane::SystemError::fromFile(operation, error.path(), error.reason());
+    if (!error.advice().isEmpty())
+        shown.setRecoverySuggestion(error.advice());
+    corvane::showSystemError(shown);
 }
 
 } // namespace
@@ -390,10 +396,10 @@ bool ProjectController::writeTo(const QString &path)
             QStringLiteral("Correct the value, then save again."), { { QStringLiteral("File"), path } }));
         return false;
     }
-    // Written beside the old file and renamed over it, so a failure keeps the old one intact.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        corvane::showSystemError(corvane::SystemError::fromFile(corvane::SystemError::FileOperation::Write, file));
+    try {
+        replaceFile(path, bytes);
+    } catch (const FileAccessError &error) {
+        showFileError(corvane::SystemError::FileOperation::Write, error);
         return false;
     }
     return true;
@@ -448,14 +454,11 @@ void ProjectController::revert()
 
 std::unique_ptr<Project> ProjectController::readFrom(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        corvane::showSystemError(corvane::SystemError::fromFile(corvane::SystemError::FileOperation::Read, file));
-        return nullptr;
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        corvane::showSystemError(corvane::SystemError::fromFile(corvane::SystemError::FileOperation::Read, file));
+    QByteArray bytes;
+    try {
+        bytes = readWholeFile(path);
+    } catch (const FileAccessError &error) {
+        showFileError(corvane::SystemError::FileOperation::Read, error);
         return nullptr;
     }
     try {

@@ -8,8 +8,10 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTextEdit>
 
 #include <atomic>
+#include <utility>
 
 namespace corvane {
 
@@ -43,6 +45,31 @@ void makePlain(QMessageBox &box)
     for (auto *label : box.findChildren<QLabel *>())
         label->setTextFormat(Qt::PlainText);
 }
+
+// The box builds the document of its details at once, which takes a second for a list of 200,000
+// lines; they are filled in when the user first asks to see them.
+class DetailsFiller final : public QObject {
+public:
+    DetailsFiller(QTextEdit *view, QString text)
+        : QObject(view)
+        , m_text(std::move(text))
+    {
+        view->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show && !m_text.isNull()) {
+            const QString text = std::exchange(m_text, QString());
+            static_cast<QTextEdit *>(watched)->setPlainText(
+                ShownText::cutLines(text, ShownText::alertLineLimit, text.size()));
+        }
+        return false;
+    }
+
+private:
+    QString m_text;
+};
 
 std::optional<QString> runPanel(const FilePanel &panel, QFileDialog::AcceptMode mode)
 {
@@ -107,6 +134,11 @@ int WidgetPresenter::runAlert(const Alert &alert)
     QMessageBox box(iconFor(alert.style), QCoreApplication::applicationName(), ShownText::cutLines(alert.message),
         QMessageBox::NoButton, alert.parent);
     box.setInformativeText(ShownText::cutLines(alert.informativeText));
+    if (!alert.detailedText.isEmpty()) {
+        box.setDetailedText(QStringLiteral(" "));
+        if (auto *details = box.findChild<QTextEdit *>())
+            new DetailsFiller(details, alert.detailedText);
+    }
     QList<QAbstractButton *> buttons;
     for (qsizetype i = 0; i < alert.buttons.size(); ++i) {
         const QString &title = alert.buttons.at(i);

@@ -25,11 +25,13 @@ struct Alert {
     QStringList buttons;
     // The window the alert belongs to; none for an application-wide alert. Not owned.
     QWidget *parent = nullptr;
+    // Behind the box's Show Details button: the whole of what the informative text shows a part of.
+    QString detailedText = {};
 
     friend bool operator==(const Alert &a, const Alert &b)
     {
         return a.style == b.style && a.message == b.message && a.informativeText == b.informativeText
-            && a.buttons == b.buttons && a.parent == b.parent;
+            && a.detailedText == b.detailedText && a.buttons == b.buttons && a.parent == b.parent;
     }
 };
 

@@ -1,5 +1,6 @@
 #include "ShownText.h"
 
+#include <QLocale>
 #include <QTextBoundaryFinder>
 
 namespace corvane::ShownText {
@@ -86,6 +87,18 @@ QString cutLines(const QString &text, qsizetype lineLimit, qsizetype lineCount)
         ++lines;
     }
     return shown;
+}
+
+QString firstLines(const QString &text, qsizetype count)
+{
+    qsizetype end = -1;
+    for (qsizetype line = 0; line < count; ++line) {
+        end = text.indexOf(u'\n', end + 1);
+        if (end < 0)
+            return text;
+    }
+    const qsizetype more = QStringView(text).sliced(end + 1).count(u'\n') + 1;
+    return text.left(end) + QStringLiteral("\nand %1 more").arg(QLocale().toString(more));
 }
 
 } // namespace corvane::ShownText

@@ -14,6 +14,8 @@ inline constexpr qsizetype nameLimit = 500;
 inline constexpr qsizetype titleLimit = 200;
 inline constexpr qsizetype alertLineLimit = 1000;
 inline constexpr qsizetype alertLineCount = 40;
+// A list in an alert, such as a report of what loading dropped: what fits on any screen.
+inline constexpr qsizetype reportLineCount = 20;
 
 // The text itself when it has at most limit UTF-16 units; otherwise its beginning, cut at a
 // grapheme boundary, followed by "…", together at most limit units.
@@ -27,5 +29,9 @@ inline constexpr qsizetype alertLineCount = 40;
 // beginning and its end around "…", and lines past the last one shown are replaced by one "…".
 [[nodiscard]] QString cutLines(
     const QString &text, qsizetype lineLimit = alertLineLimit, qsizetype lineCount = alertLineCount);
+
+// The first count lines of text, followed by the line "and N more" when it has more. Costs what
+// the lines kept cost, and one count of the line ends of the rest.
+[[nodiscard]] QString firstLines(const QString &text, qsizetype count = reportLineCount);
 
 } // namespace corvane::ShownText

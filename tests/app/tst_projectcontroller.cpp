@@ -1,6 +1,7 @@
 #include "../views/ViewTestSupport.h"
 #include "AppDelegate.h"
 #include "AppTestSupport.h"
+#include "FileAccess.h"
 #include "GanttView.h"
 #include "Ids.h"
 #include "IntPublisher.h"
@@ -16,11 +17,13 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSplitter>
@@ -28,6 +31,17 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUndoStack>
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <mutex>
+#include <stop_token>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace AppTest;
 using corvane::FirstButton;
@@ -68,6 +82,75 @@ void press(QWidget *focused, Qt::Key key)
 
 const QString dividersKey = QStringLiteral("Project Window Dividers");
 const QString showDependenciesKey = QStringLiteral("Project Window Show Dependencies");
+// The write(2) of a save, noting the name of the file it writes. After the given number of bytes
+// the disk is full: the rest goes to /dev/full, which answers as a full disk does.
+QByteArray writtenName;
+qsizetype bytesBeforeTheDiskIsFull = -1;
+
+ssize_t fillingWrite(int descriptor, const void *data, size_t size)
+{
+    char name[4096];
+    const ssize_t length = ::readlink(QByteArray("/proc/self/fd/" + QByteArray::number(descriptor)), name, sizeof name);
+    writtenName = QByteArray(name, std::max<ssize_t>(length, 0));
+    if (bytesBeforeTheDiskIsFull == 0) {
+        const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+        const ssize_t written = ::write(full, data, size);
+        const int error = errno;
+        ::close(full);
+        errno = error;
+        return written;
+    }
+    if (bytesBeforeTheDiskIsFull > 0)
+        size = std::min(size, static_cast<size_t>(bytesBeforeTheDiskIsFull));
+    const ssize_t written = ::write(descriptor, data, size);
+    if (written > 0 && bytesBeforeTheDiskIsFull > 0)
+        bytesBeforeTheDiskIsFull -= written;
+    return written;
+}
+
+// Every name in the folder, as bytes: QDir skips names that are not UTF-8.
+QList<QByteArray> entriesOf(const QByteArray &folder)
+{
+    QList<QByteArray> names;
+    if (DIR *directory = ::opendir(folder.constData())) {
+        while (const dirent *entry = ::readdir(directory)) {
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                names.append(QByteArray(entry->d_name));
+        }
+        ::closedir(directory);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Should opening a pipe block after all, a writer comes by after a while, so the test fails
+// rather than hangs.
+std::jthread pipeRescue(const QByteArray &pipe)
+{
+    return std::jthread([pipe](std::stop_token stop) {
+        std::mutex mutex;
+        std::unique_lock lock(mutex);
+        std::condition_variable_any().wait_for(lock, stop, std::chrono::seconds(5), [] { return false; });
+        if (stop.stop_requested())
+            return;
+        if (const int writer = ::open(pipe.constData(), O_WRONLY | O_NONBLOCK); writer >= 0)
+            ::close(writer);
+    });
+}
+
+// A project file whose dependencies all contradict the stored times: the tasks 2 to count + 1
+// start while task 1 still runs, and each depends on it.
+QByteArray contradictedDependencies(int count)
+{
+    QByteArray tasks = R"({"duration":20.0,"start":0.0,"id":1,"name":"A"})";
+    QByteArray pairs;
+    for (int i = 2; i <= count + 1; ++i) {
+        tasks += R"(,{"duration":5.0,"start":10.0,"id":)" + QByteArray::number(i) + R"(,"name":"B)"
+            + QByteArray::number(i) + "\"}";
+        pairs += (i > 2 ? "," : "") + QByteArray(R"({"a":1,"b":)") + QByteArray::number(i) + '}';
+    }
+    return R"({"tasks":[)" + tasks + R"(],"dependencies":[)" + pairs + R"(],"name":"P"})";
+}
 
 } // namespace
 
@@ -598,6 +681,186 @@ private Q_SLOTS:
         QCOMPARE(m_presenter.alerts().size(), 1);
         QVERIFY(m_presenter.alerts().at(0).informativeText.contains(file));
         QVERIFY(ProjectController::openControllers().isEmpty());
+    }
+
+    // A screenful of the list in the alert, all of it behind Show Details.
+    void longReportsOfDroppedDependenciesAreCut_data()
+    {
+        QTest::addColumn<int>("dropped");
+        QTest::addColumn<QString>("lastLine");
+        QTest::addColumn<bool>("detailed");
+        QTest::newRow("one") << 1 << QStringLiteral("\"B2\" on \"A\"") << false;
+        QTest::newRow("a screenful") << 20 << QStringLiteral("\"B21\" on \"A\"") << false;
+        QTest::newRow("one more") << 21 << QStringLiteral("and 1 more") << true;
+        QTest::newRow("a hundred") << 100 << QStringLiteral("and 80 more") << true;
+    }
+    void longReportsOfDroppedDependenciesAreCut()
+    {
+        QFETCH(int, dropped);
+        QFETCH(QString, lastLine);
+        QFETCH(bool, detailed);
+        const QString file = path("dropped.quillfern");
+        writeFile(file, contradictedDependencies(dropped));
+        QVERIFY(AppDelegate::openProject(file));
+        QCOMPARE(m_presenter.alerts().size(), 1);
+        const corvane::Alert &alert = m_presenter.alerts().at(0);
+        QStringList whole;
+        for (int i = 2; i <= dropped + 1; ++i)
+            whole.append(QStringLiteral("\"B%1\" on \"A\"").arg(i));
+        const QStringList shown = alert.informativeText.split(u'\n');
+        QCOMPARE(shown.size(), std::min(dropped, 20) + (detailed ? 1 : 0));
+        QCOMPARE(shown.mid(0, 20), whole.mid(0, 20));
+        QCOMPARE(shown.constLast(), lastLine);
+        QCOMPARE(alert.detailedText, detailed ? whole.join(u'\n') : QString());
+    }
+
+    // Only a regular file is read, and only one of a size a plan can have; a pipe without a
+    // writer must not hang the program.
+    void openingRefusesWhatCannotBeAProject_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("advice");
+        const QString notAFile
+            = QStringLiteral("Choose a project file: folders, pipes and devices cannot be opened as projects.");
+        QTest::newRow("named pipe") << QStringLiteral("pipe")
+                                    << QStringLiteral("It is a named pipe, not a regular file.") << notAFile;
+        // Some containers have no /dev/zero; any device that never ends will do.
+        QString endless;
+        for (const char *device : { "/dev/zero", "/dev/urandom", "/dev/random" }) {
+            if (endless.isEmpty() && QFileInfo::exists(QLatin1String(device)))
+                endless = QLatin1String(device);
+        }
+        QTest::newRow("endless device") << endless << QStringLiteral("It is a device, not a regular file.") << notAFile;
+        QTest::newRow("folder") << QStringLiteral("folder") << QStringLiteral("It is a folder, not a file.")
+                                << notAFile;
+        QTest::newRow("3 GiB") << QStringLiteral("sparse")
+                               << QStringLiteral("It is 3.0 GiB, more than the 1.0 GiB a project file can be.")
+                               << QStringLiteral("Check that this is the project you meant to open: no plan is "
+                                                 "nearly that large.");
+    }
+    void openingRefusesWhatCannotBeAProject()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        QFETCH(QString, advice);
+        // A device is used where it is; only what the test makes is made and removed.
+        const QString file = kind.startsWith(u'/') ? kind : path("refused");
+        const auto removeMade = qScopeGuard([&] {
+            if (!kind.startsWith(u'/') && !QFile::remove(file))
+                QDir(file).removeRecursively();
+        });
+        const QByteArray name = QFile::encodeName(file);
+        if (kind == QLatin1String("pipe"))
+            QCOMPARE(::mkfifo(name.constData(), 0600), 0);
+        else if (kind == QLatin1String("folder"))
+            QVERIFY(QDir().mkpath(file));
+        else if (kind == QLatin1String("sparse"))
+            writeFile(file, "{");
+        if (kind == QLatin1String("sparse"))
+            QCOMPARE(::truncate(name.constData(), qint64(3) << 30), 0);
+        std::jthread rescue = kind == QLatin1String("pipe") ? pipeRescue(name) : std::jthread();
+
+        QVERIFY(!AppDelegate::openProject(file));
+        rescue = {};
+        deliverPostedWork();
+        QCOMPARE(m_presenter.alerts().size(), 1);
+        QCOMPARE(m_presenter.alerts().at(0).message,
+            QStringLiteral("The file \u201c%1\u201d could not be opened.").arg(QFileInfo(file).fileName()));
+        QCOMPARE(m_presenter.alerts().at(0).informativeText,
+            advice + QStringLiteral("\nFile: ") + file + QStringLiteral("\nReason: ") + reason);
+        QVERIFY(ProjectController::openControllers().isEmpty());
+    }
+
+    // The disk fills part-way through the save: the alert gives the operating system's reason and
+    // what to do, the old file stays as it was, and the temporary copy is gone.
+    void fullDiskKeepsTheOldFile()
+    {
+        QDir folder(path("full"));
+        QVERIFY(folder.mkpath(QStringLiteral(".")));
+        const QString file = folder.filePath(QStringLiteral("plan.quillfern"));
+        writeFile(file, "previous contents");
+        ProjectController *controller = openWindow(threeTasks(), file);
+        bytesBeforeTheDiskIsFull = 100;
+        const WriteCall previous = setWriteCallForTesting(fillingWrite);
+        const bool saved = controller->save();
+        setWriteCallForTesting(previous);
+        deliverPostedWork();
+
+        QVERIFY(!saved);
+        QVERIFY(controller->project()->isDirty());
+        QCOMPARE(readFile(file), QByteArray("previous contents"));
+        QCOMPARE(entriesOf(QFile::encodeName(folder.path())), QList<QByteArray> { "plan.quillfern" });
+        QCOMPARE(m_presenter.alerts().size(), 1);
+        QCOMPARE(m_presenter.alerts().at(0).message,
+            QStringLiteral("The file \u201cplan.quillfern\u201d could not be saved."));
+        const QString reason = QString::fromLocal8Bit(std::strerror(ENOSPC));
+        QCOMPARE(reason, QStringLiteral("No space left on device"));
+        QCOMPARE(m_presenter.alerts().at(0).informativeText,
+            QStringLiteral("Free some space on the disk, or save the project elsewhere with Save As.... The file was "
+                           "left as it was.\nFile: ")
+                + file + QStringLiteral("\nReason: ") + reason);
+    }
+
+    // A save goes to a temporary copy whose name says what it is, then replaces the file as
+    // QSaveFile did: permissions kept, a link followed to the file it names.
+    void savingReplacesTheFileInPlace_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("new file") << QStringLiteral("new");
+        QTest::newRow("no access for others") << QStringLiteral("mode");
+        QTest::newRow("symbolic link") << QStringLiteral("link");
+        QTest::newRow("Latin-1 name") << QStringLiteral("latin1");
+    }
+    void savingReplacesTheFileInPlace()
+    {
+        QFETCH(QString, kind);
+        QDir folder(path("saving"));
+        folder.removeRecursively();
+        QVERIFY(folder.mkpath(QStringLiteral(".")));
+        const QByteArray folderName = QFile::encodeName(folder.path());
+        QString file = folder.filePath(QStringLiteral("plan.quillfern"));
+        QString written = file;
+        if (kind == QLatin1String("mode")) {
+            writeFile(file, "previous contents");
+            QCOMPARE(::chmod(QFile::encodeName(file).constData(), 0640), 0);
+        } else if (kind == QLatin1String("link")) {
+            writeFile(folder.filePath(QStringLiteral("target.quillfern")), "previous contents");
+            QCOMPARE(::symlink("target.quillfern", QFile::encodeName(file).constData()), 0);
+            written = folder.filePath(QStringLiteral("target.quillfern"));
+        } else if (kind == QLatin1String("latin1")) {
+            const QByteArray latin1 = folderName + "/caf\xe9.quillfern";
+            file = written = decodeFileName(latin1);
+            const int descriptor = ::open(latin1.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            QVERIFY(descriptor >= 0);
+            ::close(descriptor);
+        }
+        // QDir cannot remove a name that is not UTF-8.
+        const auto removeFile = qScopeGuard([written] { ::unlink(encodeFileName(written).constData()); });
+        ProjectController *controller = openWindow(threeTasks(), file);
+        writtenName.clear();
+        bytesBeforeTheDiskIsFull = -1;
+        const WriteCall previous = setWriteCallForTesting(fillingWrite);
+        const bool saved = controller->save();
+        setWriteCallForTesting(previous);
+        QVERIFY(saved);
+
+        const QByteArray writtenFile = encodeFileName(written);
+        const qsizetype slash = writtenFile.lastIndexOf('/');
+        QVERIFY2(writtenName.startsWith(
+                     QByteArray(writtenFile.left(slash + 1) + '.' + writtenFile.mid(slash + 1) + ".saving-")),
+            writtenName.constData());
+        QVERIFY(::access(writtenName.constData(), F_OK) != 0);
+        struct stat status;
+        QCOMPARE(::lstat(writtenFile.constData(), &status), 0);
+        QVERIFY(S_ISREG(status.st_mode));
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        QCOMPARE(status.st_mode & 0777, kind == QLatin1String("mode") ? mode_t(0640) : mode_t(0666 & ~mask));
+        if (kind == QLatin1String("link"))
+            QVERIFY(QFileInfo(file).isSymLink());
+        QCOMPARE(readWholeFile(written), writeProject(*controller->project()));
+        QCOMPARE(entriesOf(folderName).size(), kind == QLatin1String("link") ? 2 : 1);
     }
 
     void aFileOpensTwiceAsTwoProjects()

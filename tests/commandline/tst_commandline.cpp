@@ -3,12 +3,15 @@
 #include <QLocalSocket>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -46,6 +49,7 @@ private Q_SLOTS:
     void informationOptions();
     void openingFiles_data();
     void openingFiles();
+    void fileNameThatIsNotUtf8();
     void quitRequest_data();
     void quitRequest();
     void updateCheckAtLaunch_data();
@@ -58,7 +62,9 @@ private:
     QString socketPath() const { return path(QStringLiteral("run/org.quillfern.Quillfern.quit")); }
     // The command-line arguments for the named project files, each written if it has a fixture.
     QStringList projectArguments(const QStringList &names) const;
-    void start(const QStringList &arguments);
+    // Without a display, no window system is set: as on a terminal over ssh.
+    void start(
+        const QStringList &arguments, bool display = true, const QString &program = QStringLiteral(QUILLFERN_BINARY));
     [[nodiscard]] bool waitForExit(int timeout = exitTimeout);
     [[nodiscard]] bool waitForLog(const QString &text, int timeout = startTimeout);
     [[nodiscard]] bool waitForSocket()
@@ -120,7 +126,7 @@ QStringList TestCommandLine::projectArguments(const QStringList &names) const
     return arguments;
 }
 
-void TestCommandLine::start(const QStringList &arguments)
+void TestCommandLine::start(const QStringList &arguments, bool display, const QString &program)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     // A developer's own logging setup must not hide or reshape the lines the cases look for.
@@ -131,7 +137,12 @@ void TestCommandLine::start(const QStringList &arguments)
     environment.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral(".local/share")));
     environment.insert(QStringLiteral("XDG_CACHE_HOME"), path(QStringLiteral(".cache")));
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), path(QStringLiteral("run")));
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    if (display) {
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    } else {
+        for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+            environment.remove(QLatin1String(name));
+    }
     environment.insert(QStringLiteral("QUILLFERN_UPDATE_SITE"), m_server->baseUrl());
     environment.insert(QStringLiteral("QUILLFERN_UNATTENDED"), QStringLiteral("1"));
 
@@ -140,7 +151,7 @@ void TestCommandLine::start(const QStringList &arguments)
     m_process->setWorkingDirectory(m_home->path());
     connect(m_process.get(), &QProcess::readyReadStandardError, this,
         [this] { m_errors += m_process->readAllStandardError(); });
-    m_process->start(QStringLiteral(QUILLFERN_BINARY), arguments);
+    m_process->start(program, arguments);
     QVERIFY2(m_process->waitForStarted(startTimeout), qPrintable(m_process->errorString()));
 }
 
@@ -181,19 +192,26 @@ bool TestCommandLine::stays()
 void TestCommandLine::informationOptions_data()
 {
     QTest::addColumn<QString>("option");
+    QTest::addColumn<bool>("display");
     QTest::addColumn<QStringList>("oneLineHolds");
 
-    QTest::newRow("version") << QStringLiteral("--version")
-                             << QStringList { QStringLiteral("Quillfern"), QStringLiteral(QUILLFERN_VERSION) };
-    QTest::newRow("help") << QStringLiteral("--help") << QStringList { QStringLiteral("files") };
+    const QStringList version { QStringLiteral("Quillfern"), QStringLiteral(QUILLFERN_VERSION) };
+    const QStringList help { QStringLiteral("files") };
+    QTest::newRow("version") << QStringLiteral("--version") << true << version;
+    QTest::newRow("help") << QStringLiteral("--help") << true << help;
+    QTest::newRow("version without a display") << QStringLiteral("--version") << false << version;
+    QTest::newRow("-v without a display") << QStringLiteral("-v") << false << version;
+    QTest::newRow("help without a display") << QStringLiteral("--help") << false << help;
+    QTest::newRow("-h without a display") << QStringLiteral("-h") << false << help;
 }
 
 void TestCommandLine::informationOptions()
 {
     QFETCH(QString, option);
+    QFETCH(bool, display);
     QFETCH(QStringList, oneLineHolds);
 
-    start({ option });
+    start({ option }, display);
     QVERIFY2(waitForExit(), qPrintable(log()));
     QCOMPARE(m_process->exitStatus(), QProcess::NormalExit);
     QCOMPARE(m_process->exitCode(), 0);
@@ -256,6 +274,34 @@ void TestCommandLine::openingFiles()
         for (const QString &text : logHolds)
             QVERIFY2(finalLog.contains(text), qPrintable(u"no \"" + text + u"\" in:\n" + finalLog));
     }
+}
+
+// A Latin-1 name, as older file systems and archives have: the program is given bytes that are
+// not UTF-8, which a QString argument cannot carry, so a shell passes them.
+void TestCommandLine::fileNameThatIsNotUtf8()
+{
+    const QByteArray folder = QFile::encodeName(path(projectsFolder));
+    const QByteArray name = folder + "/conflict \xe9t\xe9.quillfern";
+    QFile file;
+    const int descriptor = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    QVERIFY(descriptor >= 0);
+    // QTemporaryDir cannot remove a name that is not UTF-8.
+    const auto removeFile = qScopeGuard([&name] { ::unlink(name.constData()); });
+    QVERIFY(file.open(descriptor, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+    const QByteArray content = fixture(QStringLiteral("conflict.quillfern"));
+    QCOMPARE(file.write(content), content.size());
+    file.close();
+
+    start({ QStringLiteral("-c"), QStringLiteral(R"sh(exec "$0" "$(printf '%s/conflict \351t\351.quillfern' "$1")")sh"),
+              QStringLiteral(QUILLFERN_BINARY), QFile::decodeName(folder) },
+        true, QStringLiteral("/bin/sh"));
+    if (QTest::currentTestFailed())
+        return;
+    // The report of the dropped dependency shows that the file was read.
+    QVERIFY2(waitForLog(QStringLiteral("Dependencies Deleted for Achieving Consistency")), qPrintable(log()));
+    QVERIFY2(waitForSocket(), qPrintable(log()));
+    QVERIFY2(stays(), qPrintable(log()));
+    QVERIFY2(!log().contains(QStringLiteral("could not be opened")), qPrintable(log()));
 }
 
 void TestCommandLine::quitRequest_data()

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTextEdit>
 #include <QThread>
 #include <QTimer>
 
@@ -56,6 +57,7 @@ private Q_SLOTS:
     void widgetPresenter_data();
     void widgetPresenter();
     void widgetPresenterCutsHugeTexts();
+    void widgetPresenterShowsDetailsOnRequest();
 };
 
 void TestAlerts::alertTexts_data()
@@ -373,6 +375,36 @@ void TestAlerts::widgetPresenterCutsHugeTexts()
     QVERIFY(lines.constFirst().endsWith(QStringLiteral("n on b")));
     QCOMPARE(lines.at(3), QStringLiteral("c on d"));
     QCOMPARE(lines.constLast(), QStringLiteral("\u2026"));
+}
+
+// The whole of a long report, plain, once Show Details is pressed.
+void TestAlerts::widgetPresenterShowsDetailsOnRequest()
+{
+    Alert alert { AlertStyle::Warning, QStringLiteral("Dropped"), QStringLiteral("\"<b>a</b>\" on \"b\"\nand 1 more"),
+        {} };
+    alert.detailedText = QStringLiteral("\"<b>a</b>\" on \"b\"\n\"c\" on \"d\"");
+    QString before;
+    QString shown;
+    QTimer poll;
+    poll.setInterval(10);
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        auto *details = box->findChild<QTextEdit *>();
+        before = details ? details->toPlainText() : QStringLiteral("(no details)");
+        for (QAbstractButton *button : box->buttons()) {
+            if (box->buttonRole(button) == QMessageBox::ActionRole)
+                button->click();
+        }
+        shown = details ? details->toPlainText() : QString();
+        box->done(-1);
+    });
+    poll.start();
+    WidgetPresenter production;
+    production.runAlert(alert);
+    QVERIFY(!before.contains(QStringLiteral("on")));
+    QCOMPARE(shown, alert.detailedText);
 }
 
 QTEST_MAIN(TestAlerts)

@@ -322,6 +322,28 @@ private Q_SLOTS:
         QTest::newRow("id as large double")
             << oneTask(R"("duration":1,"start":0,"id":1e19,"name":"a")")
             << QStringLiteral("The \"id\" member of task 1 is 1e+19, outside the range of ids.");
+        // The parser would take a NUL between tokens for the end of the text.
+        const auto nulBetween
+            = [](const QByteArray &before, const QByteArray &after) -> QByteArray { return before + '\0' + after; };
+        const QString nulAt
+            = QStringLiteral("The file is not valid JSON: syntax error at byte %1 (unexpected NUL byte).");
+        QTest::newRow("NUL after the document") << nulBetween(launch(), "garbage") << nulAt.arg(launch().size() + 1);
+        QTest::newRow("NUL between members")
+            << nulBetween(R"({"tasks":[],)", R"("dependencies":[],"name":"P"})") << nulAt.arg(13);
+        QTest::newRow("NUL after a number")
+            << oneTask(nulBetween(R"("duration":1)", R"(,"start":0,"id":1,"name":"a")")) << nulAt.arg(24);
+        QTest::newRow("NUL in a name") << oneTask(nulBetween(R"("duration":1,"start":0,"id":1,"name":"a)", R"(b")"))
+                                       << nulAt.arg(51);
+        QTest::newRow("NULs only") << QByteArray(64, '\0') << nulAt.arg(1);
+        QTest::newRow("syntax error before a NUL")
+            << nulBetween(R"({"tasks":[],"dependencies":[],})", "}")
+            << QStringLiteral(
+                   "The file is not valid JSON: syntax error at byte 31 (unexpected '}'; expected string literal).");
+        const QString utf16 = QStringLiteral(
+            "The file is not valid JSON: it is UTF-16 text, and a project file is UTF-8. Save it as UTF-8, then open "
+            "it again.");
+        QTest::newRow("UTF-16 little-endian") << QByteArray("\xFF\xFE{\0\"\0", 6) << utf16;
+        QTest::newRow("UTF-16 big-endian") << QByteArray("\xFE\xFF\0{\0\"", 6) << utf16;
         QTest::newRow("pair id past 64 bits")
             << pairs(R"({"a":1,"b":18446744073709551616})")
             << QStringLiteral("The \"b\" member of dependency 1 is 18446744073709551616, outside the range of ids.");

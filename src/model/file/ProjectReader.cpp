@@ -8,6 +8,7 @@
 #include <QLocale>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <nlohmann/json.hpp>
 
@@ -333,11 +334,14 @@ public:
     bool parse_error(std::size_t position, const std::string &token, const nlohmann::detail::exception &exception)
     {
         // The parser counts the end of the input as one more byte read.
+        m_atTheEnd = position > m_size;
         m_syntaxError = syntaxMessage(std::min(position, m_size), token, exception);
         return false;
     }
 
     [[nodiscard]] const QString &syntaxError() const { return m_syntaxError; }
+    // Whether the syntax error is the input's end: it came before the text was complete.
+    [[nodiscard]] bool failedAtTheEnd() const { return m_atTheEnd; }
 
     // The project, once the whole document has parsed as JSON.
     std::unique_ptr<Project> finish()
@@ -511,6 +515,7 @@ private:
     }
 
     const std::size_t m_size;
+    bool m_atTheEnd = false;
     Where m_where = Where::Document;
     int m_skipDepth = 0;
     Value *m_target = nullptr;
@@ -538,8 +543,20 @@ std::unique_ptr<Project> readProject(const QByteArray &bytes)
 {
     if (bytes.isEmpty())
         throw ProjectFileError(QStringLiteral("The file is empty."));
-    Reader reader(static_cast<std::size_t>(bytes.size()));
-    if (!Json::sax_parse(bytes.constBegin(), bytes.constEnd(), &reader))
+    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF"))
+        throw ProjectFileError(QStringLiteral("The file is not valid JSON: it is UTF-16 text, and a project file is "
+                                              "UTF-8. Save it as UTF-8, then open it again."));
+    // The parser takes a NUL byte between tokens for the end of the input and would accept a
+    // document cut short by one, so only the text before the first NUL is parsed.
+    const auto *nul = static_cast<const char *>(std::memchr(bytes.constData(), 0, static_cast<size_t>(bytes.size())));
+    const qsizetype length = nul ? nul - bytes.constData() : bytes.size();
+    Reader reader(static_cast<std::size_t>(length));
+    const bool parsed = Json::sax_parse(bytes.constBegin(), bytes.constBegin() + length, &reader);
+    if (nul && (parsed || reader.failedAtTheEnd()))
+        throw ProjectFileError(
+            QStringLiteral("The file is not valid JSON: syntax error at byte %1 (unexpected NUL byte).")
+                .arg(length + 1));
+    if (!parsed)
         throw ProjectFileError(reader.syntaxError());
     return reader.finish();
 }

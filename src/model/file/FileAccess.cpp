@@ -1,0 +1,314 @@
+#include "FileAccess.h"
+
+#include <QLocale>
+#include <QRandomGenerator>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+FileAccessError::FileAccessError(const QString &path, const QString &reason, const QString &advice)
+    : std::runtime_error(reason.toStdString())
+    , m_path(path)
+    , m_reason(reason)
+    , m_advice(advice)
+{ }
+
+namespace {
+
+std::atomic<WriteCall> writeCall { nullptr };
+
+QString systemReason(int error)
+{
+    return qt_error_string(error);
+}
+
+// Closes the descriptor when the scope ends, and removes the file it names unless kept.
+class Descriptor {
+public:
+    explicit Descriptor(int descriptor, QByteArray createdName = {})
+        : m_descriptor(descriptor)
+        , m_createdName(std::move(createdName))
+    { }
+    ~Descriptor()
+    {
+        if (m_descriptor >= 0)
+            ::close(m_descriptor);
+        if (!m_createdName.isEmpty())
+            ::unlink(m_createdName.constData());
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+
+    [[nodiscard]] int get() const { return m_descriptor; }
+    [[nodiscard]] const QByteArray &name() const { return m_createdName; }
+    // Returns close(2)'s errno, or 0.
+    int close()
+    {
+        const int result = ::close(m_descriptor);
+        m_descriptor = -1;
+        return result == 0 ? 0 : errno;
+    }
+    void keep() { m_createdName.clear(); }
+
+private:
+    int m_descriptor;
+    QByteArray m_createdName;
+};
+
+void requireRegularFile(const QString &path, const struct stat &status, qint64 sizeLimit)
+{
+    if (!S_ISREG(status.st_mode)) {
+        QString kind = QStringLiteral("It is not a regular file.");
+        if (S_ISDIR(status.st_mode))
+            kind = QStringLiteral("It is a folder, not a file.");
+        else if (S_ISFIFO(status.st_mode))
+            kind = QStringLiteral("It is a named pipe, not a regular file.");
+        else if (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode))
+            kind = QStringLiteral("It is a device, not a regular file.");
+        else if (S_ISSOCK(status.st_mode))
+            kind = QStringLiteral("It is a socket, not a regular file.");
+        throw FileAccessError(path, kind,
+            QStringLiteral("Choose a project file: folders, pipes and devices cannot be opened as projects."));
+    }
+    if (status.st_size > sizeLimit) {
+        const QLocale locale;
+        throw FileAccessError(path,
+            QStringLiteral("It is %1, more than the %2 a project file can be.")
+                .arg(locale.formattedDataSize(status.st_size, 1), locale.formattedDataSize(sizeLimit, 1)),
+            QStringLiteral("Check that this is the project you meant to open: no plan is nearly that large."));
+    }
+}
+
+QByteArray folderOf(const QByteArray &name)
+{
+    const qsizetype slash = name.lastIndexOf('/');
+    if (slash < 0)
+        return QByteArrayLiteral(".");
+    return slash == 0 ? QByteArrayLiteral("/") : name.left(slash);
+}
+
+// The file a chain of symbolic links ends at, which need not exist; the name itself when it is
+// no link or the chain does not end.
+QByteArray followLinks(const QByteArray &name)
+{
+    QByteArray current = name;
+    for (int depth = 0; depth < 128; ++depth) {
+        struct stat status;
+        if (::lstat(current.constData(), &status) != 0 || !S_ISLNK(status.st_mode))
+            return current;
+        QByteArray target(qsizetype(status.st_size > 0 ? status.st_size : PATH_MAX) + 1, Qt::Uninitialized);
+        const ssize_t length = ::readlink(current.constData(), target.data(), size_t(target.size()));
+        if (length < 0 || length >= target.size())
+            return current;
+        target.truncate(length);
+        current = target.startsWith('/') ? target : folderOf(current) + '/' + target;
+    }
+    return name;
+}
+
+QString writeAdvice(int error)
+{
+    if (error == ENOSPC || error == EDQUOT)
+        return QStringLiteral("Free some space on the disk, or save the project elsewhere with Save As.... The "
+                              "file was left as it was.");
+    return {};
+}
+
+[[noreturn]] void throwWriteError(const QString &path, int error)
+{
+    throw FileAccessError(path, systemReason(error), writeAdvice(error));
+}
+
+// A name no other file in the folder has, created and opened for writing with the permissions
+// a new file gets.
+Descriptor createTemporary(const QString &path, const QByteArray &target)
+{
+    static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray prefix = target.left(slash + 1) + '.' + target.mid(slash + 1) + ".saving-";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QByteArray name = prefix;
+        for (int i = 0; i < 6; ++i)
+            name += letters[QRandomGenerator::global()->bounded(int(sizeof letters - 1))];
+        const int descriptor = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (descriptor >= 0)
+            return Descriptor(descriptor, name);
+        if (errno != EEXIST)
+            throwWriteError(path, errno);
+    }
+    throwWriteError(path, EEXIST);
+}
+
+} // namespace
+
+QByteArray readWholeFile(const QString &path, qint64 sizeLimit)
+{
+    const QByteArray name = encodeFileName(path);
+    // Looked at before it is opened: opening a pipe waits for a writer, and a device may act on it.
+    struct stat status;
+    if (::stat(name.constData(), &status) != 0)
+        throw FileAccessError(path, systemReason(errno));
+    requireRegularFile(path, status, sizeLimit);
+    // Should the name have become a pipe since, this open does not wait, and fstat then refuses it.
+    Descriptor file(::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (file.get() < 0)
+        throw FileAccessError(path, systemReason(errno));
+    if (::fstat(file.get(), &status) != 0)
+        throw FileAccessError(path, systemReason(errno));
+    requireRegularFile(path, status, sizeLimit);
+
+    // One byte more than the size, so that the end is seen in the first pass; a file that grows
+    // meanwhile is read on up to the limit.
+    QByteArray bytes(qsizetype(status.st_size) + 1, Qt::Uninitialized);
+    qsizetype size = 0;
+    for (;;) {
+        if (size == bytes.size()) {
+            if (size > sizeLimit) {
+                status.st_size = size;
+                requireRegularFile(path, status, sizeLimit);
+            }
+            bytes.resize(qsizetype(std::min<qint64>(sizeLimit + 1, qint64(size) * 2)));
+        }
+        const ssize_t read = ::read(file.get(), bytes.data() + size, size_t(bytes.size() - size));
+        if (read < 0) {
+            if (errno == EINTR)
+                continue;
+            throw FileAccessError(path, systemReason(errno));
+        }
+        if (read == 0)
+            break;
+        size += read;
+    }
+    bytes.truncate(size);
+    return bytes;
+}
+
+void replaceFile(const QString &path, const QByteArray &bytes)
+{
+    const QByteArray target = followLinks(encodeFileName(path));
+    struct stat existing;
+    const bool exists = ::stat(target.constData(), &existing) == 0;
+    if (exists && S_ISDIR(existing.st_mode))
+        throwWriteError(path, EISDIR);
+
+    Descriptor temporary = createTemporary(path, target);
+    if (exists)
+        (void)::fchmod(temporary.get(), existing.st_mode & 0777);
+    const WriteCall write = writeCall.load() ? writeCall.load() : &::write;
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t written = write(temporary.get(), bytes.constData() + done, size_t(bytes.size() - done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            throwWriteError(path, written < 0 ? errno : EIO);
+        done += written;
+    }
+    // Network file systems may report a full disk or a lost server only here.
+    if (::fsync(temporary.get()) != 0)
+        throwWriteError(path, errno);
+    if (const int error = temporary.close())
+        throwWriteError(path, error);
+    if (::rename(temporary.name().constData(), target.constData()) != 0)
+        throwWriteError(path, errno);
+    temporary.keep();
+    // The rename itself lasts only once the folder is synced; the file is saved either way.
+    const int folder = ::open(folderOf(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        (void)::fsync(folder);
+        ::close(folder);
+    }
+}
+
+WriteCall setWriteCallForTesting(WriteCall call)
+{
+    return writeCall.exchange(call);
+}
+
+namespace {
+
+// The length of the well-formed UTF-8 sequence at the start of text, or 0.
+int sequenceLength(const unsigned char *text, qsizetype left)
+{
+    const unsigned char lead = text[0];
+    if (lead < 0x80)
+        return 1;
+    int length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        // No overlong forms and no surrogates.
+        if (lead == 0xE0)
+            low = 0xA0;
+        else if (lead == 0xED)
+            high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0)
+            low = 0x90;
+        else if (lead == 0xF4)
+            high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (left < length || text[1] < low || text[1] > high)
+        return 0;
+    for (int i = 2; i < length; ++i) {
+        if (text[i] < 0x80 || text[i] > 0xBF)
+            return 0;
+    }
+    return length;
+}
+
+constexpr char16_t escapeBase = 0xDC00;
+
+bool isEscape(const QString &text, qsizetype i)
+{
+    const char16_t c = text.at(i).unicode();
+    return c >= escapeBase + 0x80 && c <= escapeBase + 0xFF && (i == 0 || !text.at(i - 1).isHighSurrogate());
+}
+
+} // namespace
+
+QString decodeFileName(const QByteArray &name)
+{
+    const auto *bytes = reinterpret_cast<const unsigned char *>(name.constData());
+    QString decoded;
+    qsizetype runStart = 0;
+    qsizetype i = 0;
+    while (i < name.size()) {
+        const int length = sequenceLength(bytes + i, name.size() - i);
+        if (length > 0) {
+            i += length;
+            continue;
+        }
+        decoded += QString::fromUtf8(name.constData() + runStart, i - runStart);
+        decoded += QChar(char16_t(escapeBase + bytes[i]));
+        runStart = ++i;
+    }
+    if (runStart == 0)
+        return QString::fromUtf8(name);
+    return decoded + QString::fromUtf8(name.constData() + runStart, name.size() - runStart);
+}
+
+QByteArray encodeFileName(const QString &path)
+{
+    QByteArray encoded;
+    qsizetype runStart = 0;
+    for (qsizetype i = 0; i < path.size(); ++i) {
+        if (!isEscape(path, i))
+            continue;
+        encoded += QStringView(path).sliced(runStart, i - runStart).toUtf8();
+        encoded += char(path.at(i).unicode() - escapeBase);
+        runStart = i + 1;
+    }
+    if (runStart == 0)
+        return path.toUtf8();
+    return encoded + QStringView(path).sliced(runStart).toUtf8();
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <stdexcept>
+#include <sys/types.h>
+
+// Project files are read and written whole through the POSIX calls, so that a failure keeps the
+// operating system's own reason, and a path's bytes reach the file system as they came.
+
+// Far above any real plan (100,000 tasks take some 8 MB) and far below what exhausts memory.
+inline constexpr qint64 largestProjectFileSize = qint64(1) << 30;
+
+// Why a file could not be read or written, in words for the user: the path as given, the reason
+// (the operating system's, such as "No space left on device", or one in its manner), and what
+// the user can do about it, which may be empty.
+class FileAccessError : public std::runtime_error {
+public:
+    FileAccessError(const QString &path, const QString &reason, const QString &advice = {});
+    [[nodiscard]] const QString &path() const { return m_path; }
+    [[nodiscard]] const QString &reason() const { return m_reason; }
+    [[nodiscard]] const QString &advice() const { return m_advice; }
+
+private:
+    QString m_path;
+    QString m_reason;
+    QString m_advice;
+};
+
+// The content of the regular file at path. Folders, pipes, devices and sockets are refused
+// before anything is read, and so is a file larger than sizeLimit; nothing here waits for a
+// pipe's writer, even when the name is swapped for a pipe while it is being opened.
+[[nodiscard]] QByteArray readWholeFile(const QString &path, qint64 sizeLimit = largestProjectFileSize);
+
+// Replaces the file at path with bytes, or leaves it as it was and throws FileAccessError. The
+// bytes go to a temporary file beside it, named ".<name>.saving-XXXXXX" so that one left by a
+// crash says what it is, which is synced and renamed over the file. The file keeps its
+// permission bits; a symbolic link is followed and the file it names is replaced.
+void replaceFile(const QString &path, const QByteArray &bytes);
+
+// The write(2) that replaceFile calls; tests put another in its place to make saving fail as a
+// full disk does. Returns the call in use before; nullptr restores write(2).
+using WriteCall = ssize_t (*)(int descriptor, const void *data, size_t size);
+WriteCall setWriteCallForTesting(WriteCall call);
+
+// File names are bytes. One that is valid UTF-8 decodes as such; in one that is not (Latin-1
+// names from older systems and archives), each byte that does not decode becomes the lone
+// surrogate U+DC80 + (byte - 0x80), which encodeFileName turns back into that byte, so that the
+// file can be opened and saved again. Shown, such a character appears as a replacement mark.
+[[nodiscard]] QString decodeFileName(const QByteArray &name);
+[[nodiscard]] QByteArray encodeFileName(const QString &path);
