@@ -123,6 +123,7 @@ ProjectController *ProjectController::controllerFor(const Project *project)
 ProjectController::ProjectController(std::unique_ptr<Project> project, std::optional<QString> url)
     : m_project(std::move(project))
     , m_url(std::move(url))
+    , m_fileStamp(m_url ? stampOf(*m_url) : std::nullopt)
 {
     connect(m_project.get(), &Project::nameChanged, this, [this] {
         if (m_window)
@@ -402,14 +403,30 @@ bool ProjectController::writeTo(const QString &path)
         showFileError(corvane::SystemError::FileOperation::Write, error);
         return false;
     }
+    m_fileStamp = stampOf(path);
     return true;
+}
+
+bool ProjectController::mayOverwrite(const QString &path) const
+{
+    // A file that has gone, or one never read, holds nothing of anyone's to lose.
+    const std::optional<FileStamp> now = stampOf(path);
+    if (!m_fileStamp || !now || *now == *m_fileStamp)
+        return true;
+    corvane::Alert question;
+    question.message = tr("The file has been changed by another application.");
+    question.informativeText = tr("Saving replaces its changes with yours. To take its version instead, choose "
+                                  "Revert to Saved.");
+    question.buttons = { tr("Save Anyway"), tr("Cancel") };
+    question.parent = m_window.get();
+    return corvane::presenter().runAlert(question) == corvane::FirstButton;
 }
 
 bool ProjectController::save()
 {
     if (!m_url)
         return saveAs();
-    if (!writeTo(*m_url))
+    if (!mayOverwrite(*m_url) || !writeTo(*m_url))
         return false;
     m_project->setDirty(false);
     RecentDocuments::note(*m_url);
@@ -448,8 +465,11 @@ void ProjectController::revert()
     question.parent = m_window.get();
     if (corvane::presenter().runAlert(question) != corvane::FirstButton)
         return;
-    if (const std::unique_ptr<Project> saved = readFrom(*m_url))
+    const std::optional<FileStamp> read = stampOf(*m_url);
+    if (const std::unique_ptr<Project> saved = readFrom(*m_url)) {
         m_project->applySnapshot(saved->takeSnapshot());
+        m_fileStamp = read;
+    }
 }
 
 std::unique_ptr<Project> ProjectController::readFrom(const QString &path)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FileAccess.h"
 #include "UndoStackAdapter.h"
 
 #include <QMainWindow>
@@ -102,9 +103,13 @@ private:
     void updateActions();
     void openLinkDialog(bool isSucc);
     bool writeTo(const QString &path);
+    // Whether the file may be saved over: asks when another program changed it since.
+    [[nodiscard]] bool mayOverwrite(const QString &path) const;
 
     std::unique_ptr<Project> m_project;
     std::optional<QString> m_url;
+    // The file as this window last read or wrote it, to notice another program's changes.
+    std::optional<FileStamp> m_fileStamp;
     std::unique_ptr<QMainWindow> m_window;
     QPointer<ProjectView> m_view;
     QPointer<QUndoStack> m_undoStack;

@@ -34,6 +34,7 @@
 
 #include <cerrno>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -885,6 +886,66 @@ private Q_SLOTS:
         QCOMPARE(recent.at(1), path("r11"));
         QCOMPARE(recent.count(path("r5")), 1);
         QVERIFY(!recent.contains(path("r1")));
+    }
+    // Save notices when another program changed the file since this window read or wrote it, and
+    // asks; Cancel keeps the other program's file and the window's changes.
+    void saveAsksBeforeOverwritingAnotherProgramsChanges_data()
+    {
+        QTest::addColumn<QString>("otherProgram");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("asked");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("nobody else wrote") << "" << -1 << false << true;
+        QTest::newRow("rewritten, cancel") << "rewrite" << int(corvane::SecondButton) << true << false;
+        QTest::newRow("rewritten, save anyway") << "rewrite" << int(corvane::FirstButton) << true << true;
+        QTest::newRow("replaced by a rename, cancel") << "rename" << int(corvane::SecondButton) << true << false;
+        QTest::newRow("deleted") << "delete" << -1 << false << true;
+        QTest::newRow("rewritten, then reverted to") << "rewrite, revert" << -1 << false << true;
+    }
+    void saveAsksBeforeOverwritingAnotherProgramsChanges()
+    {
+        QFETCH(QString, otherProgram);
+        QFETCH(int, answer);
+        QFETCH(bool, asked);
+        QFETCH(bool, saved);
+        const QString target = path("plan.quillfern");
+        writeFile(target, writeProject(*threeTasks()));
+        ProjectController *controller = openWindow(ProjectController::readFrom(target), target);
+        const QByteArray theirs = R"({"tasks":[],"dependencies":[],"name":"Theirs"})";
+        if (otherProgram.startsWith(QLatin1String("rewrite"))) {
+            // A second apart at most: a file system with coarse times still tells them apart by size.
+            writeFile(target, theirs);
+        } else if (otherProgram == QLatin1String("rename")) {
+            writeFile(target + QLatin1String(".new"), theirs);
+            QVERIFY(::rename(QFile::encodeName(target + QLatin1String(".new")), QFile::encodeName(target)) == 0);
+        } else if (otherProgram == QLatin1String("delete")) {
+            QVERIFY(QFile::remove(target));
+        }
+        if (otherProgram.endsWith(QLatin1String("revert"))) {
+            m_presenter.scriptAlertResponse(corvane::FirstButton);
+            controller->revert();
+            QCOMPARE(controller->project()->name(), QStringLiteral("Theirs"));
+        }
+        controller->project()->setName(QStringLiteral("Mine"));
+        const qsizetype alertsBefore = m_presenter.alerts().size();
+        if (answer >= 0)
+            m_presenter.scriptAlertResponse(answer);
+        QTest::keyClick(controller->projectWindow(), Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(m_presenter.alerts().size() - alertsBefore, asked ? 1 : 0);
+        if (asked) {
+            QCOMPARE(m_presenter.alerts().constLast().message,
+                QStringLiteral("The file has been changed by another application."));
+            QCOMPARE(m_presenter.alerts().constLast().buttons,
+                QStringList({ QStringLiteral("Save Anyway"), QStringLiteral("Cancel") }));
+        }
+        QCOMPARE(controller->project()->isDirty(), !saved);
+        QCOMPARE(readFile(target), saved ? writeProject(*controller->project()) : theirs);
+        // Once saved, the window's own file raises no question.
+        if (saved) {
+            controller->project()->setName(QStringLiteral("Mine again"));
+            controller->save();
+            QCOMPARE(m_presenter.alerts().size() - alertsBefore, asked ? 1 : 0);
+        }
     }
 };
 

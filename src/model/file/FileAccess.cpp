@@ -312,3 +312,12 @@ QByteArray encodeFileName(const QString &path)
         return path.toUtf8();
     return encoded + QStringView(path).sliced(runStart).toUtf8();
 }
+
+std::optional<FileStamp> stampOf(const QString &path)
+{
+    struct stat status { };
+    if (::stat(encodeFileName(path).constData(), &status) != 0)
+        return std::nullopt;
+    return FileStamp { quint64(status.st_dev), quint64(status.st_ino), qint64(status.st_size),
+        qint64(status.st_mtim.tv_sec), qint64(status.st_mtim.tv_nsec) };
+}

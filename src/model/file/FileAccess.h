@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <optional>
 #include <stdexcept>
 #include <sys/types.h>
 
@@ -37,6 +38,19 @@ private:
 // crash says what it is, which is synced and renamed over the file. The file keeps its
 // permission bits; a symbolic link is followed and the file it names is replaced.
 void replaceFile(const QString &path, const QByteArray &bytes);
+
+// What tells one version of a file from another without reading it: which file the name leads
+// to, its size and when it was last written, to the nanosecond.
+struct FileStamp {
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 size = 0;
+    qint64 modifiedSeconds = 0;
+    qint64 modifiedNanoseconds = 0;
+    friend bool operator==(const FileStamp &, const FileStamp &) = default;
+};
+// The stamp of the file a path leads to, following links; none when there is no such file.
+[[nodiscard]] std::optional<FileStamp> stampOf(const QString &path);
 
 // The write(2) that replaceFile calls; tests put another in its place to make saving fail as a
 // full disk does. Returns the call in use before; nullptr restores write(2).
