@@ -45,11 +45,14 @@ int main(int argc, char *argv[])
     // Answered before a window system is needed, so that they work on a terminal without a
     // display. The window system's own options are not known yet: a failed parse means nothing.
     (void)parser.parse(arguments(argc, argv));
-    if (parser.isSet(version) || parser.isSet(help)) {
+    if (parser.isSet(version) || parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
         const QCoreApplication terminal(argc, argv);
         if (parser.isSet(version))
             parser.showVersion();
-        parser.showHelp();
+        if (parser.isSet(help))
+            parser.showHelp();
+        // With the options of the application object there is; a window system's need a display.
+        parser.process(terminal);
     }
 
     QApplication application(argc, argv);

@@ -203,6 +203,7 @@ void TestCommandLine::informationOptions_data()
     QTest::newRow("-v without a display") << QStringLiteral("-v") << false << version;
     QTest::newRow("help without a display") << QStringLiteral("--help") << false << help;
     QTest::newRow("-h without a display") << QStringLiteral("-h") << false << help;
+    QTest::newRow("help-all without a display") << QStringLiteral("--help-all") << false << help;
 }
 
 void TestCommandLine::informationOptions()
