@@ -67,6 +67,7 @@ int main(int argc, char *argv[])
     }
     const int status = QApplication::exec();
     corvane::stopListeningForQuitRequests();
+    ProjectController::discardAll();
     corvane::installPresenter(nullptr);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return status;

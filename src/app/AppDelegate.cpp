@@ -1,6 +1,7 @@
 #include "AppDelegate.h"
 
 #include "Alerts.h"
+#include "Log.h"
 #include "Preferences.h"
 #include "PreferencesController.h"
 #include "Project.h"
@@ -67,7 +68,7 @@ void AppDelegate::applicationDidFinishLaunching()
     if (Preferences::shared().isCheckVersion())
         Preferences::startUpdateCheck();
     else
-        qInfo("automatic update check is switched off");
+        qCInfo(corvane::lcCorvane, "automatic update check is switched off");
 }
 
 void AppDelegate::newDocument()

@@ -108,6 +108,14 @@ QList<ProjectController *> ProjectController::openControllers()
     return controllers;
 }
 
+void ProjectController::discardAll()
+{
+    // Out of the table first: a destructor that looks there finds nothing half-gone.
+    std::vector<std::unique_ptr<ProjectController>> leaving;
+    leaving.swap(table());
+    leaving.clear();
+}
+
 ProjectController *ProjectController::controllerFor(const Project *project)
 {
     const auto found = entryFor(project);

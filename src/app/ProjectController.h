@@ -26,6 +26,9 @@ public:
     // The controllers whose windows are open, in the order they were opened.
     [[nodiscard]] static QList<ProjectController *> openControllers();
     [[nodiscard]] static ProjectController *controllerFor(const Project *project);
+    // Destroys every controller and its window without a question: the end of the run, before the
+    // application goes, since a window outliving it cannot be destroyed.
+    static void discardAll();
 
     ~ProjectController() override;
 

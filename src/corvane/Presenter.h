@@ -69,6 +69,20 @@ public:
 // presenter is not owned and must outlive its installation. Returns the presenter installed before.
 Presenter *installPresenter(Presenter *presenter);
 
+// Whether an alert, question or file panel is up through the seam. Work that must not run inside
+// one, such as a quit request, waits until this is false.
+[[nodiscard]] bool isPresenting();
+
+// Counts one presentation for isPresenting while it lives. Every presenter holds one while it
+// shows something; a test presenter that keeps a question up for a while must hold one too.
+class PresentationScope {
+public:
+    PresentationScope();
+    ~PresentationScope();
+    PresentationScope(const PresentationScope &) = delete;
+    PresentationScope &operator=(const PresentationScope &) = delete;
+};
+
 // Installs a presenter for the lifetime of this object and restores the previous one afterwards.
 class ScopedPresenter {
 public:

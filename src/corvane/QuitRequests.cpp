@@ -2,13 +2,15 @@
 
 #include "Bundle.h"
 #include "Log.h"
+#include "Presenter.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTimer>
 
 namespace corvane {
 
@@ -16,6 +18,30 @@ namespace {
 
 // Lives on the UI thread, a child of the application, so it goes before the application does.
 QPointer<QLocalServer> server;
+bool quitPending = false;
+constexpr int idlePollMs = 100;
+
+bool questionUp()
+{
+    return isPresenting()
+        || (qobject_cast<QApplication *>(QCoreApplication::instance()) && QApplication::activeModalWidget());
+}
+
+// A quit flow run inside an open question or panel would ask again from within it and close the
+// window the question belongs to under its feet. Requests that come meanwhile are the same quit.
+void quitWhenNothingIsAsked(const std::function<void()> &quit)
+{
+    if (!server) {
+        quitPending = false;
+        return;
+    }
+    if (questionUp()) {
+        QTimer::singleShot(idlePollMs, server.data(), [quit] { quitWhenNothingIsAsked(quit); });
+        return;
+    }
+    quitPending = false;
+    quit();
+}
 
 void serve(QLocalSocket *socket, const std::function<void()> &quit)
 {
@@ -26,10 +52,13 @@ void serve(QLocalSocket *socket, const std::function<void()> &quit)
             socket->flush();
         } else if (line == "quit") {
             qCInfo(lcCorvane).noquote() << "the updater asks Quillfern to quit";
+            if (quitPending)
+                continue;
+            quitPending = true;
             // Outside this handler: the quit flow may close the socket it is called from.
-            QMetaObject::invokeMethod(QCoreApplication::instance(), quit, Qt::QueuedConnection);
+            QTimer::singleShot(0, server.data(), [quit] { quitWhenNothingIsAsked(quit); });
         } else {
-            qCWarning(lcCorvane).noquote() << "ignoring the request" << QString::fromUtf8(line) << "on the quit socket";
+            qCWarning(lcCorvane).noquote() << "ignoring the request" << escapedForLog(line) << "on the quit socket";
         }
     }
     // A client that sends a line without end must not grow the buffer for ever.
@@ -84,6 +113,7 @@ bool listenForQuitRequests(std::function<void()> quit)
 
 void stopListeningForQuitRequests()
 {
+    quitPending = false;
     if (server) {
         server->close();
         delete server.data();

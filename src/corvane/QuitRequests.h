@@ -14,9 +14,10 @@ namespace corvane {
 // runtime folder; empty for any other identifier.
 [[nodiscard]] QString quitRequestSocketName(const QString &bundleId);
 
-// To be called by main() once the QApplication exists. quit runs on the UI thread for every quit
+// To be called by main() once the QApplication exists. quit runs on the UI thread for a quit
 // request and should start the application's normal quit flow, which asks about unsaved work and
-// may be cancelled. Only the user may connect. Returns false, and logs why, when the socket cannot
+// may be cancelled. A request that comes while a question or file panel is up waits until none
+// is, and requests that come meanwhile join it, so the flow runs once and never inside a question. Only the user may connect. Returns false, and logs why, when the socket cannot
 // be opened; the program works on without it.
 bool listenForQuitRequests(std::function<void()> quit);
 // Closes the socket and every connection; the updater then sees the program as ended.
