@@ -1,5 +1,6 @@
 #include "Alerts.h"
 #include "AppDelegate.h"
+#include "Autosave.h"
 #include "Log.h"
 #include "ProjectController.h"
 #include "QuitRequests.h"
@@ -40,7 +41,9 @@ int main(int argc, char *argv[])
         QStringLiteral("[files...]"));
     parser.process(application);
 
-    corvane::UnattendedPresenter unattendedPresenter;
+    // Scripts may name buttons to press where an alert offers them, such as Restore.
+    corvane::UnattendedPresenter unattendedPresenter(
+        qEnvironmentVariable("QUILLFERN_UNATTENDED_ANSWERS").split(u',', Qt::SkipEmptyParts));
     if (unattended())
         corvane::installPresenter(&unattendedPresenter);
 
@@ -50,11 +53,12 @@ int main(int argc, char *argv[])
     // The updater asks through this to quit the way File > Quit does, so unsaved work is offered for saving.
     corvane::listenForQuitRequests([&delegate] { delegate.terminate(); });
 
+    const bool restored = delegate.offerRecoveredWork() > 0;
     const QStringList files = parser.positionalArguments();
-    bool opened = files.isEmpty();
+    bool opened = files.isEmpty() || restored;
     for (const QString &file : files)
         opened = delegate.applicationOpenFile(file) || opened;
-    if (files.isEmpty())
+    if (files.isEmpty() && !restored)
         delegate.newDocument();
     if (opened) {
         delegate.applicationDidFinishLaunching();
@@ -68,6 +72,8 @@ int main(int argc, char *argv[])
     const int status = QApplication::exec();
     corvane::stopListeningForQuitRequests();
     ProjectController::discardAll();
+    // Recovery copies of the projects closed by the quit are removed on the writer thread.
+    Recovery::waitForWrites();
     corvane::installPresenter(nullptr);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return status;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Autosave.h"
 #include "UndoStackAdapter.h"
 
 #include <QMainWindow>
@@ -39,6 +40,8 @@ public:
     [[nodiscard]] ProjectView *projectView() const;
     [[nodiscard]] QUndoStack *undoStack() const;
     [[nodiscard]] const std::optional<QString> &url() const { return m_url; }
+    // The recovery copy of the project's unsaved work.
+    [[nodiscard]] Autosave *autosave() const { return m_autosave.get(); }
 
     // Reads and decodes a project file; a failure is reported and gives none.
     [[nodiscard]] static std::unique_ptr<Project> readFrom(const QString &path);
@@ -108,6 +111,8 @@ private:
 
     std::unique_ptr<Project> m_project;
     std::optional<QString> m_url;
+    // Goes before the project it watches.
+    std::unique_ptr<Autosave> m_autosave;
     std::unique_ptr<QMainWindow> m_window;
     QPointer<ProjectView> m_view;
     QPointer<QUndoStack> m_undoStack;

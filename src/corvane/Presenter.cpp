@@ -192,7 +192,13 @@ void Presenter::beginOpenPanel(const FilePanel &panel, std::function<void(std::o
 
 int UnattendedPresenter::runAlert(const Alert &alert)
 {
-    const int response = cautiousResponse(alert);
+    int response = cautiousResponse(alert);
+    for (const QString &preferred : m_preferred) {
+        if (const qsizetype index = alert.buttons.indexOf(preferred); index >= 0) {
+            response = FirstButton + int(index);
+            break;
+        }
+    }
     const qsizetype index = response - FirstButton;
     const QString answer = index < alert.buttons.size() ? alert.buttons.at(index) : QStringLiteral("OK");
     qCInfo(lcCorvane).noquote() << "alert:" << alert.message << "|" << alert.informativeText << "| answered" << answer

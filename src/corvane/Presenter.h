@@ -109,11 +109,18 @@ public:
 
 // For runs nobody watches (scripts, tests of the whole program): logs every alert and answers it as
 // Escape would, with its last button, the most cautious choice; every file panel is cancelled.
+// An alert that offers one of the preferred answers is answered with the first of them it offers.
 class UnattendedPresenter final : public Presenter {
 public:
+    explicit UnattendedPresenter(QStringList preferredAnswers = {})
+        : m_preferred(std::move(preferredAnswers))
+    { }
     int runAlert(const Alert &alert) override;
     std::optional<QString> runOpenPanel(const FilePanel &panel) override;
     std::optional<QString> runSavePanel(const FilePanel &panel) override;
+
+private:
+    QStringList m_preferred;
 };
 
 // For tests: records everything shown and answers with scripted responses, in order. Without a
