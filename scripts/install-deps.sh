@@ -7,7 +7,7 @@ packages=(
     qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev
     nlohmann-json3-dev libbenchmark-dev zlib1g-dev
     dbus xvfb
-    desktop-file-utils shared-mime-info
+    desktop-file-utils shared-mime-info appstream
 )
 missing=()
 for p in "${packages[@]}"; do

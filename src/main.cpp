@@ -1,5 +1,6 @@
 #include "Alerts.h"
 #include "AppDelegate.h"
+#include "Autosave.h"
 #include "FileAccess.h"
 #include "Log.h"
 #include "ProjectController.h"
@@ -7,6 +8,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QIcon>
 
 namespace {
@@ -66,10 +68,15 @@ int main(int argc, char *argv[])
 
     // One Quillfern a user session: a later start gives its files to the one running, which
     // opens them in its own windows (an empty start, a new one), and is done.
-    if (corvane::handOverToRunningProgram(parser.positionalArguments()))
+    QByteArrayList handedOver;
+    for (const QString &file : parser.positionalArguments())
+        handedOver.append(encodeFileName(QFileInfo(file).absoluteFilePath()));
+    if (corvane::handOverToRunningProgram(handedOver))
         return 0;
 
-    corvane::UnattendedPresenter unattendedPresenter;
+    // Scripts may name buttons to press where an alert offers them, such as Restore.
+    corvane::UnattendedPresenter unattendedPresenter(
+        qEnvironmentVariable("QUILLFERN_UNATTENDED_ANSWERS").split(u',', Qt::SkipEmptyParts));
     if (unattended())
         corvane::installPresenter(&unattendedPresenter);
 
@@ -78,18 +85,19 @@ int main(int argc, char *argv[])
         &delegate, &AppDelegate::terminating, &application, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
     // The updater asks through this to quit the way File > Quit does, so unsaved work is offered for saving.
     corvane::listenForQuitRequests([&delegate] { delegate.terminate(); });
-    corvane::setOpenRequestHandler([&delegate](const QStringList &files) {
+    corvane::setOpenRequestHandler([&delegate](const QByteArrayList &files) {
         if (files.isEmpty())
             delegate.newDocument();
-        for (const QString &file : files)
-            delegate.applicationOpenFile(file);
+        for (const QByteArray &file : files)
+            delegate.applicationOpenFile(decodeFileName(file));
     });
 
+    const bool restored = delegate.offerRecoveredWork() > 0;
     const QStringList files = parser.positionalArguments();
-    bool opened = files.isEmpty();
+    bool opened = files.isEmpty() || restored;
     for (const QString &file : files)
         opened = delegate.applicationOpenFile(file) || opened;
-    if (files.isEmpty())
+    if (files.isEmpty() && !restored)
         delegate.newDocument();
     if (opened) {
         delegate.applicationDidFinishLaunching();
@@ -103,6 +111,9 @@ int main(int argc, char *argv[])
     const int status = QApplication::exec();
     corvane::setOpenRequestHandler(nullptr);
     corvane::stopListeningForQuitRequests();
+    ProjectController::discardAll();
+    // Recovery copies of the projects closed by the quit are removed on the writer thread.
+    Recovery::waitForWrites();
     corvane::installPresenter(nullptr);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return status;

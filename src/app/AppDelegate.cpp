@@ -1,16 +1,20 @@
 #include "AppDelegate.h"
 
 #include "Alerts.h"
+#include "Autosave.h"
+#include "Log.h"
 #include "Preferences.h"
 #include "PreferencesController.h"
 #include "Project.h"
 #include "ProjectController.h"
+#include "ProjectFile.h"
 #include "RecentDocuments.h"
 #include "ShownText.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QFileInfo>
+#include <QLocale>
 #include <QMenu>
 #include <QPointer>
 #include <QTimer>
@@ -62,12 +66,83 @@ bool AppDelegate::applicationOpenFile(const QString &path)
     return openProject(path);
 }
 
+namespace {
+
+QString recoveredLine(const RecoveryCopy &copy)
+{
+    const QString name = corvane::ShownText::cut(copy.name.isEmpty() ? AppDelegate::tr("Untitled") : copy.name);
+    const QString where = copy.path ? *copy.path : AppDelegate::tr("never saved");
+    return AppDelegate::tr("\u201c%1\u201d (%2), changed %3")
+        .arg(name, where, QLocale().toString(copy.written.toLocalTime(), QLocale::ShortFormat));
+}
+
+bool restore(RecoveryCopy copy)
+{
+    std::unique_ptr<Project> project;
+    QString reason;
+    if (const std::optional<QByteArray> bytes = Recovery::projectBytes(copy)) {
+        try {
+            project = readProject(*bytes);
+        } catch (const ProjectFileError &error) {
+            reason = error.message();
+        }
+    }
+    if (!project) {
+        corvane::showSystemError(corvane::SystemError(
+            AppDelegate::tr("The unsaved changes of \u201c%1\u201d could not be restored.").arg(copy.name),
+            AppDelegate::tr("The recovery copy is damaged. It stays in the recovery folder."),
+            { { QStringLiteral("File"), QVariant(Recovery::folder() + u'/' + copy.id + QLatin1String(".recovery")) },
+                { QStringLiteral("Reason"), QVariant(reason) } }));
+        return false;
+    }
+    // Unsaved work again: saving it, to its own file if it had one, is the user's choice.
+    project->setDirty(true);
+    qCInfo(corvane::lcCorvane).noquote() << "restoring the unsaved changes of" << copy.name << "from recovery copy"
+                                         << copy.id;
+    ProjectController *controller = ProjectController::open(std::move(project), copy.path);
+    controller->autosave()->adopt(std::move(copy));
+    controller->showWindow();
+    return true;
+}
+
+} // namespace
+
+int AppDelegate::offerRecoveredWork()
+{
+    std::vector<RecoveryCopy> copies = Recovery::takeOrphanedCopies();
+    if (copies.empty())
+        return 0;
+    QStringList lines;
+    for (const RecoveryCopy &copy : copies)
+        lines.append(recoveredLine(copy));
+    corvane::Alert alert;
+    alert.style = corvane::AlertStyle::Warning;
+    alert.message = tr("Quillfern found unsaved changes from a session that ended unexpectedly.");
+    alert.informativeText = corvane::ShownText::cutLines(lines.join(u'\n'));
+    alert.buttons = { tr("Restore"), tr("Discard"), tr("Later") };
+    int restored = 0;
+    switch (corvane::presenter().runAlert(alert)) {
+    case corvane::FirstButton:
+        for (RecoveryCopy &copy : copies)
+            restored += restore(std::move(copy)) ? 1 : 0;
+        break;
+    case corvane::SecondButton:
+        for (RecoveryCopy &copy : copies)
+            Recovery::remove(std::move(copy));
+        break;
+    default:
+        // Their locks go with them, and the next start offers them again.
+        break;
+    }
+    return restored;
+}
+
 void AppDelegate::applicationDidFinishLaunching()
 {
     if (Preferences::shared().isCheckVersion())
         Preferences::startUpdateCheck();
     else
-        qInfo("automatic update check is switched off");
+        qCInfo(corvane::lcCorvane, "automatic update check is switched off");
 }
 
 void AppDelegate::newDocument()

@@ -24,6 +24,9 @@ public:
 
     // A file handed over by the desktop or the command line.
     bool applicationOpenFile(const QString &path);
+    // At a start: offers the unsaved work of runs that ended without closing their windows, to
+    // restore, discard or leave for later. Returns how many projects it restored.
+    int offerRecoveredWork();
     // Launch is done: the update check runs if the preference says so.
     void applicationDidFinishLaunching();
     // Offers to save each changed project, in the order the windows were opened, and closes their

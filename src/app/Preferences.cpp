@@ -2,6 +2,7 @@
 
 #include "Alerts.h"
 #include "Bundle.h"
+#include "Log.h"
 #include "Updater.h"
 
 #include <QCoreApplication>
@@ -46,7 +47,7 @@ void Preferences::startUpdateCheck()
 {
     // Otherwise every start of such a build would report a site that cannot exist.
     if (!corvane::hasUpdateSite()) {
-        qInfo("this build has no update site, so there is nothing to check");
+        qCInfo(corvane::lcCorvane, "this build has no update site, so there is nothing to check");
         return;
     }
     try {

@@ -114,6 +114,14 @@ QList<ProjectController *> ProjectController::openControllers()
     return controllers;
 }
 
+void ProjectController::discardAll()
+{
+    // Out of the table first: a destructor that looks there finds nothing half-gone.
+    std::vector<std::unique_ptr<ProjectController>> leaving;
+    leaving.swap(table());
+    leaving.clear();
+}
+
 ProjectController *ProjectController::controllerFor(const Project *project)
 {
     const auto found = entryFor(project);
@@ -130,6 +138,7 @@ ProjectController::ProjectController(std::unique_ptr<Project> project, std::opti
             m_window->setWindowTitle(windowTitle(m_project->name()));
     });
     connect(m_project.get(), &Project::dirtyChanged, this, &ProjectController::updateActions);
+    m_autosave = std::make_unique<Autosave>(m_project.get(), [this] { return m_url; });
 }
 
 ProjectController::~ProjectController()
@@ -180,6 +189,7 @@ void ProjectController::showWindow()
 
     m_undoAdapter = std::make_unique<UndoStackAdapter>(m_undoStack);
     m_project->setUndoManager(m_undoAdapter.get());
+    m_autosave->watchWindow(m_window.get());
     m_window->show();
     m_window->raise();
     m_window->activateWindow();
@@ -517,6 +527,8 @@ int ProjectController::askToSaveChanges() const
 
 void ProjectController::windowWillClose()
 {
+    // Closing means the changes were saved or the user chose to drop them.
+    m_autosave->removeCopy();
     m_project->setUndoManager(nullptr);
     m_view = nullptr;
     const auto found = entryFor(m_project.get());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Autosave.h"
 #include "FileAccess.h"
 #include "UndoStackAdapter.h"
 
@@ -27,6 +28,9 @@ public:
     // The controllers whose windows are open, in the order they were opened.
     [[nodiscard]] static QList<ProjectController *> openControllers();
     [[nodiscard]] static ProjectController *controllerFor(const Project *project);
+    // Destroys every controller and its window without a question: the end of the run, before the
+    // application goes, since a window outliving it cannot be destroyed.
+    static void discardAll();
 
     ~ProjectController() override;
 
@@ -37,6 +41,8 @@ public:
     [[nodiscard]] ProjectView *projectView() const;
     [[nodiscard]] QUndoStack *undoStack() const;
     [[nodiscard]] const std::optional<QString> &url() const { return m_url; }
+    // The recovery copy of the project's unsaved work.
+    [[nodiscard]] Autosave *autosave() const { return m_autosave.get(); }
 
     // Reads and decodes a project file; a failure is reported and gives none.
     [[nodiscard]] static std::unique_ptr<Project> readFrom(const QString &path);
@@ -110,6 +116,8 @@ private:
     std::optional<QString> m_url;
     // The file as this window last read or wrote it, to notice another program's changes.
     std::optional<FileStamp> m_fileStamp;
+    // Goes before the project it watches.
+    std::unique_ptr<Autosave> m_autosave;
     std::unique_ptr<QMainWindow> m_window;
     QPointer<ProjectView> m_view;
     QPointer<QUndoStack> m_undoStack;

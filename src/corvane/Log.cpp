@@ -44,13 +44,31 @@ int syslogPriority(QtMsgType type)
     case QtInfoMsg:
         return LOG_INFO;
     case QtWarningMsg:
-        return LOG_WARNING;
     case QtCriticalMsg:
-        return LOG_ERR;
     case QtFatalMsg:
-        return LOG_CRIT;
+        break;
     }
+    // Readers of the log filter on three levels only: every problem is an error.
     return LOG_ERR;
+}
+
+QString escapedForLog(QByteArrayView bytes)
+{
+    static constexpr char hex[] = "0123456789abcdef";
+    QString text;
+    text.reserve(bytes.size());
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte == '\\') {
+            text.append(QLatin1String("\\\\"));
+        } else if (byte >= 0x20 && byte < 0x7f) {
+            text.append(QLatin1Char(c));
+        } else {
+            const char escaped[] = { '\\', 'x', hex[byte >> 4], hex[byte & 0xf] };
+            text.append(QLatin1String(escaped, sizeof escaped));
+        }
+    }
+    return text;
 }
 
 QtMessageHandler installMessageHandler(SyslogSink sink)

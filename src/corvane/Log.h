@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QLoggingCategory>
+#include <QString>
 
 namespace corvane {
 
@@ -16,7 +18,11 @@ using SyslogSink = void (*)(int priority, const QByteArray &text);
 // their own sink. Returns the handler that was installed before.
 QtMessageHandler installMessageHandler(SyslogSink sink = nullptr);
 
-// The syslog(3) priority of a Qt message type.
+// The syslog(3) priority of a Qt message type: LOG_DEBUG, LOG_INFO, or LOG_ERR for every problem.
 [[nodiscard]] int syslogPriority(QtMsgType type);
+
+// Bytes from outside the program made safe to log: printable ASCII stays, a backslash is doubled
+// and every other byte reads \xNN, so no escape sequence reaches a terminal or the journal.
+[[nodiscard]] QString escapedForLog(QByteArrayView bytes);
 
 } // namespace corvane

@@ -18,6 +18,8 @@ namespace corvane {
 namespace {
 
 std::atomic<Presenter *> installed { nullptr };
+// Only the UI thread presents, but isPresenting may be asked from anywhere.
+std::atomic<int> presentations { 0 };
 
 bool haveWidgets()
 {
@@ -77,6 +79,7 @@ std::optional<QString> runPanel(const FilePanel &panel, QFileDialog::AcceptMode 
         qCWarning(lcCorvane).noquote() << "No file panel without a QApplication:" << panel.title;
         return std::nullopt;
     }
+    const PresentationScope presenting;
     QFileDialog dialog(panel.parent, panel.title, panel.directory, panel.nameFilter);
     dialog.setAcceptMode(mode);
     if (mode == QFileDialog::AcceptSave) {
@@ -123,6 +126,21 @@ Presenter *installPresenter(Presenter *presenter)
     return installed.exchange(presenter);
 }
 
+bool isPresenting()
+{
+    return presentations.load() > 0;
+}
+
+PresentationScope::PresentationScope()
+{
+    ++presentations;
+}
+
+PresentationScope::~PresentationScope()
+{
+    --presentations;
+}
+
 int WidgetPresenter::runAlert(const Alert &alert)
 {
     const int lastResponse = cautiousResponse(alert);
@@ -130,6 +148,7 @@ int WidgetPresenter::runAlert(const Alert &alert)
         qCWarning(lcCorvane).noquote() << "No alert without a QApplication:" << alert.message << alert.informativeText;
         return lastResponse;
     }
+    const PresentationScope presenting;
     // A label lays out all of its text, and a report may name every task of a huge document.
     QMessageBox box(iconFor(alert.style), QCoreApplication::applicationName(), ShownText::cutLines(alert.message),
         QMessageBox::NoButton, alert.parent);
@@ -142,17 +161,17 @@ int WidgetPresenter::runAlert(const Alert &alert)
     QList<QAbstractButton *> buttons;
     for (qsizetype i = 0; i < alert.buttons.size(); ++i) {
         const QString &title = alert.buttons.at(i);
-        const bool cancel = title == QLatin1String("Cancel");
         auto *button = box.addButton(title,
-            i == 0       ? QMessageBox::AcceptRole
-                : cancel ? QMessageBox::RejectRole
-                         : QMessageBox::ActionRole);
-        if (cancel)
-            box.setEscapeButton(button);
+            i == 0                                 ? QMessageBox::AcceptRole
+                : title == QLatin1String("Cancel") ? QMessageBox::RejectRole
+                                                   : QMessageBox::ActionRole);
         buttons.append(button);
     }
     if (buttons.isEmpty())
         buttons.append(box.addButton(QMessageBox::Ok));
+    // Buttons come in the order of boldness, so Escape takes the last: Cancel, No or Later. Without
+    // this a box of Yes and No would ignore Escape, having no button of the reject role.
+    box.setEscapeButton(buttons.constLast());
     box.setDefaultButton(qobject_cast<QPushButton *>(buttons.constFirst()));
     makePlain(box);
     box.exec();
@@ -205,7 +224,13 @@ void Presenter::beginOpenPanel(const FilePanel &panel, std::function<void(std::o
 
 int UnattendedPresenter::runAlert(const Alert &alert)
 {
-    const int response = cautiousResponse(alert);
+    int response = cautiousResponse(alert);
+    for (const QString &preferred : m_preferred) {
+        if (const qsizetype index = alert.buttons.indexOf(preferred); index >= 0) {
+            response = FirstButton + int(index);
+            break;
+        }
+    }
     const qsizetype index = response - FirstButton;
     const QString answer = index < alert.buttons.size() ? alert.buttons.at(index) : QStringLiteral("OK");
     qCInfo(lcCorvane).noquote() << "alert:" << alert.message << "|" << alert.informativeText << "| answered" << answer

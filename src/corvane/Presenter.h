@@ -71,6 +71,20 @@ public:
 // presenter is not owned and must outlive its installation. Returns the presenter installed before.
 Presenter *installPresenter(Presenter *presenter);
 
+// Whether an alert, question or file panel is up through the seam. Work that must not run inside
+// one, such as a quit request, waits until this is false.
+[[nodiscard]] bool isPresenting();
+
+// Counts one presentation for isPresenting while it lives. Every presenter holds one while it
+// shows something; a test presenter that keeps a question up for a while must hold one too.
+class PresentationScope {
+public:
+    PresentationScope();
+    ~PresentationScope();
+    PresentationScope(const PresentationScope &) = delete;
+    PresentationScope &operator=(const PresentationScope &) = delete;
+};
+
 // Installs a presenter for the lifetime of this object and restores the previous one afterwards.
 class ScopedPresenter {
 public:
@@ -97,11 +111,18 @@ public:
 
 // For runs nobody watches (scripts, tests of the whole program): logs every alert and answers it as
 // Escape would, with its last button, the most cautious choice; every file panel is cancelled.
+// An alert that offers one of the preferred answers is answered with the first of them it offers.
 class UnattendedPresenter final : public Presenter {
 public:
+    explicit UnattendedPresenter(QStringList preferredAnswers = {})
+        : m_preferred(std::move(preferredAnswers))
+    { }
     int runAlert(const Alert &alert) override;
     std::optional<QString> runOpenPanel(const FilePanel &panel) override;
     std::optional<QString> runSavePanel(const FilePanel &panel) override;
+
+private:
+    QStringList m_preferred;
 };
 
 // For tests: records everything shown and answers with scripted responses, in order. Without a

@@ -2,16 +2,17 @@
 
 #include "Bundle.h"
 #include "Log.h"
+#include "Presenter.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QVariant>
 
 namespace corvane {
@@ -20,13 +21,38 @@ namespace {
 
 // Lives on the UI thread, a child of the application, so it goes before the application does.
 QPointer<QLocalServer> server;
-std::function<void(const QStringList &)> openHandler;
+std::function<void(const QByteArrayList &)> openHandler;
 
 const char openPrefix[] = "open ";
 
 QString socketName()
 {
     return quitRequestSocketName(bundleIdentifier().value_or(QString()));
+}
+
+bool quitPending = false;
+constexpr int idlePollMs = 100;
+
+bool questionUp()
+{
+    return isPresenting()
+        || (qobject_cast<QApplication *>(QCoreApplication::instance()) && QApplication::activeModalWidget());
+}
+
+// A quit flow run inside an open question or panel would ask again from within it and close the
+// window the question belongs to under its feet. Requests that come meanwhile are the same quit.
+void quitWhenNothingIsAsked(const std::function<void()> &quit)
+{
+    if (!server) {
+        quitPending = false;
+        return;
+    }
+    if (questionUp()) {
+        QTimer::singleShot(idlePollMs, server.data(), [quit] { quitWhenNothingIsAsked(quit); });
+        return;
+    }
+    quitPending = false;
+    quit();
 }
 
 void serve(QLocalSocket *socket, const std::function<void()> &quit)
@@ -36,11 +62,11 @@ void serve(QLocalSocket *socket, const std::function<void()> &quit)
         if (line.startsWith(openPrefix)) {
             // Gathered on the socket until "opened"; names are bytes, as the file system has them.
             const QByteArray name = QByteArray::fromBase64(line.mid(qsizetype(sizeof openPrefix) - 1));
-            QStringList files = socket->property("files").toStringList();
-            files.append(QFile::decodeName(name));
-            socket->setProperty("files", files);
+            QByteArrayList files = socket->property("files").value<QByteArrayList>();
+            files.append(name);
+            socket->setProperty("files", QVariant::fromValue(files));
         } else if (line == "opened") {
-            const QStringList files = socket->property("files").toStringList();
+            const QByteArrayList files = socket->property("files").value<QByteArrayList>();
             socket->setProperty("files", QVariant());
             qCInfo(lcCorvane).noquote() << "a second start hands over" << files.size() << "file(s)";
             if (openHandler) {
@@ -59,10 +85,13 @@ void serve(QLocalSocket *socket, const std::function<void()> &quit)
             socket->flush();
         } else if (line == "quit") {
             qCInfo(lcCorvane).noquote() << "the updater asks Quillfern to quit";
+            if (quitPending)
+                continue;
+            quitPending = true;
             // Outside this handler: the quit flow may close the socket it is called from.
-            QMetaObject::invokeMethod(QCoreApplication::instance(), quit, Qt::QueuedConnection);
+            QTimer::singleShot(0, server.data(), [quit] { quitWhenNothingIsAsked(quit); });
         } else {
-            qCWarning(lcCorvane).noquote() << "ignoring the request" << QString::fromUtf8(line) << "on the quit socket";
+            qCWarning(lcCorvane).noquote() << "ignoring the request" << escapedForLog(line) << "on the quit socket";
         }
     }
     // A client that sends a line without end must not grow the buffer for ever.
@@ -83,12 +112,12 @@ QString quitRequestSocketName(const QString &bundleId)
     return runtime + u'/' + bundleId + QLatin1String(".quit");
 }
 
-void setOpenRequestHandler(std::function<void(const QStringList &)> open)
+void setOpenRequestHandler(std::function<void(const QByteArrayList &)> open)
 {
     openHandler = std::move(open);
 }
 
-bool handOverToRunningProgram(const QStringList &files, int timeoutMilliseconds)
+bool handOverToRunningProgram(const QByteArrayList &files, int timeoutMilliseconds)
 {
     const QString name = socketName();
     if (name.isEmpty())
@@ -98,8 +127,8 @@ bool handOverToRunningProgram(const QStringList &files, int timeoutMilliseconds)
     if (!socket.waitForConnected(timeoutMilliseconds))
         return false;
     QByteArray request;
-    for (const QString &file : files)
-        request += openPrefix + QFile::encodeName(QFileInfo(file).absoluteFilePath()).toBase64() + '\n';
+    for (const QByteArray &file : files)
+        request += openPrefix + file.toBase64() + '\n';
     request += "opened\n";
     socket.write(request);
     if (!socket.waitForBytesWritten(timeoutMilliseconds))
@@ -148,6 +177,7 @@ bool listenForQuitRequests(std::function<void()> quit)
 
 void stopListeningForQuitRequests()
 {
+    quitPending = false;
     if (server) {
         server->close();
         delete server.data();

@@ -1,7 +1,7 @@
 #pragma once
 
+#include <QByteArrayList>
 #include <QString>
-#include <QStringList>
 
 #include <functional>
 
@@ -17,16 +17,18 @@ namespace corvane {
 // runtime folder; empty for any other identifier.
 [[nodiscard]] QString quitRequestSocketName(const QString &bundleId);
 
-// To be called by main() once the QApplication exists. quit runs on the UI thread for every quit
+// To be called by main() once the QApplication exists. quit runs on the UI thread for a quit
 // request and should start the application's normal quit flow, which asks about unsaved work and
-// may be cancelled. Only the user may connect. Returns false, and logs why, when the socket cannot
-// be opened; the program works on without it.
+// may be cancelled. A request that comes while a question or file panel is up waits until none
+// is, and requests that come meanwhile join it, so the flow runs once and never inside a question. Only the user may
+// connect. Returns false, and logs why, when the socket cannot be opened; the program works on without it.
 bool listenForQuitRequests(std::function<void()> quit);
-// Where files handed over by a later start go, on the UI thread; an empty list asks for a new window.
-void setOpenRequestHandler(std::function<void(const QStringList &)> open);
-// One program a user session: hands the files (made absolute; none for a new window) to the
+// Where files handed over by a later start go, on the UI thread; an empty list asks for a new
+// window. File names travel as the file system's bytes, so that any name arrives whole.
+void setOpenRequestHandler(std::function<void(const QByteArrayList &)> open);
+// One program a user session: hands the files (absolute names; none for a new window) to the
 // program that is running, if one answers within the timeout. Returns whether it took them.
-[[nodiscard]] bool handOverToRunningProgram(const QStringList &files, int timeoutMilliseconds = 1000);
+[[nodiscard]] bool handOverToRunningProgram(const QByteArrayList &files, int timeoutMilliseconds = 1000);
 // Closes the socket and every connection; the updater then sees the program as ended.
 void stopListeningForQuitRequests();
 

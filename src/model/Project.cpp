@@ -209,6 +209,8 @@ void Project::setName(const QString &name)
 
 void Project::setDirty(bool dirty)
 {
+    if (dirty)
+        Q_EMIT edited();
     if (m_isDirty == dirty)
         return;
     m_isDirty = dirty;

@@ -169,6 +169,9 @@ Q_SIGNALS:
     // The dirty flag is no published property, but the window's commands depend on it; this
     // reports each flip, after the fact.
     void dirtyChanged(bool dirty);
+    // Every change that marks the project dirty, also when it was dirty already: the unsaved work
+    // grew, and a recovery copy of it is out of date.
+    void edited();
 
 private:
     friend class Task;

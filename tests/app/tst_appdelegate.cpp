@@ -11,11 +11,13 @@
 #include "Project.h"
 #include "ProjectController.h"
 #include "ProjectFile.h"
+#include "QuitRequests.h"
 #include "RecentDocuments.h"
 #include "Updater.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QLocalSocket>
 #include <QMainWindow>
 #include <QMenu>
 #include <QSettings>
@@ -48,6 +50,47 @@ QStringList titlesOf(const QList<ProjectController *> &controllers)
     return titles;
 }
 
+// Keeps one question or panel up, as a person reading it would, while something else happens;
+// the answers come from the recording presenter. Notes how deeply presentations nest.
+class PausingPresenter final : public corvane::Presenter {
+public:
+    PausingPresenter(corvane::RecordingPresenter &answers, int pauseAt, std::function<void()> meanwhile)
+        : m_answers(answers)
+        , m_pauseAt(pauseAt)
+        , m_meanwhile(std::move(meanwhile))
+    { }
+    template<typename Answer> std::invoke_result_t<Answer> present(Answer answer)
+    {
+        const corvane::PresentationScope presenting;
+        deepest = std::max(deepest, ++m_depth);
+        if (m_shown++ == m_pauseAt)
+            m_meanwhile();
+        auto result = answer();
+        --m_depth;
+        return result;
+    }
+    int runAlert(const corvane::Alert &alert) override
+    {
+        return present([&] { return m_answers.runAlert(alert); });
+    }
+    std::optional<QString> runOpenPanel(const corvane::FilePanel &panel) override
+    {
+        return present([&] { return m_answers.runOpenPanel(panel); });
+    }
+    std::optional<QString> runSavePanel(const corvane::FilePanel &panel) override
+    {
+        return present([&] { return m_answers.runSavePanel(panel); });
+    }
+    int deepest = 0;
+
+private:
+    corvane::RecordingPresenter &m_answers;
+    int m_pauseAt;
+    std::function<void()> m_meanwhile;
+    int m_depth = 0;
+    int m_shown = 0;
+};
+
 } // namespace
 
 class TestAppDelegate : public QObject {
@@ -59,6 +102,7 @@ private:
     std::optional<UpdateTest::Server> m_server;
     std::optional<AppDelegate> m_delegate;
     QTemporaryDir m_dir;
+    QTemporaryDir m_runtime;
 
     ProjectController *openWindow(std::unique_ptr<Project> project, std::optional<QString> url = std::nullopt)
     {
@@ -92,11 +136,16 @@ private Q_SLOTS:
         qputenv("QUILLFERN_UPDATE_SITE", m_server->baseUrl().toUtf8());
         m_scoped.emplace(m_presenter);
         m_delegate.emplace();
+        QVERIFY(m_runtime.isValid());
+        QVERIFY(QFile::setPermissions(m_runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
+        QVERIFY(corvane::listenForQuitRequests([this] { m_delegate->terminate(); }));
     }
 
     void cleanupTestCase()
     {
         waitForChecksToEnd();
+        corvane::stopListeningForQuitRequests();
         m_delegate.reset();
         QSettings().clear();
     }
@@ -406,6 +455,87 @@ private Q_SLOTS:
             QTest::ignoreMessage(QtInfoMsg, "automatic update check is switched off");
         m_delegate->applicationDidFinishLaunching();
         QCOMPARE(corvane::Updater::isCheckRunning(), checks);
+    }
+
+    // The updater's quit request comes while a window's close question or its save panel is up:
+    // the quit flow runs once, after it, and never asks from inside it.
+    void quitRequestWaitsForTheOpenQuestion_data()
+    {
+        QTest::addColumn<QList<int>>("answers");
+        QTest::addColumn<int>("pauseAt");
+        QTest::addColumn<int>("questions");
+
+        QTest::newRow("No to closing") << QList<int> { SecondButton, SecondButton } << 0 << 2;
+        QTest::newRow("Cancel to closing") << QList<int> { ThirdButton, SecondButton, SecondButton } << 0 << 3;
+        // Yes on an untitled project: the request comes while its save panel is up.
+        QTest::newRow("save panel") << QList<int> { FirstButton, SecondButton, SecondButton } << 1 << 3;
+    }
+    void quitRequestWaitsForTheOpenQuestion()
+    {
+        QFETCH(QList<int>, answers);
+        QFETCH(int, pauseAt);
+        QFETCH(int, questions);
+
+        for (int answer : answers)
+            m_presenter.scriptAlertResponse(answer);
+        QLocalSocket updater;
+        PausingPresenter pausing(m_presenter, pauseAt, [&] {
+            updater.connectToServer(corvane::quitRequestSocketName(QStringLiteral("org.quillfern.Quillfern")));
+            QVERIFY(updater.waitForConnected(5000));
+            QTest::ignoreMessage(QtInfoMsg, "the updater asks Quillfern to quit");
+            updater.write("quit\nwhere\n");
+            // Answered in order: once "where" is, the quit request has been read.
+            QTRY_VERIFY_WITH_TIMEOUT(updater.canReadLine(), 5000);
+            QTest::qWait(300);
+        });
+        const corvane::ScopedPresenter scope(pausing);
+        QSignalSpy terminating(&*m_delegate, &AppDelegate::terminating);
+        ProjectController *first = openWindow(changedProject(QStringLiteral("first")));
+        openWindow(changedProject(QStringLiteral("second")));
+
+        first->projectWindow()->close();
+        QTRY_COMPARE_WITH_TIMEOUT(terminating.size(), 1, 5000);
+        QTest::qWait(300);
+        QCOMPARE(terminating.size(), 1);
+        QCOMPARE(pausing.deepest, 1);
+        QCOMPARE(m_presenter.alerts().size(), questions);
+        for (const corvane::Alert &alert : m_presenter.alerts())
+            QCOMPARE(alert.message, QStringLiteral("Do you want to save your changes?"));
+        QVERIFY(ProjectController::openControllers().isEmpty());
+    }
+
+    // One logging rule shows or hides every line of the program.
+    void launchLinesAreInTheProgramsCategory_data()
+    {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<QByteArray>("site");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("switched off") << QVariant(true) << QByteArray()
+                                      << QStringLiteral("automatic update check is switched off");
+        QTest::newRow("no update site") << QVariant(false) << QByteArray("https://nowhere.invalid/")
+                                        << QStringLiteral(
+                                               "this build has no update site, so there is nothing to check");
+    }
+    void launchLinesAreInTheProgramsCategory()
+    {
+        QFETCH(QVariant, stored);
+        QFETCH(QByteArray, site);
+        QFETCH(QString, line);
+        QSettings().setValue(QStringLiteral("check version"), stored);
+        Preferences::shared().reload();
+        const QByteArray realSite = qgetenv("QUILLFERN_UPDATE_SITE");
+        if (!site.isEmpty())
+            qputenv("QUILLFERN_UPDATE_SITE", site);
+        static QList<std::pair<QByteArray, QString>> logged;
+        logged.clear();
+        const QtMessageHandler previous
+            = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &context, const QString &message) {
+                  logged.append({ QByteArray(context.category), message });
+              });
+        m_delegate->applicationDidFinishLaunching();
+        qInstallMessageHandler(previous);
+        qputenv("QUILLFERN_UPDATE_SITE", realSite);
+        QCOMPARE(logged, (QList<std::pair<QByteArray, QString>> { { QByteArray("quillfern"), line } }));
     }
 
     // Asked for from several threads at once, there is one instance, and it lives on the UI

@@ -56,6 +56,9 @@ private Q_SLOTS:
     void updateCheckAtLaunch();
     void oneProgramASession_data();
     void oneProgramASession();
+    void recoveryAfterACrash_data();
+    void recoveryAfterACrash();
+    void copiesOfARunningProgramAreNotOffered();
 
 private:
     QString path(const QString &relative) const { return m_home->filePath(relative); }
@@ -75,12 +78,19 @@ private:
     // Survives the stay period: nothing still queued ends it.
     [[nodiscard]] bool stays();
     QString log();
+    [[nodiscard]] QStringList recoveryCopies() const
+    {
+        return QDir(path(QStringLiteral(".local/share/Quillfern/recovery")))
+            .entryList({ QStringLiteral("*.recovery") }, QDir::Files);
+    }
 
     std::unique_ptr<QTemporaryDir> m_home;
     std::unique_ptr<UpdateTest::Server> m_server;
     std::unique_ptr<QProcess> m_process;
     std::unique_ptr<QLocalSocket> m_client;
     QByteArray m_errors;
+    // Added to the environment of the next start.
+    QHash<QString, QString> m_environment;
 };
 
 void TestCommandLine::initTestCase()
@@ -100,6 +110,7 @@ void TestCommandLine::init()
     m_server->set(QStringLiteral("/Quillfern/index.html"),
         { 200, "<html><body><h1>Quillfern</h1><h2>New in Version " QUILLFERN_VERSION "</h2></body></html>" });
     m_errors.clear();
+    m_environment.clear();
 }
 
 void TestCommandLine::cleanup()
@@ -145,6 +156,8 @@ void TestCommandLine::start(const QStringList &arguments, bool display, const QS
     }
     environment.insert(QStringLiteral("QUILLFERN_UPDATE_SITE"), m_server->baseUrl());
     environment.insert(QStringLiteral("QUILLFERN_UNATTENDED"), QStringLiteral("1"));
+    for (auto entry = m_environment.cbegin(); entry != m_environment.cend(); ++entry)
+        environment.insert(entry.key(), entry.value());
 
     m_process = std::make_unique<QProcess>();
     m_process->setProcessEnvironment(environment);
@@ -455,6 +468,75 @@ void TestCommandLine::oneProgramASession()
                      .contains(path(projectsFolder + u'/' + files.first())),
             qPrintable(settings.value(QStringLiteral("recentDocuments")).toStringList().join(u' ')));
     }
+}
+
+void TestCommandLine::recoveryAfterACrash_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("answered");
+    QTest::addColumn<bool>("copyKept");
+
+    QTest::newRow("Later, as Escape answers") << QString() << QStringLiteral("Later") << true;
+    QTest::newRow("Discard") << QStringLiteral("Discard") << QStringLiteral("Discard") << false;
+    QTest::newRow("Restore") << QStringLiteral("Restore") << QStringLiteral("Restore") << true;
+}
+
+// A new project is unsaved work: its copy is written, the program is killed, and the next start
+// offers the copy.
+void TestCommandLine::recoveryAfterACrash()
+{
+    QFETCH(QString, answer);
+    QFETCH(QString, answered);
+    QFETCH(bool, copyKept);
+
+    m_environment.insert(QStringLiteral("QUILLFERN_AUTOSAVE_SECONDS"), QStringLiteral("0.3"));
+    start({});
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY2(QTest::qWaitFor([this] { return !recoveryCopies().isEmpty(); }, startTimeout), qPrintable(log()));
+    const QString copy = recoveryCopies().constFirst();
+    m_process->kill();
+    QVERIFY(m_process->waitForFinished(exitTimeout));
+    QCOMPARE(m_process->exitStatus(), QProcess::CrashExit);
+
+    m_errors.clear();
+    m_environment.insert(QStringLiteral("QUILLFERN_UNATTENDED_ANSWERS"), answer);
+    start({});
+    if (QTest::currentTestFailed())
+        return;
+    const QString offer = QStringLiteral("alert: Quillfern found unsaved changes from a session that ended "
+                                         "unexpectedly. | \u201cUntitled\u201d (never saved), changed ");
+    QVERIFY2(waitForLog(offer), qPrintable(log()));
+    QVERIFY2(waitForLog(u"| answered " + answered), qPrintable(log()));
+    QVERIFY2(waitForSocket(), qPrintable(log()));
+    QVERIFY2(QTest::qWaitFor([&] { return recoveryCopies().contains(copy) == copyKept; }, startTimeout),
+        qPrintable(recoveryCopies().join(u' ')));
+    if (answered == QLatin1String("Restore")) {
+        QVERIFY2(waitForLog(QStringLiteral("restoring the unsaved changes of")), qPrintable(log()));
+        // Restored as unsaved work: quitting asks about it, and unattended the question is cancelled.
+        QVERIFY2(sendQuit(), qPrintable(m_client->errorString()));
+        QVERIFY2(waitForLog(QStringLiteral("alert: Do you want to save your changes?")), qPrintable(log()));
+        QVERIFY2(stays(), qPrintable(log()));
+        QCOMPARE(recoveryCopies(), QStringList { copy });
+    }
+}
+
+void TestCommandLine::copiesOfARunningProgramAreNotOffered()
+{
+    m_environment.insert(QStringLiteral("QUILLFERN_AUTOSAVE_SECONDS"), QStringLiteral("0.3"));
+    start({});
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY2(QTest::qWaitFor([this] { return recoveryCopies().size() == 1; }, startTimeout), qPrintable(log()));
+    std::unique_ptr<QProcess> first = std::move(m_process);
+    m_errors.clear();
+    start({});
+    // The second program's own new project has its copy once the offer would have been made.
+    const bool second = QTest::qWaitFor([this] { return recoveryCopies().size() == 2; }, startTimeout);
+    first->kill();
+    first->waitForFinished(exitTimeout);
+    QVERIFY2(second, qPrintable(log()));
+    QVERIFY2(!log().contains(QStringLiteral("found unsaved changes")), qPrintable(log()));
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

@@ -281,6 +281,11 @@ void TestAlerts::widgetPresenter_data()
                                       << QStringList { QStringLiteral("Yes"), QStringLiteral("No"),
                                              QStringLiteral("Cancel") }
                                       << QStringLiteral("<escape>") << 1002 << int(QMessageBox::Critical);
+    QTest::newRow("escape is no") << 0 << QStringList { QStringLiteral("Yes"), QStringLiteral("No") }
+                                  << QStringLiteral("<escape>") << 1001 << int(QMessageBox::Warning);
+    QTest::newRow("escape is the last of three")
+        << 1 << QStringList { QStringLiteral("Restore"), QStringLiteral("Discard"), QStringLiteral("Later") }
+        << QStringLiteral("<escape>") << 1002 << int(QMessageBox::Information);
     QTest::newRow("return is the first button")
         << 0 << QStringList { QStringLiteral("Yes"), QStringLiteral("No"), QStringLiteral("Cancel") }
         << QStringLiteral("<return>") << 1000 << int(QMessageBox::Warning);

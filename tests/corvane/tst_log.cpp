@@ -34,8 +34,10 @@ void TestLog::priorities_data()
 
     QTest::newRow("debug") << int(QtDebugMsg) << LOG_DEBUG;
     QTest::newRow("info") << int(QtInfoMsg) << LOG_INFO;
-    QTest::newRow("warning") << int(QtWarningMsg) << LOG_WARNING;
+    // The log knows three levels: debug, info and error.
+    QTest::newRow("warning") << int(QtWarningMsg) << LOG_ERR;
     QTest::newRow("critical") << int(QtCriticalMsg) << LOG_ERR;
+    QTest::newRow("fatal") << int(QtFatalMsg) << LOG_ERR;
 }
 
 void TestLog::priorities()
@@ -43,6 +45,9 @@ void TestLog::priorities()
     QFETCH(int, type);
     QFETCH(int, priority);
 
+    QCOMPARE(syslogPriority(QtMsgType(type)), priority);
+    if (type == QtFatalMsg)
+        return;
     received.clear();
     installMessageHandler(recordEntry);
     const char *text = "Could not read \u201cPlan.quillfern\u201d";

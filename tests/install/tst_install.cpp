@@ -5,6 +5,7 @@
 #include <QImageReader>
 #include <QMimeDatabase>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -97,6 +98,8 @@ private Q_SLOTS:
     void installedTree_data();
     void installedTree();
     void installedLauncherOpensProjects();
+    void installedMetainfoValidates();
+    void installedMetainfoNamesTheLauncherAndScreenshot();
     void iconRendersSmall_data();
     void iconRendersSmall();
 
@@ -111,7 +114,8 @@ private:
 
 void TestInstall::initTestCase()
 {
-    for (const char *tool : { "desktop-file-validate", "update-desktop-database", "update-mime-database" })
+    for (const char *tool :
+        { "desktop-file-validate", "update-desktop-database", "update-mime-database", "appstreamcli" })
         QVERIFY2(!QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty(),
             qPrintable(QLatin1String(tool) + QLatin1String(" is missing; scripts/install-deps.sh installs it")));
     QVERIFY(m_dataHome.isValid());
@@ -208,6 +212,7 @@ void TestInstall::installedTree_data()
     QTest::newRow("launcher") << installedFile("share/applications", ".desktop") << false;
     QTest::newRow("file type") << installedFile("share/mime/packages", ".xml") << false;
     QTest::newRow("icon") << installedFile("share/icons/hicolor/scalable/apps", ".svg") << false;
+    QTest::newRow("software centre entry") << installedFile("share/metainfo", ".metainfo.xml") << false;
 }
 
 void TestInstall::installedTree()
@@ -231,6 +236,48 @@ void TestInstall::installedLauncherOpensProjects()
     const QByteArray cache = readFile(applications + QLatin1String("/mimeinfo.cache"));
     QVERIFY2(
         cache.contains(QString(projectType + u'=' + appId + QLatin1String(".desktop;")).toUtf8()), cache.constData());
+}
+
+void TestInstall::installedMetainfoValidates()
+{
+    QVERIFY(install());
+    const Run validate = run(QStringLiteral("appstreamcli"),
+        { QStringLiteral("validate"), QStringLiteral("--no-net"),
+            m_prefix.filePath(installedFile("share/metainfo", ".metainfo.xml")) });
+    QCOMPARE(validate.exitCode, 0);
+    // Errors, warnings and hints alike: software centres may drop or misshow what they point at.
+    static const QRegularExpression issue(QStringLiteral("^[EWI]: "), QRegularExpression::MultilineOption);
+    QVERIFY2(!validate.output.contains(issue), qPrintable(validate.output));
+}
+
+void TestInstall::installedMetainfoNamesTheLauncherAndScreenshot()
+{
+    QVERIFY(install());
+    QXmlStreamReader xml(readFile(m_prefix.filePath(installedFile("share/metainfo", ".metainfo.xml"))));
+    QHash<QString, QString> found;
+    QSize screenshotSize;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QString name = xml.name().toString();
+        if (name == QLatin1String("release")) {
+            found.insert(name, xml.attributes().value(QLatin1String("version")).toString());
+        } else if (name == QLatin1String("image")) {
+            screenshotSize = QSize(xml.attributes().value(QLatin1String("width")).toInt(),
+                xml.attributes().value(QLatin1String("height")).toInt());
+            found.insert(name, xml.readElementText());
+        } else if (name == QLatin1String("id") || name == QLatin1String("launchable")) {
+            found.insert(name, xml.readElementText());
+        }
+    }
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    QCOMPARE(found.value(QStringLiteral("id")), appId);
+    QCOMPARE(found.value(QStringLiteral("launchable")), appId + QLatin1String(".desktop"));
+    QVERIFY(QFileInfo::exists(packaged(QStringLiteral(".desktop"))));
+    QCOMPARE(found.value(QStringLiteral("release")), QStringLiteral(QUILLFERN_VERSION));
+    QVERIFY2(found.value(QStringLiteral("image")).endsWith(QLatin1String("/docs/screenshot.png")),
+        qPrintable(found.value(QStringLiteral("image"))));
+    QCOMPARE(screenshotSize, QImageReader(QStringLiteral(QUILLFERN_SOURCE_DIR "/docs/screenshot.png")).size());
 }
 
 void TestInstall::iconRendersSmall_data()
