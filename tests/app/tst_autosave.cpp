@@ -94,6 +94,7 @@ private Q_SLOTS:
     {
         closeEveryWindow();
         QCOMPARE(m_presenter.unusedScript(), std::size_t(0));
+        Recovery::waitForWrites();
         QDir(Recovery::folder()).removeRecursively();
     }
 
