@@ -184,6 +184,11 @@ void remove(RecoveryCopy copy)
     writer().start([file = copyFile(copy.id), lock = std::move(copy.lock)]() mutable {
         if (!QFile::remove(file) && QFile::exists(file))
             qCCritical(corvane::lcCorvane).noquote() << "cannot remove the recovery copy" << file;
+        // A run killed while writing leaves the half-written file beside the copy.
+        const QFileInfo copy(file);
+        for (const QFileInfo &unfinished :
+            copy.dir().entryInfoList({ copy.fileName() + QLatin1String(".*") }, QDir::Files))
+            QFile::remove(unfinished.filePath());
         // Only now may another Quillfern see the copy's name free.
         lock.reset();
     });

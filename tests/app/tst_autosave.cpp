@@ -196,6 +196,8 @@ private Q_SLOTS:
         const QByteArray ownLock = readFile(lockPath);
         ProjectController::discardAll();
         Recovery::waitForWrites();
+        // What a run killed in the middle of a write leaves.
+        writeFile(Recovery::folder() + u'/' + id + QLatin1String(".recovery.Xy12Zw"), "{\"name\":");
 
         QProcess other;
         if (owner != QLatin1String("gone")) {
@@ -234,6 +236,8 @@ private Q_SLOTS:
             QCOMPARE(writeProject(*back->project()), edited);
         }
         QCOMPARE(copiesOnDisk().size(), copiesLeft);
+        if (copiesLeft == 0)
+            QCOMPARE(QDir(Recovery::folder()).entryList({ id + u'*' }, QDir::Files), QStringList());
         // Left for later, it is offered again.
         if (offered && answer == ThirdButton) {
             m_presenter.scriptAlertResponse(ThirdButton);
