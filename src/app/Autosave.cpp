@@ -69,9 +69,13 @@ QString copyFile(const QString &id)
     return Recovery::folder() + u'/' + id + copySuffix;
 }
 
+// Whoever lets go of the lock last, on whichever thread, ends this process's ownership.
 std::shared_ptr<QLockFile> lockFor(const QString &id)
 {
-    auto lock = std::make_shared<QLockFile>(Recovery::folder() + u'/' + id + lockSuffix);
+    std::shared_ptr<QLockFile> lock(new QLockFile(Recovery::folder() + u'/' + id + lockSuffix), [id](QLockFile *file) {
+        delete file;
+        setOwned(id, false);
+    });
     // Only the death of its owner frees a copy, however long the owner has been running.
     lock->setStaleLockTime(0);
     return lock;
@@ -177,11 +181,16 @@ std::optional<QByteArray> projectBytes(const RecoveryCopy &copy)
 
 void remove(RecoveryCopy copy)
 {
-    writer().start([id = copy.id, lock = std::move(copy.lock)]() mutable {
-        if (!QFile::remove(copyFile(id)) && QFile::exists(copyFile(id)))
-            qCCritical(corvane::lcCorvane).noquote() << "cannot remove the recovery copy" << copyFile(id);
+    writer().start([file = copyFile(copy.id), lock = std::move(copy.lock)]() mutable {
+        if (!QFile::remove(file) && QFile::exists(file))
+            qCCritical(corvane::lcCorvane).noquote() << "cannot remove the recovery copy" << file;
+        // A run killed while writing leaves the half-written file beside the copy.
+        const QFileInfo copy(file);
+        for (const QFileInfo &unfinished :
+            copy.dir().entryInfoList({ copy.fileName() + QLatin1String(".*") }, QDir::Files))
+            QFile::remove(unfinished.filePath());
+        // Only now may another Quillfern see the copy's name free.
         lock.reset();
-        setOwned(id, false);
     });
 }
 

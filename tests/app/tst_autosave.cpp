@@ -94,6 +94,7 @@ private Q_SLOTS:
     {
         closeEveryWindow();
         QCOMPARE(m_presenter.unusedScript(), std::size_t(0));
+        Recovery::waitForWrites();
         QDir(Recovery::folder()).removeRecursively();
     }
 
@@ -195,6 +196,8 @@ private Q_SLOTS:
         const QByteArray ownLock = readFile(lockPath);
         ProjectController::discardAll();
         Recovery::waitForWrites();
+        // What a run killed in the middle of a write leaves.
+        writeFile(Recovery::folder() + u'/' + id + QLatin1String(".recovery.Xy12Zw"), "{\"name\":");
 
         QProcess other;
         if (owner != QLatin1String("gone")) {
@@ -233,6 +236,8 @@ private Q_SLOTS:
             QCOMPARE(writeProject(*back->project()), edited);
         }
         QCOMPARE(copiesOnDisk().size(), copiesLeft);
+        if (copiesLeft == 0)
+            QCOMPARE(QDir(Recovery::folder()).entryList({ id + u'*' }, QDir::Files), QStringList());
         // Left for later, it is offered again.
         if (offered && answer == ThirdButton) {
             m_presenter.scriptAlertResponse(ThirdButton);

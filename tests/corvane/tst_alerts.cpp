@@ -342,6 +342,8 @@ void TestAlerts::widgetPresenter()
     WidgetPresenter production;
     QCOMPARE(production.runAlert(alert), response);
     QVERIFY(inspected);
+    // Ended by the press, not by the poll giving up on it.
+    QVERIFY(ticksAfterPress <= 100);
     QCOMPARE(shownIcon, icon);
     QCOMPARE(shownText, alert.message);
     QCOMPARE(shownInformativeText, alert.informativeText);

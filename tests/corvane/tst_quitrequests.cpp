@@ -1,14 +1,9 @@
 #include "Log.h"
-#include "Presenter.h"
 #include "QuitRequests.h"
 
-#include <QApplication>
-#include <QDialog>
 #include <QLocalSocket>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <optional>
 
 using namespace corvane;
 
@@ -21,8 +16,6 @@ private Q_SLOTS:
     void init() { m_quits = 0; }
     void strangeRequestsAreLoggedEscaped_data();
     void strangeRequestsAreLoggedEscaped();
-    void quitWaitsUntilNothingIsAsked_data();
-    void quitWaitsUntilNothingIsAsked();
 
 private:
     // Sends the lines, then waits for the answer to "where", by which all of them were read.
@@ -77,44 +70,6 @@ void TestQuitRequests::strangeRequestsAreLoggedEscaped()
     send(request + '\n');
     QTest::qWait(50);
     QCOMPARE(m_quits, 0);
-}
-
-void TestQuitRequests::quitWaitsUntilNothingIsAsked_data()
-{
-    QTest::addColumn<bool>("throughPresenter");
-    QTest::newRow("question of the presenter") << true;
-    QTest::newRow("modal dialog") << false;
-}
-
-// Run inside a question, the quit flow would ask again from within it and close the window the
-// question belongs to; requests coming meanwhile are the same quit.
-void TestQuitRequests::quitWaitsUntilNothingIsAsked()
-{
-    QFETCH(bool, throughPresenter);
-
-    std::optional<PresentationScope> question;
-    QDialog dialog;
-    if (throughPresenter) {
-        question.emplace();
-    } else {
-        dialog.setModal(true);
-        dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        QCOMPARE(QApplication::activeModalWidget(), &dialog);
-    }
-    for (int i = 0; i < 2; ++i) {
-        QTest::ignoreMessage(QtInfoMsg, "the updater asks Quillfern to quit");
-        QTest::ignoreMessage(QtInfoMsg, "the updater asks Quillfern to quit");
-        send("quit\nquit\n");
-    }
-    QTest::qWait(500);
-    QCOMPARE(m_quits, 0);
-
-    question.reset();
-    dialog.hide();
-    QTRY_COMPARE(m_quits, 1);
-    QTest::qWait(300);
-    QCOMPARE(m_quits, 1);
 }
 
 QTEST_MAIN(TestQuitRequests)
