@@ -5,6 +5,7 @@
 #include "Log.h"
 #include "ProjectController.h"
 #include "QuitRequests.h"
+#include "SwapJournal.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -34,6 +35,7 @@ QStringList arguments(int argc, char *argv[])
 int main(int argc, char *argv[])
 {
     corvane::installMessageHandler();
+    corvane::repairOwnInstallation(argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Quillfern"));
     QCoreApplication::setApplicationName(QStringLiteral("Quillfern"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUILLFERN_VERSION));

@@ -4,9 +4,12 @@
 #include "Log.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <filesystem>
+#include <optional>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -29,6 +32,42 @@ bool isRealFolder(const QString &path)
     return fs::is_directory(fs::symlink_status(pathOf(path), error));
 }
 
+bool isLink(const QString &path)
+{
+    std::error_code error;
+    return fs::is_symlink(fs::symlink_status(pathOf(path), error));
+}
+
+mode_t currentUmask()
+{
+    // Reading it through umask() would change it for a moment under every other thread.
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
+            if (line.startsWith("Umask:")) {
+                bool ok = false;
+                const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
+                if (ok)
+                    return mode_t(mask);
+            }
+        }
+    }
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
+}
+
+// An archive's modes are a wish, not a command: installed files get the user's umask and never
+// write access for the group or others. The owner always keeps reading and writing, which the
+// next update needs, and the execute bits the archive gives.
+fs::perms installedPermissions(const QString &source, bool folder)
+{
+    struct stat info { };
+    const mode_t given = ::lstat(QFile::encodeName(source).constData(), &info) == 0 ? info.st_mode & 0777 : 0644;
+    const mode_t owner = folder ? 0700 : 0600;
+    return fs::perms((given | owner) & ~(currentUmask() & 077) & ~mode_t(022));
+}
+
 } // namespace
 
 InstallationSwap::InstallationSwap(const QString &installation, const QString &release)
@@ -49,7 +88,7 @@ void InstallationSwap::plan(const QString &relative)
         const QString target = m_installation + u'/' + path;
         if (isRealFolder(source)) {
             if (!existsAt(target))
-                m_items.append({ path, true });
+                m_entries.append({ path, true, false });
             else if (!isRealFolder(target))
                 throw corvane::Exception(QStringLiteral("The update cannot be installed."),
                     QStringLiteral("\u201c%1\u201d is a folder in the new release, but not in the installation.")
@@ -60,7 +99,7 @@ void InstallationSwap::plan(const QString &relative)
                 throw corvane::Exception(QStringLiteral("The update cannot be installed."),
                     QStringLiteral("\u201c%1\u201d is a folder in the installation, but not in the new release.")
                         .arg(target));
-            m_items.append({ path, false });
+            m_entries.append({ path, false, existsAt(target) });
         }
     }
 }
@@ -68,20 +107,22 @@ void InstallationSwap::plan(const QString &relative)
 QStringList InstallationSwap::foldersToWrite() const
 {
     QStringList folders;
-    for (const Item &item : m_items) {
-        QString parent = QFileInfo(installed(item)).path();
+    for (const corvane::SwapJournal::Entry &entry : m_entries) {
+        QString parent = QFileInfo(installed(entry)).path();
         // A folder the swap creates is written by the swap; its nearest existing ancestor must be writable.
         while (!existsAt(parent) && parent.size() > m_installation.size())
             parent = QFileInfo(parent).path();
         if (!folders.contains(parent))
             folders.append(parent);
     }
+    if (!folders.contains(m_installation))
+        folders.append(m_installation);
     return folders;
 }
 
-QString InstallationSwap::installed(const Item &item) const
+QString InstallationSwap::installed(const corvane::SwapJournal::Entry &entry) const
 {
-    return m_installation + u'/' + item.relativePath;
+    return m_installation + u'/' + entry.path;
 }
 
 void InstallationSwap::step()
@@ -91,80 +132,72 @@ void InstallationSwap::step()
         beforeStep(current);
 }
 
+void InstallationSwap::changed()
+{
+    const int current = m_change++;
+    if (afterChange)
+        afterChange(current);
+}
+
 void InstallationSwap::run()
 {
+    using corvane::SwapJournal;
     m_step = 0;
+    m_change = 0;
+    std::optional<SwapJournal> journal;
     try {
+        journal.emplace(SwapJournal::create(m_installation, m_entries));
+        changed();
         // Copying may fail on a full disk or a missing permission; nothing of the old files has moved yet.
-        for (Item &item : m_items) {
+        for (const SwapJournal::Entry &entry : std::as_const(m_entries)) {
             step();
-            const QString target = installed(item);
-            if (item.isFolder) {
+            const QString source = m_release + u'/' + entry.path;
+            const QString target = installed(entry);
+            if (entry.isFolder) {
                 fs::create_directory(pathOf(target));
-                item.staged = true;
+                fs::permissions(pathOf(target), installedPermissions(source, true));
+                changed();
                 continue;
             }
-            const QString staged = target + QLatin1String(newSuffix);
+            const QString staged = target + QLatin1String(SwapJournal::newSuffix);
             if (existsAt(staged))
                 fs::remove_all(pathOf(staged));
-            item.staged = true;
-            fs::copy(pathOf(m_release + u'/' + item.relativePath), pathOf(staged), fs::copy_options::copy_symlinks);
+            fs::copy(pathOf(source), pathOf(staged), fs::copy_options::copy_symlinks);
+            if (!isLink(staged))
+                fs::permissions(pathOf(staged), installedPermissions(source, false));
+            changed();
         }
+        journal->markStaged();
+        changed();
         // Renames within one folder: each one either happens whole or not at all.
-        for (Item &item : m_items) {
-            if (item.isFolder)
+        for (const SwapJournal::Entry &entry : std::as_const(m_entries)) {
+            if (entry.isFolder)
                 continue;
-            const QString target = installed(item);
+            const QString target = installed(entry);
             step();
-            item.hadOld = existsAt(target);
-            if (item.hadOld) {
-                fs::rename(pathOf(target), pathOf(target + QLatin1String(oldSuffix)));
-                item.movedAside = true;
+            if (entry.hadOld) {
+                fs::rename(pathOf(target), pathOf(target + QLatin1String(SwapJournal::oldSuffix)));
+                changed();
             }
             step();
-            fs::rename(pathOf(target + QLatin1String(newSuffix)), pathOf(target));
-            item.placed = true;
+            fs::rename(pathOf(target + QLatin1String(SwapJournal::newSuffix)), pathOf(target));
+            changed();
         }
     } catch (const std::exception &error) {
         const QString reason = dynamic_cast<const corvane::Exception *>(&error)
             ? static_cast<const corvane::Exception &>(error).message()
             : QString::fromLocal8Bit(error.what());
         qCCritical(corvane::lcCorvane).noquote() << "the update failed and is taken back:" << reason;
-        rollBack();
+        if (journal && !journal->rollBack())
+            throw corvane::Exception(QStringLiteral("The update could not be installed."),
+                QStringLiteral("%1\nNot every file of Quillfern in %2 could be put back yet; Quillfern puts them back "
+                               "when it next starts.")
+                    .arg(reason, m_installation));
         throw corvane::Exception(QStringLiteral("The update could not be installed."),
             QStringLiteral("%1\nQuillfern was left as it was, in %2.").arg(reason, m_installation));
     }
-    for (const Item &item : m_items) {
-        if (item.hadOld) {
-            std::error_code error;
-            fs::remove_all(pathOf(installed(item) + QLatin1String(oldSuffix)), error);
-            if (error)
-                qCWarning(corvane::lcCorvane).noquote()
-                    << "cannot remove the old file" << installed(item) << QString::fromStdString(error.message());
-        }
-    }
-}
-
-void InstallationSwap::rollBack()
-{
-    for (auto item = m_items.rbegin(); item != m_items.rend(); ++item) {
-        const QString target = installed(*item);
-        std::error_code error;
-        if (item->isFolder) {
-            // Only files this swap put there can be inside; they have been taken out before.
-            if (item->staged)
-                fs::remove_all(pathOf(target), error);
-        } else {
-            if (item->placed && !item->movedAside)
-                fs::remove(pathOf(target), error);
-            if (item->movedAside)
-                fs::rename(pathOf(target + QLatin1String(oldSuffix)), pathOf(target), error);
-            if (item->staged)
-                fs::remove_all(pathOf(target + QLatin1String(newSuffix)), error);
-        }
-        if (error)
-            qCCritical(corvane::lcCorvane).noquote()
-                << "cannot put back" << target << QString::fromStdString(error.message());
-        *item = Item { item->relativePath, item->isFolder };
-    }
+    // Every new file is in place: what is left is removing the old ones and the journal.
+    if (!journal->rollForward([this] { changed(); }))
+        qCWarning(corvane::lcCorvane).noquote()
+            << "the update is installed in" << m_installation << "but its old files are removed only at the next start";
 }

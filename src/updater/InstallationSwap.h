@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SwapJournal.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -10,12 +12,15 @@
 // release does not have stay as they are. First every new file is copied beside its place under a
 // temporary name; only then are the files exchanged by renames, each old one kept aside until all
 // are in. A failure at any step puts back what was there, so the installation is either wholly old
-// or wholly new. The installation's own folders stay; nothing outside it is touched.
+// or wholly new. The installation's own folders stay; nothing outside it is touched. A journal in
+// the installation lets the next program started there finish or take back a swap whose updater
+// was killed. Installed files get the user's umask and are never writable by others.
 class InstallationSwap {
 public:
     InstallationSwap(const QString &installation, const QString &release);
 
-    // The installation's folders that the swap writes into; each must be writable.
+    // The installation's folders that the swap writes into, the installation itself among them
+    // (its journal goes there); each must be writable.
     [[nodiscard]] QStringList foldersToWrite() const;
     // Throws a corvane::Exception when a step fails, after putting the installation back.
     void run();
@@ -23,26 +28,19 @@ public:
     // Called before every step with its number, counting from 0; an exception thrown there stands
     // for a failure of that step. For tests.
     std::function<void(int step)> beforeStep;
-
-    static constexpr const char *newSuffix = ".quillfern-new";
-    static constexpr const char *oldSuffix = ".quillfern-old";
+    // Called after every change on disk with its number, counting from 0, the journal's own
+    // included: the places where a killed updater may leave the installation. For tests.
+    std::function<void(int change)> afterChange;
 
 private:
-    struct Item {
-        QString relativePath;
-        bool isFolder = false; // a folder the installation lacks, created whole
-        bool hadOld = false;
-        bool staged = false;
-        bool movedAside = false;
-        bool placed = false;
-    };
     void plan(const QString &relative);
     void step();
-    void rollBack();
-    [[nodiscard]] QString installed(const Item &item) const;
+    void changed();
+    [[nodiscard]] QString installed(const corvane::SwapJournal::Entry &entry) const;
 
     QString m_installation;
     QString m_release;
-    QList<Item> m_items;
+    QList<corvane::SwapJournal::Entry> m_entries;
     int m_step = 0;
+    int m_change = 0;
 };

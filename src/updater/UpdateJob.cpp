@@ -5,6 +5,7 @@
 #include "InstallationSwap.h"
 #include "Log.h"
 #include "QuitRequests.h"
+#include "SwapJournal.h"
 #include "ZipArchive.h"
 
 #include <QDir>
@@ -15,12 +16,19 @@
 #include <QProcess>
 #include <QTimer>
 
+#include <csignal>
 #include <unistd.h>
 
 namespace {
 
 constexpr int connectTimeoutMs = 3000;
 constexpr int requestIdleTimeoutMs = 60000;
+
+// Names the installation while its swap runs, for an updater started again after this one was killed.
+QString swapMarkerPath(const QString &workFolder)
+{
+    return workFolder + QLatin1String("/installing");
+}
 
 } // namespace
 
@@ -64,14 +72,34 @@ void UpdateJob::start()
     QTimer::singleShot(0, this, &UpdateJob::locateInstallation);
 }
 
+void UpdateJob::repairInterruptedInstall(const QString &workFolder)
+{
+    QFile marker(swapMarkerPath(workFolder));
+    if (!marker.open(QIODevice::ReadOnly))
+        return;
+    const QString installation = QFile::decodeName(marker.readAll());
+    marker.close();
+    if (corvane::repairInterruptedSwap(installation) != corvane::SwapRepair::Failed)
+        marker.remove();
+}
+
 void UpdateJob::cancel()
 {
     if (m_done || m_swapping)
         return;
-    if (m_reply)
-        m_reply->abort();
+    discardRelease();
     fail(QStringLiteral("The update was cancelled."),
         QStringLiteral("%1 was left as it was.").arg(m_parameters.shortAppName));
+    // Its end sees the run finished and removes the partial download.
+    if (m_reply)
+        m_reply->abort();
+}
+
+// A release left behind would be installed by nobody; the next check downloads it again.
+void UpdateJob::discardRelease()
+{
+    QDir(stagingFolder()).removeRecursively();
+    QFile::remove(archivePath());
 }
 
 void UpdateJob::fail(const QString &message, const QString &information)
@@ -271,7 +299,7 @@ void UpdateJob::unpack()
 
 void UpdateJob::askToQuit()
 {
-    Q_EMIT progress(QStringLiteral("Waiting for %1 to quit\u2026").arg(m_parameters.shortAppName), 0, 0);
+    Q_EMIT progress(QStringLiteral("The update will be installed when %1 quits.").arg(m_parameters.shortAppName), 0, 0);
     if (m_socket->state() != QLocalSocket::ConnectedState) {
         QTimer::singleShot(0, this, &UpdateJob::install);
         return;
@@ -279,16 +307,15 @@ void UpdateJob::askToQuit()
     connect(m_socket, &QLocalSocket::disconnected, this, &UpdateJob::install, Qt::QueuedConnection);
     m_socket->write("quit\n");
     m_socket->flush();
-    if (m_quitWaitLimit.count() > 0) {
-        m_quitTimer = new QTimer(this);
-        m_quitTimer->setSingleShot(true);
-        connect(m_quitTimer, &QTimer::timeout, this, [this] {
-            fail(QStringLiteral("%1 did not quit.").arg(m_parameters.shortAppName),
-                QStringLiteral("The new release was left in %1; %2 was left as it was.")
-                    .arg(m_releaseRoot, m_parameters.shortAppName));
-        });
-        m_quitTimer->start(m_quitWaitLimit);
-    }
+    m_quitTimer = new QTimer(this);
+    m_quitTimer->setSingleShot(true);
+    connect(m_quitTimer, &QTimer::timeout, this, [this] {
+        discardRelease();
+        fail(QStringLiteral("%1 did not quit.").arg(m_parameters.shortAppName),
+            QStringLiteral("The update was not installed and its download was removed; %1 was left as it was.")
+                .arg(m_parameters.shortAppName));
+    });
+    m_quitTimer->start(m_quitWaitLimit);
 }
 
 void UpdateJob::install()
@@ -299,14 +326,29 @@ void UpdateJob::install()
         m_quitTimer->stop();
     m_swapping = true;
     Q_EMIT progress(QStringLiteral("Installing the new release\u2026"), 0, 0);
+    QFile marker(swapMarkerPath(m_workFolder));
+    if (marker.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        marker.write(QFile::encodeName(m_installation));
+        marker.close();
+    }
     try {
         InstallationSwap swap(m_installation, m_releaseRoot);
+        // For tests of what the next start repairs: the updater killed after that change.
+        bool killAfterSet = false;
+        const int killAfter = qEnvironmentVariableIntValue("QUILLFERN_UPDATER_KILL_AFTER_CHANGE", &killAfterSet);
+        if (killAfterSet)
+            swap.afterChange = [killAfter](int change) {
+                if (change == killAfter)
+                    std::raise(SIGKILL);
+            };
         swap.run();
     } catch (const corvane::Exception &error) {
+        marker.remove();
         m_swapping = false;
         fail(error.message(), error.information().value_or(QString()));
         return;
     }
+    marker.remove();
     m_swapping = false;
     QDir(stagingFolder()).removeRecursively();
     QFile::remove(archivePath());

@@ -30,12 +30,18 @@ public:
     ~UpdateJob() override;
 
     void start();
-    // Ends the run unless the swap has begun; the installation is left as it was.
+    // Ends the run unless the swap has begun; the installation is left as it was and the
+    // downloaded release is removed.
     void cancel();
 
-    // How long to wait for the running program to end after asking it to quit; zero waits until
-    // cancelled. It may ask the user about unsaved work first.
+    // How long to wait for the running program to end after asking it to quit. Its user may refuse
+    // to quit when asked about unsaved work; the update then waits for a later quit, but not for ever.
+    static constexpr std::chrono::milliseconds defaultQuitWaitLimit = std::chrono::hours(24);
     void setQuitWaitLimit(std::chrono::milliseconds limit) { m_quitWaitLimit = limit; }
+
+    // Finishes or takes back the swap that an updater killed in this work folder had begun, before
+    // anything else is done there.
+    static void repairInterruptedInstall(const QString &workFolder);
 
     [[nodiscard]] QUrl archiveUrl() const;
     [[nodiscard]] QString stagingFolder() const;
@@ -56,6 +62,7 @@ private:
     void askToQuit();
     void install();
     void fail(const QString &message, const QString &information);
+    void discardRelease();
     void succeed();
     [[nodiscard]] QString binaryName() const;
 
@@ -68,7 +75,7 @@ private:
     QPointer<QNetworkReply> m_reply;
     QFile m_archive;
     QTimer *m_quitTimer = nullptr;
-    std::chrono::milliseconds m_quitWaitLimit { 0 };
+    std::chrono::milliseconds m_quitWaitLimit = defaultQuitWaitLimit;
     bool m_swapping = false;
     bool m_done = false;
 };

@@ -1,11 +1,11 @@
 #include "Log.h"
 #include "Presenter.h"
 #include "UpdateJob.h"
+#include "UpdateWindow.h"
 #include "Updater.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QProgressDialog>
 
 #include <cstdio>
 
@@ -17,6 +17,7 @@ using namespace std::chrono_literals;
 int main(int argc, char *argv[])
 {
     corvane::installMessageHandler();
+    UpdateJob::repairInterruptedInstall(QDir::currentPath());
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Quillfern"));
     QApplication::setApplicationName(QStringLiteral("SoftwareUpdater"));
@@ -31,23 +32,11 @@ int main(int argc, char *argv[])
 
     UpdateJob job(*parameters, QDir::currentPath());
     int status = 0;
-    QProgressDialog *window = nullptr;
+    UpdateWindow *window = nullptr;
     if (unattended) {
         job.setQuitWaitLimit(20s);
     } else {
-        window = new QProgressDialog;
-        window->setWindowTitle(QStringLiteral("Updating %1").arg(parameters->shortAppName));
-        window->setMinimumDuration(0);
-        window->setAutoClose(false);
-        window->setAutoReset(false);
-        QObject::connect(window, &QProgressDialog::canceled, &job, &UpdateJob::cancel);
-        QObject::connect(
-            &job, &UpdateJob::progress, window, [window](const QString &status, qint64 done, qint64 total) {
-                window->setLabelText(status);
-                // Bytes can exceed an int; the bar only needs the fraction.
-                window->setMaximum(total > 0 ? 1000 : 0);
-                window->setValue(total > 0 ? int(done * 1000 / total) : 0);
-            });
+        window = new UpdateWindow(job, parameters->shortAppName);
         window->show();
     }
     QObject::connect(&job, &UpdateJob::finished, &application,
@@ -56,7 +45,8 @@ int main(int argc, char *argv[])
                 window->hide();
             if (!success) {
                 status = 1;
-                if (!unattended) {
+                // Whoever pressed Cancel Update needs no alert to say so.
+                if (!unattended && !window->wasCanceled()) {
                     corvane::Alert alert;
                     alert.style = corvane::AlertStyle::Critical;
                     alert.message = message;

@@ -1,13 +1,16 @@
 #include "Bundle.h"
 #include "Presenter.h"
 #include "QuitRequests.h"
+#include "SwapJournal.h"
 #include "UpdateJob.h"
 #include "UpdateTestSupport.h"
+#include "UpdateWindow.h"
 #include "Updater.h"
 #include "VersionCheck1.h"
 
 #include <QLocalSocket>
 #include <QProcess>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -71,6 +74,8 @@ private Q_SLOTS:
     void fullUpdate();
     void failedUpdateKeepsTheOldInstallation_data();
     void failedUpdateKeepsTheOldInstallation();
+    void killedDuringTheSwap_data();
+    void killedDuringTheSwap();
     void quitSocket();
     void quitNeverComes_data();
     void quitNeverComes();
@@ -82,6 +87,19 @@ private:
     std::unique_ptr<UpdateTest::Server> m_server;
     bool m_quitRequested = false;
 };
+
+namespace {
+
+// Started as Updater starts it: four arguments, in the update folder.
+void startUpdater(QProcess &updater, const QString &folder)
+{
+    updater.setWorkingDirectory(folder);
+    updater.start(QStringLiteral(SOFTWARE_UPDATER),
+        { QStringLiteral("org.quillfern.Quillfern"), QStringLiteral("Quillfern"), QStringLiteral("Quillfern"),
+            QStringLiteral("false") });
+}
+
+} // namespace
 
 void TestSoftwareUpdater::initTestCase()
 {
@@ -193,12 +211,8 @@ void TestSoftwareUpdater::failedUpdateKeepsTheOldInstallation()
     const QString folder = m_home.filePath(QStringLiteral(".local/share/Quillfern/update"));
     QVERIFY(QDir().mkpath(folder));
 
-    // Started as Updater starts it: four arguments, in the update folder.
     QProcess updater;
-    updater.setWorkingDirectory(folder);
-    updater.start(QStringLiteral(SOFTWARE_UPDATER),
-        { QStringLiteral("org.quillfern.Quillfern"), QStringLiteral("Quillfern"), QStringLiteral("Quillfern"),
-            QStringLiteral("false") });
+    startUpdater(updater, folder);
     QVERIFY(updater.waitForStarted());
     QTRY_COMPARE_WITH_TIMEOUT(updater.state(), QProcess::NotRunning, 20000);
     const QString log = QString::fromUtf8(updater.readAllStandardError());
@@ -211,6 +225,71 @@ void TestSoftwareUpdater::failedUpdateKeepsTheOldInstallation()
     QVERIFY(!QFileInfo::exists(m_installationParent.filePath(QStringLiteral("evil"))));
     QVERIFY(!QFileInfo::exists(m_home.filePath(QStringLiteral("evil"))));
     QVERIFY(!QFileInfo::exists(QStringLiteral("/evil")));
+}
+
+void TestSoftwareUpdater::killedDuringTheSwap_data()
+{
+    QTest::addColumn<bool>("byUpdater");
+    QTest::newRow("repaired by the updater started again") << true;
+    QTest::newRow("repaired by Quillfern's start") << false;
+}
+
+// Wherever the updater is killed, the next program to start makes the installation wholly old or
+// wholly new again.
+void TestSoftwareUpdater::killedDuringTheSwap()
+{
+    QFETCH(bool, byUpdater);
+    m_server->set(QStringLiteral("/Quillfern/Quillfern.zip"), { 200, UpdateTest::makeZip(release("new")) });
+    const QMap<QString, QByteArray> oldTree = UpdateTest::snapshot(m_installation);
+    QTemporaryDir newInstallation;
+    install(newInstallation.path(), "new");
+    const QMap<QString, QByteArray> newTree = UpdateTest::snapshot(newInstallation.path());
+    const QString folder = m_home.filePath(QStringLiteral(".local/share/Quillfern/update"));
+    QVERIFY(QDir().mkpath(folder));
+
+    int rolledBack = 0;
+    int rolledForward = 0;
+    int killAfter = 0;
+    for (;; ++killAfter) {
+        QDir(m_installation).removeRecursively();
+        install(m_installation, "old");
+        stopListeningForQuitRequests();
+        QVERIFY(listenForQuitRequests([] { stopListeningForQuitRequests(); }));
+        QProcess updater;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QUILLFERN_UPDATER_KILL_AFTER_CHANGE"), QString::number(killAfter));
+        updater.setProcessEnvironment(environment);
+        startUpdater(updater, folder);
+        QVERIFY(updater.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(updater.state(), QProcess::NotRunning, 20000);
+        if (updater.exitStatus() == QProcess::NormalExit) {
+            QCOMPARE(updater.exitCode(), 0);
+            break;
+        }
+        if (byUpdater) {
+            // Nobody answers it now: it ends once it has repaired the installation.
+            QProcess again;
+            startUpdater(again, folder);
+            QVERIFY(again.waitForStarted());
+            QTRY_COMPARE_WITH_TIMEOUT(again.state(), QProcess::NotRunning, 20000);
+            QCOMPARE(again.exitCode(), 1);
+        } else {
+            QVERIFY(repairInterruptedSwap(m_installation) != SwapRepair::Failed);
+        }
+        // The whole tree with its modes: no staged or old copies, no journal, programs executable.
+        const QMap<QString, QByteArray> after = UpdateTest::snapshot(m_installation);
+        QVERIFY2(after == oldTree || after == newTree,
+            qPrintable(QStringLiteral("killed after change %1: ").arg(killAfter) + after.keys().join(u' ')));
+        ++(after == oldTree ? rolledBack : rolledForward);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(m_installation + QLatin1String("/started")), 10000);
+    QFile::remove(m_installation + QLatin1String("/started"));
+    QCOMPARE(UpdateTest::snapshot(m_installation), newTree);
+    // The journal, two staged files, the mark that both are staged, four renames, two old files
+    // removed, the journal removed. Until the staged files are marked, the swap is taken back.
+    QCOMPARE(killAfter, 11);
+    QCOMPARE(rolledBack, 3);
+    QCOMPARE(rolledForward, 8);
 }
 
 void TestSoftwareUpdater::quitSocket()
@@ -246,7 +325,8 @@ void TestSoftwareUpdater::quitNeverComes_data()
     QTest::newRow("time limit") << false << "Quillfern did not quit.";
 }
 
-// Quillfern may stay: its user can refuse to quit when asked about unsaved work.
+// Quillfern may stay: its user can refuse to quit when asked about unsaved work. The update then
+// waits for a later quit, until the user cancels it or a day has passed.
 void TestSoftwareUpdater::quitNeverComes()
 {
     QFETCH(bool, cancel);
@@ -266,27 +346,40 @@ void TestSoftwareUpdater::quitNeverComes()
     QCOMPARE(job.archiveUrl().toString(), m_server->baseUrl() + QLatin1String("Quillfern/Quillfern.zip"));
     if (!cancel)
         job.setQuitWaitLimit(300ms);
+    UpdateWindow window(job, parameters.shortAppName);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
     QStringList steps;
-    connect(&job, &UpdateJob::progress, this, [&](const QString &status) {
-        steps.append(status.section(u' ', 0, 0));
-        if (cancel && status.startsWith(QLatin1String("Waiting")))
-            QTimer::singleShot(200, &job, &UpdateJob::cancel);
-    });
+    connect(&job, &UpdateJob::progress, this, [&](const QString &status) { steps.append(status); });
     QSignalSpy finished(&job, &UpdateJob::finished);
     QTest::ignoreMessage(QtInfoMsg, "the updater asks Quillfern to quit");
     QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QLatin1String("^") + QRegularExpression::escape(message)));
     job.start();
+    const QString waiting = QStringLiteral("The update will be installed when Quillfern quits.");
+    if (cancel) {
+        // Asked to quit, the user of Quillfern chose to stay; the updater's window says what follows.
+        QTRY_COMPARE_WITH_TIMEOUT(quitRequests, 1, 10000);
+        QCOMPARE(window.labelText(), waiting);
+        auto *button = window.findChild<QPushButton *>();
+        QVERIFY(button);
+        QCOMPARE(button->text(), QStringLiteral("Cancel Update"));
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
     QCOMPARE(finished.constFirst().at(0).toBool(), false);
     QCOMPARE(finished.constFirst().at(1).toString(), message);
     QCOMPARE(quitRequests, 1);
+    QCOMPARE(steps.constLast(), waiting);
+    for (QString &step : steps)
+        step = step.section(u' ', 0, 0);
     steps.removeDuplicates();
     QCOMPARE(steps,
         QStringList({ QStringLiteral("Looking"), QStringLiteral("Downloading"), QStringLiteral("Checking"),
-            QStringLiteral("Waiting") }));
+            QStringLiteral("The") }));
     QCOMPARE(UpdateTest::snapshot(m_installation), before);
-    // The release stays downloaded and unpacked for another try.
-    QVERIFY(QFileInfo(job.stagingFolder() + QLatin1String("/Quillfern/bin/quillfern")).isExecutable());
+    // Nobody would install a release left behind; the next check downloads it again.
+    QVERIFY(!QFileInfo::exists(job.stagingFolder()));
+    QVERIFY(!QFileInfo::exists(job.archivePath()));
 }
 
 QTEST_MAIN(TestSoftwareUpdater)

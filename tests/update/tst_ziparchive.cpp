@@ -27,6 +27,8 @@ private Q_SLOTS:
     void swapReplacesFiles();
     void swapFailureAtEveryStepLeavesTheOldInstallation();
     void swapRefusesAFolderWhereAFileWas();
+    void installedModesFollowTheUmask_data();
+    void installedModesFollowTheUmask();
 };
 
 void TestZipArchive::unpacksARelease()
@@ -213,6 +215,49 @@ void TestZipArchive::swapRefusesAFolderWhereAFileWas()
     QFile::remove(installation + QLatin1String("/lib/quillfern/readme"));
     QDir().mkpath(installation + QLatin1String("/lib/quillfern/readme/sub"));
     QVERIFY_THROWS_EXCEPTION(corvane::Exception, InstallationSwap(installation, release));
+}
+
+void TestZipArchive::installedModesFollowTheUmask_data()
+{
+    QTest::addColumn<int>("mask");
+    QTest::addColumn<int>("program");
+    QTest::addColumn<int>("entry");
+    QTest::addColumn<int>("folder");
+    QTest::newRow("022") << 022 << 0755 << 0644 << 0755;
+    QTest::newRow("002 still keeps others from writing") << 002 << 0755 << 0644 << 0755;
+    QTest::newRow("027") << 027 << 0750 << 0640 << 0750;
+    QTest::newRow("077") << 077 << 0700 << 0600 << 0700;
+}
+
+// An archive asking for files everyone may write gets what the user's umask allows, never more.
+void TestZipArchive::installedModesFollowTheUmask()
+{
+    QFETCH(int, mask);
+    QFETCH(int, program);
+    QFETCH(int, entry);
+    QFETCH(int, folder);
+    const mode_t saved = ::umask(mode_t(mask));
+    const auto restore = qScopeGuard([saved] { ::umask(saved); });
+    QTemporaryDir dir;
+    const QString installation = dir.filePath(QStringLiteral("opt/quillfern"));
+    makeInstallation(installation, "old");
+    const ZipArchive archive(makeZip({
+        { "Quillfern/bin/quillfern", "#!/bin/sh\necho new\n", S_IFREG | 0777 },
+        { "Quillfern/share/applications/", {}, S_IFDIR | 0777 },
+        { "Quillfern/share/applications/org.quillfern.Quillfern.desktop", "[Desktop Entry]\n", S_IFREG | 0666 },
+    }));
+    archive.extractTo(dir.filePath(QStringLiteral("staging")));
+    InstallationSwap(installation, dir.filePath(QStringLiteral("staging/Quillfern"))).run();
+
+    const auto modeOf = [&installation](const char *path) {
+        struct stat info { };
+        ::lstat(QFile::encodeName(installation + u'/' + QLatin1String(path)).constData(), &info);
+        return int(info.st_mode & 07777);
+    };
+    QCOMPARE(modeOf("bin/quillfern"), program);
+    QCOMPARE(modeOf("share/applications/org.quillfern.Quillfern.desktop"), entry);
+    QCOMPARE(modeOf("share"), folder);
+    QCOMPARE(modeOf("share/applications"), folder);
 }
 
 QTEST_MAIN(TestZipArchive)
