@@ -51,6 +51,15 @@ void install(const QString &root, const QByteArray &flavour)
         updaterProgram(), UpdateTest::executable);
 }
 
+corvane::SoftwareUpdateParameters quillfernParameters()
+{
+    corvane::SoftwareUpdateParameters parameters;
+    parameters.bundleId = QStringLiteral("org.quillfern.Quillfern");
+    parameters.shortAppName = QStringLiteral("Quillfern");
+    parameters.urlPath = QStringLiteral("Quillfern");
+    return parameters;
+}
+
 QByteArray run(const QString &path)
 {
     QProcess process;
@@ -74,6 +83,10 @@ private Q_SLOTS:
     void quitSocket();
     void quitNeverComes_data();
     void quitNeverComes();
+    void releaseGoneBeforeTheSwap_data();
+    void releaseGoneBeforeTheSwap();
+    void secondCheckDuringAnUpdate_data();
+    void secondCheckDuringAnUpdate();
 
 private:
     QTemporaryDir m_home;
@@ -287,6 +300,121 @@ void TestSoftwareUpdater::quitNeverComes()
     QCOMPARE(UpdateTest::snapshot(m_installation), before);
     // The release stays downloaded and unpacked for another try.
     QVERIFY(QFileInfo(job.stagingFolder() + QLatin1String("/Quillfern/bin/quillfern")).isExecutable());
+}
+
+void TestSoftwareUpdater::releaseGoneBeforeTheSwap_data()
+{
+    QTest::addColumn<bool>("keepFolder");
+    QTest::newRow("removed") << false;
+    QTest::newRow("emptied") << true;
+}
+
+// Installing nothing must not pass for an update.
+void TestSoftwareUpdater::releaseGoneBeforeTheSwap()
+{
+    QFETCH(bool, keepFolder);
+    m_server->set(QStringLiteral("/Quillfern/Quillfern.zip"), { 200, UpdateTest::makeZip(release("new")) });
+    const QMap<QString, QByteArray> before = UpdateTest::snapshot(m_installation);
+    QTemporaryDir work;
+    UpdateJob job(quillfernParameters(), work.path());
+    connect(&job, &UpdateJob::progress, this, [&](const QString &status) {
+        if (!status.startsWith(QLatin1String("Waiting")))
+            return;
+        QDir(job.stagingFolder()).removeRecursively();
+        if (keepFolder)
+            QDir().mkpath(job.stagingFolder() + QLatin1String("/Quillfern"));
+    });
+    QSignalSpy finished(&job, &UpdateJob::finished);
+    QTest::ignoreMessage(QtInfoMsg, "the updater asks Quillfern to quit");
+    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^The update could not be installed.")));
+    job.start();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
+    QCOMPARE(finished.constFirst().at(0).toBool(), false);
+    QCOMPARE(finished.constFirst().at(1).toString(), QStringLiteral("The update could not be installed."));
+    QVERIFY(m_quitRequested);
+    QTest::qWait(200);
+    QCOMPARE(UpdateTest::snapshot(m_installation), before);
+}
+
+void TestSoftwareUpdater::secondCheckDuringAnUpdate_data()
+{
+    QTest::addColumn<QString>("stage"); // of the running updater: downloading, waiting for the quit, or killed
+    QTest::addColumn<QByteArray>("published"); // what the second check finds on the site
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QStringList>("alerts");
+
+    const QByteArray same = QUILLFERN_VERSION;
+    const QString question = QStringLiteral("Automatic Update");
+    QTest::newRow("downloading, same version") << "downloading" << same << 0 << QStringList();
+    QTest::newRow("waiting, answer No") << "waiting" << QByteArray("999.0") << int(SecondButton)
+                                        << QStringList { question };
+    QTest::newRow("waiting, answer Yes") << "waiting" << QByteArray("999.0") << int(FirstButton)
+                                         << QStringList { question,
+                                                QStringLiteral("Quillfern is already being updated.") };
+    QTest::newRow("killed, same version") << "killed" << same << 0 << QStringList();
+}
+
+// The preference switched off and on, or a second start, checks again while the updater works.
+void TestSoftwareUpdater::secondCheckDuringAnUpdate()
+{
+    QFETCH(QString, stage);
+    QFETCH(QByteArray, published);
+    QFETCH(int, answer);
+    QFETCH(QStringList, alerts);
+
+    UpdateTest::Response archive { 200, UpdateTest::makeZip(release("new")) };
+    if (stage != QLatin1String("waiting"))
+        archive.delayMs = 2000;
+    m_server->set(QStringLiteral("/Quillfern/Quillfern.zip"), archive);
+    // This Quillfern quits only when the test says so.
+    stopListeningForQuitRequests();
+    bool quitRequested = false;
+    QVERIFY(listenForQuitRequests([&quitRequested] { quitRequested = true; }));
+    const QString folder = m_home.filePath(QStringLiteral(".local/share/Quillfern/update"));
+    QVERIFY(QDir().mkpath(folder));
+    QProcess updater;
+    updater.setWorkingDirectory(folder);
+    updater.start(QStringLiteral(SOFTWARE_UPDATER), quillfernParameters().arguments());
+    QVERIFY(updater.waitForStarted());
+    if (stage == QLatin1String("waiting")) {
+        QTRY_VERIFY_WITH_TIMEOUT(quitRequested, 10000);
+    } else {
+        const auto downloading = [this] {
+            const QList<QByteArray> requests = m_server->requests();
+            return std::any_of(requests.cbegin(), requests.cend(),
+                [](const QByteArray &request) { return request.startsWith("GET /Quillfern/Quillfern.zip "); });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(downloading(), 10000);
+    }
+    if (stage == QLatin1String("killed")) {
+        updater.kill();
+        QVERIFY(updater.waitForFinished());
+    }
+
+    m_server->set(QStringLiteral("/Quillfern/index.html"), { 200, "<h2>New in Version " + published + "</h2>" });
+    RecordingPresenter presenter;
+    ScopedPresenter scoped(presenter);
+    if (answer)
+        presenter.scriptAlertResponse(answer);
+    QVERIFY(std::make_shared<Updater>(QStringLiteral("Quillfern"), QStringLiteral("Quillfern"), false)->start());
+    QTRY_VERIFY_WITH_TIMEOUT(!Updater::isCheckRunning(), 10000);
+    QTRY_COMPARE(presenter.alerts().size(), alerts.size());
+    QStringList shown;
+    for (const Alert &alert : presenter.alerts())
+        shown.append(alert.message);
+    QCOMPARE(shown, alerts);
+
+    if (stage == QLatin1String("killed")) {
+        // A dead updater's lock does not count: its folder is cleaned up as before.
+        QVERIFY(!QFileInfo::exists(folder));
+        QCOMPARE(run(m_installation + QLatin1String("/bin/quillfern")), QByteArray("old\n"));
+        return;
+    }
+    stopListeningForQuitRequests();
+    QTRY_COMPARE_WITH_TIMEOUT(updater.state(), QProcess::NotRunning, 20000);
+    const QString log = QString::fromUtf8(updater.readAllStandardError());
+    QVERIFY2(updater.exitCode() == 0, qPrintable(log));
+    QCOMPARE(run(m_installation + QLatin1String("/bin/quillfern")), QByteArray("new\n"));
 }
 
 QTEST_MAIN(TestSoftwareUpdater)
