@@ -22,7 +22,9 @@ QStringList acceptedTrashes(const QString &path)
     QStringList trashes { homeTrash() };
     const QStorageInfo storage(QFileInfo(path).absolutePath());
     if (storage.isValid()) {
-        const QString root = QDir(storage.rootPath()).absolutePath();
+        QString root = storage.rootPath();
+        if (root.endsWith(u'/'))
+            root.chop(1);
         const QString uid = QString::number(::getuid());
         trashes << root + QLatin1String("/.Trash/") + uid << root + QLatin1String("/.Trash-") + uid;
     }
