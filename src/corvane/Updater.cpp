@@ -5,6 +5,8 @@
 #include "Exception.h"
 #include "Log.h"
 #include "SystemError.h"
+#include "Trash.h"
+#include "UpdaterLock.h"
 #include "VersionCheck1.h"
 #include "WorkerThread.h"
 
@@ -45,15 +47,6 @@ QString describeList(const QStringList &list)
     for (const QString &item : list)
         quotedItems.append(quoted(item));
     return u'[' + quotedItems.join(QLatin1String(", ")) + u']';
-}
-
-void moveToTrash(const QString &path)
-{
-    if (!QFile::moveToTrash(path)) {
-        throw SystemError(
-            QStringLiteral("\u201c%1\u201d could not be moved to the trash.").arg(QFileInfo(path).fileName()),
-            std::nullopt, { { QStringLiteral("File"), path } });
-    }
 }
 
 bool existsAt(const QString &path)
@@ -167,10 +160,15 @@ void Updater::cleanUp()
 {
     if (!existsAt(m_appSuppApp))
         return;
-    if (!QFile::moveToTrash(m_appSuppApp)) {
-        showError(SystemError(QStringLiteral("\u201c%1\u201d could not be moved to the trash.").arg(m_appName),
-                      std::nullopt, { { QStringLiteral("File"), m_appSuppApp } }),
-            QLatin1String("Cannot delete ") + m_appSuppApp + u'.');
+    // An updater still at work there needs its release and staging folder.
+    if (isUpdaterRunningIn(m_appSuppApp)) {
+        logInfo(QStringLiteral("[Updater.cleanUp] an updater is at work in \"%1\"; it stays").arg(m_appSuppApp));
+        return;
+    }
+    try {
+        moveToTrash(m_appSuppApp);
+    } catch (const SystemError &error) {
+        showError(error, QLatin1String("Cannot delete ") + m_appSuppApp + u'.');
     }
 }
 
@@ -241,6 +239,11 @@ void Updater::update()
     const bool exists = folder.exists() || folder.isSymLink();
     const bool isFolder = exists && folder.isDir() && !folder.isSymLink();
     logInfo(QStringLiteral("[Updater.update] appSuppApp \"%1\" exists: %2").arg(m_appSuppApp).arg(exists ? 1 : 0));
+    if (isFolder && isUpdaterRunningIn(m_appSuppApp))
+        throw Exception(QStringLiteral("%1 is already being updated.").arg(m_appName),
+            QStringLiteral("The updater started earlier is still at work in %1. Let it finish, or end it and look "
+                           "for updates again.")
+                .arg(m_appSuppApp));
     if (isFolder) {
         logInfo(QStringLiteral("[Updater.update] trashing contents of \"%1\"").arg(m_appSuppApp));
         QDir dir(m_appSuppApp);

@@ -78,24 +78,35 @@ private:
     QObject *m_context = nullptr;
 };
 
+// One optional sign, then ASCII digits only: QChar::isDigit and the number parsers also take other
+// scripts' digits, blanks or a second sign.
 std::optional<qint64> parseComponent(QStringView text)
 {
-    if (text.startsWith(u'+'))
-        text = text.mid(1);
     const bool negative = text.startsWith(u'-');
-    const QStringView digits = negative ? text.mid(1) : text;
+    const QStringView digits = negative || text.startsWith(u'+') ? text.mid(1) : text;
     if (digits.isEmpty())
         return std::nullopt;
     for (const QChar c : digits) {
         if (c < u'0' || c > u'9')
             return std::nullopt;
     }
-    const QByteArray ascii = text.toLatin1();
+    const QByteArray ascii = negative ? text.toLatin1() : digits.toLatin1();
     qint64 value = 0;
     const auto [end, error] = std::from_chars(ascii.constData(), ascii.constData() + ascii.size(), value);
     if (error != std::errc() || end != ascii.constData() + ascii.size())
         return std::nullopt;
     return value;
+}
+
+// Errors of the connection, as opposed to those that only restate an HTTP error status.
+bool isTransferError(QNetworkReply::NetworkError error)
+{
+    if (error == QNetworkReply::NoError)
+        return false;
+    const bool statusError
+        = (error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError)
+        || (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError);
+    return !statusError;
 }
 
 std::optional<QList<qint64>> parseVersion(const QString &version)
@@ -173,13 +184,25 @@ void VersionCheck1::download()
                 QNetworkReply *reply = NetworkThread::manager(network).get(request);
                 QObject::connect(reply, &QNetworkReply::finished, reply, [reply, join] {
                     reply->deleteLater();
-                    // Any answer of the server counts as the page, an error page too.
-                    const bool answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+                    // Any answer of the server counts as the page, an error page too, but only when it
+                    // arrived whole: a transfer that broke after the headers is a failed download.
+                    // The error of an error page hides a broken transfer, so the announced length
+                    // (which Qt drops when it decompresses) is checked as well.
+                    const QByteArray body = reply->readAll();
+                    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+                    std::optional<QString> failure;
+                    if (!reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()
+                        || isTransferError(reply->error()))
+                        failure = reply->errorString();
+                    else if (announced.isValid() && announced.toLongLong() != body.size())
+                        failure = QStringLiteral("The connection closed after %1 of %2 bytes.")
+                                      .arg(body.size())
+                                      .arg(announced.toLongLong());
                     std::lock_guard lock(join->mutex);
-                    if (answered)
-                        join->data = reply->readAll();
+                    if (failure)
+                        join->error = SystemError::fromNetwork(reply->url(), *failure);
                     else
-                        join->error = SystemError::fromNetwork(reply->url(), reply->errorString());
+                        join->data = body;
                     join->condition.notify_all();
                 });
             },

@@ -6,11 +6,13 @@
 #include "Log.h"
 #include "QuitRequests.h"
 #include "SwapJournal.h"
+#include "UpdaterLock.h"
 #include "ZipArchive.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QLocalSocket>
+#include <QLockFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
@@ -117,11 +119,23 @@ void UpdateJob::succeed()
     Q_EMIT finished(true, QString(), QString());
 }
 
+bool UpdateJob::releaseIsStillThere() const
+{
+    const QFileInfo program(m_releaseRoot + QLatin1String("/bin/") + binaryName());
+    return !QDir(m_releaseRoot).isEmpty() && program.isFile() && program.isExecutable();
+}
+
 void UpdateJob::locateInstallation()
 {
     const QString name = corvane::quitRequestSocketName(m_parameters.bundleId);
     if (name.isEmpty() || m_parameters.shortAppName.isEmpty() || m_parameters.urlPath.isEmpty()) {
         fail(QStringLiteral("The updater was started with unusable arguments."), m_parameters.arguments().join(u' '));
+        return;
+    }
+    QString lockProblem;
+    m_lock = corvane::lockUpdateFolder(m_workFolder, &lockProblem);
+    if (!m_lock) {
+        fail(QStringLiteral("%1 is already being updated.").arg(m_parameters.shortAppName), lockProblem);
         return;
     }
     Q_EMIT progress(QStringLiteral("Looking for the running %1\u2026").arg(m_parameters.shortAppName), 0, 0);
@@ -324,6 +338,14 @@ void UpdateJob::install()
         return;
     if (m_quitTimer)
         m_quitTimer->stop();
+    // The swap installs whatever it finds; finding nothing must not pass for an update.
+    if (!releaseIsStillThere()) {
+        fail(QStringLiteral("The update could not be installed."),
+            QStringLiteral("The unpacked release in %1 is missing or empty; something removed it while the updater "
+                           "waited.\n%2 was left as it was.")
+                .arg(stagingFolder(), m_parameters.shortAppName));
+        return;
+    }
     m_swapping = true;
     Q_EMIT progress(QStringLiteral("Installing the new release\u2026"), 0, 0);
     QFile marker(swapMarkerPath(m_workFolder));

@@ -10,8 +10,10 @@
 #include <QUrl>
 
 #include <chrono>
+#include <memory>
 
 class QLocalSocket;
+class QLockFile;
 class QNetworkAccessManager;
 class QNetworkReply;
 class QTimer;
@@ -65,11 +67,14 @@ private:
     void discardRelease();
     void succeed();
     [[nodiscard]] QString binaryName() const;
+    [[nodiscard]] bool releaseIsStillThere() const;
 
     corvane::SoftwareUpdateParameters m_parameters;
     QString m_workFolder;
     QString m_installation;
     QString m_releaseRoot;
+    // Held in the work folder for the whole run, so that a later check leaves the folder alone.
+    std::unique_ptr<QLockFile> m_lock;
     QLocalSocket *m_socket = nullptr;
     QNetworkAccessManager *m_network = nullptr;
     QPointer<QNetworkReply> m_reply;

@@ -54,6 +54,15 @@ void install(const QString &root, const QByteArray &flavour)
         updaterProgram(), UpdateTest::executable);
 }
 
+corvane::SoftwareUpdateParameters quillfernParameters()
+{
+    corvane::SoftwareUpdateParameters parameters;
+    parameters.bundleId = QStringLiteral("org.quillfern.Quillfern");
+    parameters.shortAppName = QStringLiteral("Quillfern");
+    parameters.urlPath = QStringLiteral("Quillfern");
+    return parameters;
+}
+
 QByteArray run(const QString &path)
 {
     QProcess process;
@@ -79,6 +88,8 @@ private Q_SLOTS:
     void quitSocket();
     void quitNeverComes_data();
     void quitNeverComes();
+    void secondCheckDuringAnUpdate_data();
+    void secondCheckDuringAnUpdate();
 
 private:
     QTemporaryDir m_home;
@@ -380,6 +391,104 @@ void TestSoftwareUpdater::quitNeverComes()
     // Nobody would install a release left behind; the next check downloads it again.
     QVERIFY(!QFileInfo::exists(job.stagingFolder()));
     QVERIFY(!QFileInfo::exists(job.archivePath()));
+}
+
+void TestSoftwareUpdater::secondCheckDuringAnUpdate_data()
+{
+    QTest::addColumn<QString>("stage"); // of the running updater: downloading, waiting for the quit, or killed
+    QTest::addColumn<QString>("meddling"); // what the second check finds, or what happens to the release
+    QTest::addColumn<QStringList>("alerts");
+    QTest::addColumn<QByteArray>("installed");
+
+    const QString question = QStringLiteral("Automatic Update");
+    QTest::newRow("downloading, same version") << "downloading"
+                                               << "same version" << QStringList() << QByteArray("new");
+    QTest::newRow("waiting, answer No") << "waiting"
+                                        << "No" << QStringList { question } << QByteArray("new");
+    QTest::newRow("waiting, answer Yes") << "waiting"
+                                         << "Yes"
+                                         << QStringList { question,
+                                                QStringLiteral("Quillfern is already being updated.") }
+                                         << QByteArray("new");
+    // A dead updater's lock does not count: its folder is cleaned up as before.
+    QTest::newRow("killed, same version") << "killed"
+                                          << "same version" << QStringList() << QByteArray("old");
+    // Installing nothing must not pass for an update.
+    QTest::newRow("waiting, release removed") << "waiting"
+                                              << "removed" << QStringList() << QByteArray("old");
+    QTest::newRow("waiting, release emptied") << "waiting"
+                                              << "emptied" << QStringList() << QByteArray("old");
+}
+
+// The preference switched off and on, or a second start, checks again while the updater works.
+void TestSoftwareUpdater::secondCheckDuringAnUpdate()
+{
+    QFETCH(QString, stage);
+    QFETCH(QString, meddling);
+    QFETCH(QStringList, alerts);
+    QFETCH(QByteArray, installed);
+
+    UpdateTest::Response archive { 200, UpdateTest::makeZip(release("new")) };
+    if (stage != QLatin1String("waiting"))
+        archive.delayMs = 2000;
+    m_server->set(QStringLiteral("/Quillfern/Quillfern.zip"), archive);
+    // This Quillfern quits only when the test says so.
+    stopListeningForQuitRequests();
+    bool quitRequested = false;
+    QVERIFY(listenForQuitRequests([&quitRequested] { quitRequested = true; }));
+    const QString folder = m_home.filePath(QStringLiteral(".local/share/Quillfern/update"));
+    QVERIFY(QDir().mkpath(folder));
+    QProcess updater;
+    updater.setWorkingDirectory(folder);
+    updater.start(QStringLiteral(SOFTWARE_UPDATER), quillfernParameters().arguments());
+    QVERIFY(updater.waitForStarted());
+    if (stage == QLatin1String("waiting")) {
+        QTRY_VERIFY_WITH_TIMEOUT(quitRequested, 10000);
+    } else {
+        const auto downloading = [this] {
+            const QList<QByteArray> requests = m_server->requests();
+            return std::any_of(requests.cbegin(), requests.cend(),
+                [](const QByteArray &request) { return request.startsWith("GET /Quillfern/Quillfern.zip "); });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(downloading(), 10000);
+    }
+    if (stage == QLatin1String("killed")) {
+        updater.kill();
+        QVERIFY(updater.waitForFinished());
+    }
+
+    RecordingPresenter presenter;
+    ScopedPresenter scoped(presenter);
+    const QString staging = folder + QLatin1String("/staging");
+    if (meddling == QLatin1String("removed") || meddling == QLatin1String("emptied")) {
+        QVERIFY(QDir(staging).removeRecursively());
+        if (meddling == QLatin1String("emptied"))
+            QVERIFY(QDir().mkpath(staging + QLatin1String("/Quillfern")));
+    } else {
+        const QByteArray published = meddling == QLatin1String("same version") ? QUILLFERN_VERSION : "999.0";
+        m_server->set(QStringLiteral("/Quillfern/index.html"), { 200, "<h2>New in Version " + published + "</h2>" });
+        if (meddling != QLatin1String("same version"))
+            presenter.scriptAlertResponse(meddling == QLatin1String("Yes") ? FirstButton : SecondButton);
+        QVERIFY(std::make_shared<Updater>(QStringLiteral("Quillfern"), QStringLiteral("Quillfern"), false)->start());
+        QTRY_VERIFY_WITH_TIMEOUT(!Updater::isCheckRunning(), 10000);
+        QTRY_COMPARE(presenter.alerts().size(), alerts.size());
+    }
+    QStringList shown;
+    for (const Alert &alert : presenter.alerts())
+        shown.append(alert.message);
+    QCOMPARE(shown, alerts);
+
+    if (stage == QLatin1String("killed")) {
+        QVERIFY(!QFileInfo::exists(folder));
+    } else {
+        stopListeningForQuitRequests();
+        QTRY_COMPARE_WITH_TIMEOUT(updater.state(), QProcess::NotRunning, 20000);
+        const QString log = QString::fromUtf8(updater.readAllStandardError());
+        QVERIFY2(updater.exitCode() == (installed == "new" ? 0 : 1), qPrintable(log));
+        QVERIFY2(
+            installed == "new" || log.contains(QLatin1String("The update could not be installed.")), qPrintable(log));
+    }
+    QCOMPARE(run(m_installation + QLatin1String("/bin/quillfern")), installed + '\n');
 }
 
 QTEST_MAIN(TestSoftwareUpdater)

@@ -37,6 +37,8 @@ private Q_SLOTS:
     void checkVersion_data();
     void checkVersion();
     void oneCheckAtATime();
+    void unusableTrash_data();
+    void unusableTrash();
 
 private:
     [[nodiscard]] QString dataFolder() const { return m_home.filePath(QStringLiteral(".local/share")); }
@@ -297,6 +299,67 @@ void TestUpdater::oneCheckAtATime()
 
     m_server->set(QStringLiteral("/Quillfern/index.html"), { 200, "<h2>New in Version " QUILLFERN_VERSION "</h2>" });
     QVERIFY(second->start());
+}
+
+void TestUpdater::unusableTrash_data()
+{
+    QTest::addColumn<QString>("trash"); // what stands where the home trash belongs
+    QTest::addColumn<bool>("update"); // the user answers Yes, so the update empties the folder first
+    QTest::addColumn<QString>("reason"); // %1 stands for the home trash
+    QTest::addColumn<QStringList>("alerts");
+
+    const QString folderAlert = QStringLiteral("\u201cupdate\u201d could not be moved to the trash.");
+    QTest::newRow("a file, clean-up") << "file" << false << "The trash %1 is not a folder."
+                                      << QStringList { folderAlert };
+    QTest::newRow("a link to nothing, clean-up")
+        << "link" << false << "The trash %1 is a link to nothing." << QStringList { folderAlert };
+    QTest::newRow("a file, update") << "file" << true << "The trash %1 is not a folder."
+                                    << QStringList { QStringLiteral("Automatic Update"),
+                                           QStringLiteral("\u201cleftover\u201d could not be moved to the trash."),
+                                           folderAlert };
+}
+
+// Finding no usable trash, Qt would make one of the working folder.
+void TestUpdater::unusableTrash()
+{
+    QFETCH(QString, trash);
+    QFETCH(bool, update);
+    QFETCH(QString, reason);
+    QFETCH(QStringList, alerts);
+
+    const QString homeTrash = dataFolder() + QLatin1String("/Trash");
+    if (trash == QLatin1String("file"))
+        QVERIFY(UpdateTest::writeFile(homeTrash, "not a trash"));
+    else
+        QVERIFY(QDir().mkpath(dataFolder()) && QFile::link(m_home.filePath(QStringLiteral("nowhere")), homeTrash));
+    const QByteArray published = update ? "999.0" : QUILLFERN_VERSION;
+    m_server->set(QStringLiteral("/Quillfern/index.html"), { 200, "<h2>New in Version " + published + "</h2>" });
+    if (update) {
+        makeResources();
+        m_presenter.scriptAlertResponse(FirstButton);
+    }
+    auto updater = std::make_shared<Updater>(QStringLiteral("Quillfern"), QStringLiteral("Quillfern"), false);
+    const QString folder = updater->appSuppApp();
+    QVERIFY(UpdateTest::writeFile(folder + QLatin1String("/leftover"), "x"));
+    const QMap<QString, QByteArray> before = UpdateTest::snapshot(folder);
+
+    QTemporaryDir work;
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(work.path()));
+    QVERIFY(updater->start());
+    QTRY_VERIFY_WITH_TIMEOUT(!Updater::isCheckRunning(), 10000);
+    QDir::setCurrent(previous);
+    QTRY_COMPARE(m_presenter.alerts().size(), alerts.size());
+
+    QStringList shown;
+    for (const Alert &alert : m_presenter.alerts())
+        shown.append(alert.message);
+    QCOMPARE(shown, alerts);
+    const QString text = m_presenter.alerts().constLast().informativeText;
+    QVERIFY2(text.startsWith(QStringLiteral("Cannot delete %1.\n").arg(folder)), qPrintable(text));
+    QVERIFY2(text.endsWith(QLatin1String("Reason: ") + reason.arg(homeTrash)), qPrintable(text));
+    QCOMPARE(UpdateTest::snapshot(folder), before);
+    QCOMPARE(QDir(work.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
 }
 
 QTEST_MAIN(TestUpdater)

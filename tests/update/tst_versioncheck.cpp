@@ -86,6 +86,11 @@ void TestVersionCheck::isNewer_data()
                               << "Internet version 1.9223372036854775808 contains non-integer component.";
     QTest::newRow("largest") << "1.9223372036854775806"
                              << "1.9223372036854775807" << true << none;
+    QTest::newRow("two signs") << "+-1"
+                               << "0" << false << "Local version +-1 contains non-integer component.";
+    QTest::newRow("two signs on the internet")
+        << "1.2"
+        << "1.+-0" << false << "Internet version 1.+-0 contains non-integer component.";
     QTest::newRow("non-ASCII digits") << "1.2" << QStringLiteral("1.\u0663") << false
                                       << QStringLiteral("Internet version 1.\u0663 contains non-integer component.");
 }
@@ -159,23 +164,33 @@ void TestVersionCheck::internetVersion_data()
     QTest::addColumn<QByteArray>("page");
     QTest::addColumn<QString>("version"); // null: none
     QTest::addColumn<QString>("logged"); // %1 stands for the address
+    QTest::addColumn<bool>("cut"); // the server closes the connection halfway through the body
 
-    QTest::newRow("plain") << 200 << QByteArray("<h2>New in Version 1.3</h2>") << "1.3" << QString();
-    QTest::newRow("blank kept") << 200 << QByteArray("<h2>New in Version 1.3 </h2>") << "1.3 " << QString();
+    QTest::newRow("plain") << 200 << QByteArray("<h2>New in Version 1.3</h2>") << "1.3" << QString() << false;
+    QTest::newRow("blank kept") << 200 << QByteArray("<h2>New in Version 1.3 </h2>") << "1.3 " << QString() << false;
     QTest::newRow("first marker, first heading end")
-        << 200 << QByteArray("<p>x</p><h3>New in Version 2.1</h4><h2>New in Version 9.9</h2>") << "2.1" << QString();
+        << 200 << QByteArray("<p>x</p><h3>New in Version 2.1</h4><h2>New in Version 9.9</h2>") << "2.1" << QString()
+        << false;
     QTest::newRow("non-ASCII text around")
-        << 200 << QByteArray("<h1>Caf\xc3\xa9</h1><b>New in Version 1.4</h1>") << "1.4" << QString();
-    QTest::newRow("marker is case-sensitive")
-        << 200 << QByteArray("<h2>new in version 1.3</h2>") << QString() << "cannot find \">New in Version \" in %1";
+        << 200 << QByteArray("<h1>Caf\xc3\xa9</h1><b>New in Version 1.4</h1>") << "1.4" << QString() << false;
+    QTest::newRow("marker is case-sensitive") << 200 << QByteArray("<h2>new in version 1.3</h2>") << QString()
+                                              << "cannot find \">New in Version \" in %1" << false;
     QTest::newRow("error page") << 404 << QByteArray("<h1>Not Found</h1>") << QString()
-                                << "cannot find \">New in Version \" in %1";
-    QTest::newRow("error page with marker") << 500 << QByteArray("<h2>New in Version 7</h2>") << "7" << QString();
+                                << "cannot find \">New in Version \" in %1" << false;
+    QTest::newRow("error page with marker")
+        << 500 << QByteArray("<h2>New in Version 7</h2>") << "7" << QString() << false;
     QTest::newRow("no heading end") << 200 << QByteArray("<h2>New in Version 1.3</p>") << QString()
-                                    << "cannot find </h where it should be";
+                                    << "cannot find </h where it should be" << false;
     QTest::newRow("invalid UTF-8") << 200 << QByteArray("<h2>New in Version 1.3\xff</h2>") << QString()
-                                   << "cannot read %1";
-    QTest::newRow("empty body") << 200 << QByteArray() << QString() << "cannot find \">New in Version \" in %1";
+                                   << "cannot read %1" << false;
+    QTest::newRow("empty body") << 200 << QByteArray() << QString() << "cannot find \">New in Version \" in %1"
+                                << false;
+    // Whatever arrived before the connection broke is no page. Half of this one holds the marker and
+    // the version but no heading end.
+    const QByteArray padded = "<h2>New in Version 1.3" + QByteArray(40, ' ') + "</h2>";
+    const QString failed = QStringLiteral("cannot download %1 because of ");
+    QTest::newRow("page cut after its headers") << 200 << padded << QString() << failed << true;
+    QTest::newRow("error page cut after its headers") << 404 << padded << QString() << failed << true;
 }
 
 void TestVersionCheck::internetVersion()
@@ -184,10 +199,16 @@ void TestVersionCheck::internetVersion()
     QFETCH(QByteArray, page);
     QFETCH(QString, version);
     QFETCH(QString, logged);
+    QFETCH(bool, cut);
 
-    m_server->set(QStringLiteral("/Quillfern/index.html"), { status, page });
+    UpdateTest::Response response { status, page };
+    response.truncate = cut;
+    m_server->set(QStringLiteral("/Quillfern/index.html"), response);
     VersionCheck1 check(QStringLiteral("Quillfern"), QStringLiteral("Quillfern"), QStringLiteral("Quillfern.zip"));
-    if (!logged.isEmpty())
+    if (cut)
+        QTest::ignoreMessage(
+            QtCriticalMsg, QRegularExpression(u'^' + QRegularExpression::escape(logged.arg(check.address())) + u'.'));
+    else if (!logged.isEmpty())
         QTest::ignoreMessage(QtCriticalMsg,
             (logged.contains(QLatin1String("%1")) ? logged.arg(check.address()) : logged).toUtf8().constData());
     else
@@ -198,7 +219,8 @@ void TestVersionCheck::internetVersion()
     if (found)
         QCOMPARE(*found, version);
     QCOMPARE(check.cachedInternetVersion(), found);
-    QCOMPARE(check.data(), std::optional<QByteArray>(page));
+    QCOMPARE(check.data(), cut ? std::nullopt : std::optional<QByteArray>(page));
+    QCOMPARE(check.myError().has_value(), cut);
 }
 
 void TestVersionCheck::requestAndCache()
