@@ -1,5 +1,6 @@
 #include "Alerts.h"
 #include "AppDelegate.h"
+#include "CommandLine.h"
 #include "Log.h"
 #include "ProjectController.h"
 #include "QuitRequests.h"
@@ -22,6 +23,8 @@ bool unattended()
 int main(int argc, char *argv[])
 {
     corvane::installMessageHandler();
+    if (const std::optional<int> status = runCommandLine(argc, argv))
+        return *status;
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Quillfern"));
     QApplication::setApplicationName(QStringLiteral("Quillfern"));

@@ -49,13 +49,20 @@ private Q_SLOTS:
     void quitRequest();
     void updateCheckAtLaunch_data();
     void updateCheckAtLaunch();
+    void checkFiles_data();
+    void checkFiles();
+    void exportFile_data();
+    void exportFile();
 
 private:
     QString path(const QString &relative) const { return m_home->filePath(relative); }
     QString socketPath() const { return path(QStringLiteral("run/org.quillfern.Quillfern.quit")); }
     // The command-line arguments for the named project files, each written if it has a fixture.
     QStringList projectArguments(const QStringList &names) const;
-    void start(const QStringList &arguments);
+    // Headless: no display of any kind named, and no platform chosen for the program.
+    void start(const QStringList &arguments, bool headless = false);
+    // Runs the program headless to its end; its standard output.
+    QString runHeadless(const QStringList &arguments);
     [[nodiscard]] bool waitForExit(int timeout = exitTimeout);
     [[nodiscard]] bool waitForLog(const QString &text, int timeout = startTimeout);
     [[nodiscard]] bool waitForSocket()
@@ -117,7 +124,7 @@ QStringList TestCommandLine::projectArguments(const QStringList &names) const
     return arguments;
 }
 
-void TestCommandLine::start(const QStringList &arguments)
+void TestCommandLine::start(const QStringList &arguments, bool headless)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     // A developer's own logging setup must not hide or reshape the lines the cases look for.
@@ -131,6 +138,10 @@ void TestCommandLine::start(const QStringList &arguments)
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.insert(QStringLiteral("QUILLFERN_UPDATE_SITE"), m_server->baseUrl());
     environment.insert(QStringLiteral("QUILLFERN_UNATTENDED"), QStringLiteral("1"));
+    if (headless) {
+        for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "QUILLFERN_UNATTENDED" })
+            environment.remove(QLatin1String(name));
+    }
 
     m_process = std::make_unique<QProcess>();
     m_process->setProcessEnvironment(environment);
@@ -139,6 +150,18 @@ void TestCommandLine::start(const QStringList &arguments)
         [this] { m_errors += m_process->readAllStandardError(); });
     m_process->start(QStringLiteral(QUILLFERN_BINARY), arguments);
     QVERIFY2(m_process->waitForStarted(startTimeout), qPrintable(m_process->errorString()));
+}
+
+QString TestCommandLine::runHeadless(const QStringList &arguments)
+{
+    start(arguments, true);
+    if (QTest::currentTestFailed())
+        return {};
+    if (!waitForExit()) {
+        m_process->kill();
+        return {};
+    }
+    return QString::fromUtf8(m_process->readAllStandardOutput());
 }
 
 QString TestCommandLine::log()
@@ -183,6 +206,10 @@ void TestCommandLine::informationOptions_data()
     QTest::newRow("version") << QStringLiteral("--version")
                              << QStringList { QStringLiteral("Quillfern"), QStringLiteral(QUILLFERN_VERSION) };
     QTest::newRow("help") << QStringLiteral("--help") << QStringList { QStringLiteral("files") };
+    QTest::newRow("help on --check") << QStringLiteral("--help")
+                                     << QStringList { QStringLiteral("--check <files...>") };
+    QTest::newRow("help on --export") << QStringLiteral("--help")
+                                      << QStringList { QStringLiteral("--export <out> <file>") };
 }
 
 void TestCommandLine::informationOptions()
@@ -332,6 +359,98 @@ void TestCommandLine::updateCheckAtLaunch()
         const QList<QByteArray> requests = m_server->requests();
         const QByteArray first = requests.value(0);
         QVERIFY2(requests.isEmpty(), first.constData());
+    }
+}
+
+void TestCommandLine::checkFiles_data()
+{
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<int>("status");
+    // "{projects}" stands for the folder of the project files.
+    QTest::addColumn<QStringList>("outputHolds");
+    QTest::addColumn<QStringList>("errorsHold");
+
+    QTest::newRow("consistent") << QStringList { QStringLiteral("plan.quillfern") } << 0
+                                << QStringList { QStringLiteral(
+                                       "{projects}/plan.quillfern: ok, 2 tasks, 1 dependency") }
+                                << QStringList();
+    QTest::newRow("dropped") << QStringList { QStringLiteral("plan.quillfern"), QStringLiteral("conflict.quillfern") }
+                             << 1
+                             << QStringList { QStringLiteral("plan.quillfern: ok"),
+                                    QStringLiteral(
+                                        "conflict.quillfern: Dependencies Deleted for Achieving Consistency"),
+                                    QStringLiteral("\"B\" on \"A\"") }
+                             << QStringList();
+    QTest::newRow("unreadable wins") << QStringList { QStringLiteral("conflict.quillfern"),
+        QStringLiteral("garbage.quillfern"), QStringLiteral("missing.quillfern") }
+                                     << 2 << QStringList { QStringLiteral("\"B\" on \"A\"") }
+                                     << QStringList { QStringLiteral("garbage.quillfern: The file is not valid JSON: "
+                                                                     "syntax error at byte 2"),
+                                            QStringLiteral("{projects}/missing.quillfern: No such file") };
+}
+
+void TestCommandLine::checkFiles()
+{
+    QFETCH(QStringList, files);
+    QFETCH(int, status);
+    QFETCH(QStringList, outputHolds);
+    QFETCH(QStringList, errorsHold);
+
+    const QString output = runHeadless(QStringList { QStringLiteral("--check") } + projectArguments(files));
+    QCOMPARE(m_process->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(m_process->exitCode(), status);
+    const QString errors = log();
+    for (QString text : outputHolds)
+        QVERIFY2(output.contains(text.replace(QLatin1String("{projects}"), path(projectsFolder))), qPrintable(output));
+    for (QString text : errorsHold)
+        QVERIFY2(errors.contains(text.replace(QLatin1String("{projects}"), path(projectsFolder))), qPrintable(errors));
+}
+
+void TestCommandLine::exportFile_data()
+{
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("status");
+    // What the written file begins with, or what standard error says when nothing is written.
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("pdf") << QStringLiteral("plan.pdf")
+                         << QStringList { QStringLiteral("--paper"), QStringLiteral("letter") } << 0
+                         << QByteArray("%PDF");
+    QTest::newRow("svg") << QStringLiteral("plan.svg") << QStringList() << 0 << QByteArray("<?xml");
+    QTest::newRow("png") << QStringLiteral("plan.PNG") << QStringList { QStringLiteral("--zoom"), QStringLiteral("3") }
+                         << 0 << QByteArray("\x89PNG");
+    QTest::newRow("csv") << QStringLiteral("plan.csv") << QStringList() << 0 << QByteArray("id,name,start");
+    QTest::newRow("png too large") << QStringLiteral("plan.png")
+                                   << QStringList { QStringLiteral("--zoom"), QStringLiteral("1000") } << 1
+                                   << QByteArray("PDF or SVG");
+    QTest::newRow("unknown format") << QStringLiteral("plan.txt") << QStringList() << 2
+                                    << QByteArray(".pdf, .svg, .png or .csv");
+    QTest::newRow("unknown paper") << QStringLiteral("plan.pdf")
+                                   << QStringList { QStringLiteral("--paper"), QStringLiteral("a5") } << 2
+                                   << QByteArray("a4 or letter");
+    QTest::newRow("no folder") << QStringLiteral("missing/plan.csv") << QStringList() << 1 << QByteArray("Reason: ");
+}
+
+void TestCommandLine::exportFile()
+{
+    QFETCH(QString, out);
+    QFETCH(QStringList, options);
+    QFETCH(int, status);
+    QFETCH(QByteArray, expected);
+
+    const QString target = path(out);
+    runHeadless(QStringList { QStringLiteral("--export"), target }
+        + projectArguments({ QStringLiteral("plan.quillfern") }) + options);
+    QCOMPARE(m_process->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(m_process->exitCode(), status);
+    QFile file(target);
+    if (status == 0) {
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(log()));
+        QVERIFY(file.read(expected.size()) == expected);
+    } else {
+        QVERIFY(!file.exists());
+        QVERIFY2(log().toUtf8().contains(expected), qPrintable(log()));
     }
 }
 
