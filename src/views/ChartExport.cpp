@@ -148,6 +148,14 @@ void openForWriting(QSaveFile &file)
     throw corvane::SystemError::fromFile(corvane::SystemError::FileOperation::Write, file.fileName(), reason);
 }
 
+// How many whole rows a page holds below the scale and above the footer.
+qsizetype rowsPerPage(QSizeF pageUnits, const QFont &font)
+{
+    const QFont fixed = unitFont(font);
+    const double rowsArea = pageUnits.height() - ChartPainter::scaleHeight(fixed) - footerHeight(QFontMetricsF(fixed));
+    return std::max<qsizetype>(1, qsizetype(std::floor((rowsArea - overhang) / ChartGeometry::rowHeight)));
+}
+
 } // namespace
 
 std::optional<Format> formatForPath(const QString &path)
@@ -216,13 +224,6 @@ std::optional<QString> imageRefusal(QSize pixels)
                           "Export the chart as PDF or SVG instead, which keep it sharp at any size.")
         .arg(pixels.width())
         .arg(pixels.height());
-}
-
-qsizetype rowsPerPage(QSizeF pageUnits, const QFont &font)
-{
-    const QFont fixed = unitFont(font);
-    const double rowsArea = pageUnits.height() - ChartPainter::scaleHeight(fixed) - footerHeight(QFontMetricsF(fixed));
-    return std::max<qsizetype>(1, qsizetype(std::floor((rowsArea - overhang) / ChartGeometry::rowHeight)));
 }
 
 int paintPages(QPainter &painter, QPagedPaintDevice &device, const Project &project, const Appearance &appearance)

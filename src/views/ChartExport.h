@@ -49,7 +49,7 @@ inline constexpr qint64 largestImageBytes = qint64(1) << 30;
 [[nodiscard]] std::optional<QString> imageRefusal(QSize pixels);
 
 // The whole chart at a chart width (totalWidth as the window's zoom gives it), with the names
-// column and the scale, in one drawing. size() is its extent in units.
+// column and the scale, in one drawing; wholeSize is its extent in units.
 [[nodiscard]] QSizeF wholeSize(const Project &project, double totalWidth, const Appearance &appearance);
 void paintWhole(QPainter &painter, const Project &project, double totalWidth, const Appearance &appearance);
 
@@ -57,8 +57,6 @@ void paintWhole(QPainter &painter, const Project &project, double totalWidth, co
 // other: each with the names column and the scale, whole rows, and the footer with the title and
 // "page n of m". Returns the number of pages.
 int paintPages(QPainter &painter, QPagedPaintDevice &device, const Project &project, const Appearance &appearance);
-// How many rows one page of this layout holds, and how many pages the project takes.
-[[nodiscard]] qsizetype rowsPerPage(QSizeF pageUnits, const QFont &font);
 
 // Each writes the file atomically and throws corvane::SystemError when it cannot be written, or
 // corvane::Exception when the image would be too large.
