@@ -45,6 +45,8 @@ public:
     bool save();
     bool saveAs();
     void revert();
+    // Paints the chart's pages onto a printer set up by the caller; returns the number of pages.
+    int printTo(QPrinter &printer) const;
 
     // Whether a command may run now; commands this controller does not know are enabled.
     [[nodiscard]] bool validateUserInterfaceItem(const QAction *action) const;
@@ -104,10 +106,6 @@ public Q_SLOTS:
     // preview; both paged as the PDF export is.
     void printDocument();
     void printPreview();
-
-public:
-    // Paints the chart's pages onto a printer set up by the caller; returns the number of pages.
-    int printTo(QPrinter &printer) const;
 
 private:
     ProjectController(std::unique_ptr<Project> project, std::optional<QString> url);
