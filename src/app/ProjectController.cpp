@@ -573,6 +573,8 @@ void ProjectController::exportDocument()
         request.appearance.font = chart->font();
         request.appearance.dependencies = chart->showsDependencies();
     }
+    // A plan of many thousand tasks takes seconds to page.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
     try {
         ChartExport::write(*path, *m_project, request);
     } catch (const corvane::SystemError &error) {
@@ -580,6 +582,7 @@ void ProjectController::exportDocument()
     } catch (const corvane::Exception &error) {
         corvane::showError(error);
     }
+    QApplication::restoreOverrideCursor();
 }
 
 int ProjectController::printTo(QPrinter &printer) const
