@@ -5,10 +5,15 @@
 #include "Project.h"
 #include "ProjectFile.h"
 
+#include <QTemporaryFile>
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <malloc.h>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 
 namespace {
 
@@ -167,6 +172,45 @@ void BM_OpenProject(benchmark::State &state)
     state.SetBytesProcessed(state.iterations() * bytes.size());
 }
 BENCHMARK(BM_OpenProject)->Unit(benchmark::kMillisecond);
+
+// The whole "quillfern --check" of the same bytes as BM_OpenProject, start-up and report included.
+void BM_CheckCommand(benchmark::State &state)
+{
+    QTemporaryFile file;
+    if (!file.open() || file.write(largeFile()) != largeFile().size() || !file.flush()) {
+        state.SkipWithError("the file could not be written");
+        return;
+    }
+    QByteArray path = file.fileName().toLocal8Bit();
+    char program[] = QUILLFERN_BINARY;
+    char option[] = "--check";
+    char *arguments[] = { program, option, path.data(), nullptr };
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    // On a shared machine the wall clock says little; the processor time of the runs compares with
+    // the CPU column of BM_OpenProject.
+    rusage before {};
+    getrusage(RUSAGE_CHILDREN, &before);
+    for (auto _ : state) {
+        pid_t child = 0;
+        int status = 0;
+        if (posix_spawn(&child, program, &actions, nullptr, arguments, environ) != 0
+            || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            state.SkipWithError("quillfern --check failed");
+            break;
+        }
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    rusage after {};
+    getrusage(RUSAGE_CHILDREN, &after);
+    const auto milliseconds
+        = [](const timeval &time) { return double(time.tv_sec) * 1e3 + double(time.tv_usec) / 1e3; };
+    const double used = milliseconds(after.ru_utime) + milliseconds(after.ru_stime) - milliseconds(before.ru_utime)
+        - milliseconds(before.ru_stime);
+    state.counters["cpu_ms_per_run"] = used / double(std::max<benchmark::IterationCount>(1, state.iterations()));
+}
+BENCHMARK(BM_CheckCommand)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_SaveProject(benchmark::State &state)
 {

@@ -8,6 +8,7 @@ packages=(
     nlohmann-json3-dev libbenchmark-dev zlib1g-dev
     dbus xvfb
     desktop-file-utils shared-mime-info appstream
+    python3 poppler-utils
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Takes the README's screenshots of docs/garden-house.quillfern under Xvfb, light and dark:
-# docs/screenshot.png and docs/screenshot-dark.png. Needs xvfb, xdotool and imagemagick, and a
+# docs/screenshot.png and docs/screenshot-dark.png; and its first page exported to PDF, as
+# docs/export-page.png (needs pdftoppm from poppler-utils). Needs xvfb, xdotool and imagemagick, and a
 # built Quillfern (scripts/run.sh builds one); run from the repository's root.
 set -eu
 binary=${QUILLFERN_BINARY:-build/dev/src/quillfern}
@@ -31,3 +32,6 @@ shoot() {
 }
 shoot docs/screenshot.png
 shoot docs/screenshot-dark.png -style Fusion -stylesheet docs/dark.qss
+pdf="$home/export.pdf"
+env -u DISPLAY -u WAYLAND_DISPLAY HOME=$home "$binary" --export "$pdf" docs/garden-house.quillfern
+pdftoppm -png -r 110 -singlefile "$pdf" docs/export-page

@@ -1,6 +1,7 @@
 #include "Alerts.h"
 #include "AppDelegate.h"
 #include "Autosave.h"
+#include "CommandLine.h"
 #include "FileAccess.h"
 #include "Log.h"
 #include "ProjectController.h"
@@ -36,6 +37,8 @@ int main(int argc, char *argv[])
 {
     corvane::installMessageHandler();
     corvane::repairOwnInstallation(argv);
+    if (const std::optional<int> status = runCommandLine(argc, argv))
+        return *status;
     QCoreApplication::setOrganizationName(QStringLiteral("Quillfern"));
     QCoreApplication::setApplicationName(QStringLiteral("Quillfern"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUILLFERN_VERSION));

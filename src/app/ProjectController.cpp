@@ -2,6 +2,8 @@
 
 #include "Alerts.h"
 #include "AppDelegate.h"
+#include "ChartExport.h"
+#include "Exception.h"
 #include "FileAccess.h"
 #include "GanttView.h"
 #include "Ids.h"
@@ -12,12 +14,18 @@
 #include "ProjectView.h"
 #include "RecentDocuments.h"
 #include "ShownText.h"
+#include "SystemError.h"
 #include "WindowFrame.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMenuBar>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QSaveFile>
 #include <QUndoStack>
 #include <vector>
 
@@ -90,6 +98,24 @@ void showFileError(corvane::SystemError::FileOperation operation, const FileAcce
     if (!error.advice().isEmpty())
         shown.setRecoverySuggestion(error.advice());
     corvane::showSystemError(shown);
+}
+
+// A file name offered for an export: the title, short enough for any file system and without
+// the one character no Linux file name may hold.
+QString exportFileName(const QString &projectName, const QString &untitled)
+{
+    constexpr qsizetype longest = 80;
+    QString name = corvane::ShownText::cut(projectName.trimmed(), longest);
+    name.replace(u'/', u'-');
+    return name.isEmpty() ? untitled : name;
+}
+
+void setUpPrinter(QPrinter &printer, const QString &projectName)
+{
+    printer.setPageLayout(QPageLayout(
+        ChartExport::defaultPageSize(), QPageLayout::Landscape, QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter));
+    printer.setDocName(windowTitle(projectName));
+    printer.setCreator(QStringLiteral("Quillfern"));
 }
 
 } // namespace
@@ -216,6 +242,9 @@ void ProjectController::createActions()
     add(Save, tr("Save"), QKeySequence(Qt::CTRL | Qt::Key_S), &ProjectController::saveDocument);
     add(SaveAs, tr("Save As..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), &ProjectController::saveDocumentAs);
     add(Revert, tr("Revert to Saved"), QKeySequence(), &ProjectController::revertToSavedState);
+    add(Export, tr("Export..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E), &ProjectController::exportDocument);
+    add(Print, tr("Print..."), QKeySequence(QKeySequence::Print), &ProjectController::printDocument);
+    add(PrintPreview, tr("Print Preview..."), QKeySequence(), &ProjectController::printPreview);
     add(Close, tr("Close"), QKeySequence(Qt::CTRL | Qt::Key_W), [this] { m_window->close(); });
     add(Quit, tr("Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), toApplication(&AppDelegate::terminate));
     add(Delete, tr("Delete"), QKeySequence(Qt::Key_Delete), [this] { m_view->deleteCommand(); });
@@ -269,6 +298,10 @@ void ProjectController::createMenus()
     file->addAction(m_actions[Save]);
     file->addAction(m_actions[SaveAs]);
     file->addAction(m_actions[Revert]);
+    file->addSeparator();
+    file->addAction(m_actions[Export]);
+    file->addAction(m_actions[PrintPreview]);
+    file->addAction(m_actions[Print]);
     file->addSeparator();
     file->addAction(m_actions[Close]);
     file->addAction(m_actions[Quit]);
@@ -548,4 +581,75 @@ void ProjectController::closeWindowWithoutAsking()
     m_closingWithoutAsking = true;
     m_window->close();
     m_closingWithoutAsking = false;
+}
+
+void ProjectController::exportDocument()
+{
+    corvane::FilePanel panel;
+    panel.title = tr("Export");
+    panel.suggestedName = exportFileName(m_project->name(), tr("Untitled")) + QLatin1String(".pdf");
+    panel.defaultSuffix = QStringLiteral("pdf");
+    panel.nameFilter = tr("PDF document (*.pdf);;SVG drawing (*.svg);;PNG image (*.png);;CSV table (*.csv)");
+    panel.parent = m_window.get();
+    const std::optional<QString> path = corvane::presenter().runSavePanel(panel);
+    if (!path || path->isEmpty())
+        return;
+    const std::optional<ChartExport::Format> format = ChartExport::formatForPath(*path);
+    if (!format) {
+        corvane::showMessage(
+            tr("Choose a file name ending in .pdf, .svg, .png or .csv."), corvane::AlertStyle::Warning);
+        return;
+    }
+    ChartExport::Request request;
+    request.format = *format;
+    if (m_view) {
+        const GanttView *chart = m_view->ganttView();
+        request.totalWidth = chart->totalWidth();
+        request.devicePixelRatio = chart->devicePixelRatioF();
+        request.appearance.font = chart->font();
+        request.appearance.dependencies = chart->showsDependencies();
+    }
+    // A plan of many thousand tasks takes seconds to page.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    try {
+        ChartExport::write(*path, *m_project, request);
+    } catch (const corvane::SystemError &error) {
+        corvane::showSystemError(error);
+    } catch (const corvane::Exception &error) {
+        corvane::showError(error);
+    }
+    QApplication::restoreOverrideCursor();
+}
+
+int ProjectController::printTo(QPrinter &printer) const
+{
+    QPainter painter;
+    if (!painter.begin(&printer)) {
+        corvane::showMessage(tr("The printer could not be started."));
+        return 0;
+    }
+    ChartExport::Appearance appearance;
+    if (m_view) {
+        appearance.font = m_view->ganttView()->font();
+        appearance.dependencies = m_view->ganttView()->showsDependencies();
+    }
+    return ChartExport::paintPages(painter, printer, *m_project, appearance);
+}
+
+void ProjectController::printDocument()
+{
+    QPrinter printer(QPrinter::HighResolution);
+    setUpPrinter(printer, m_project->name());
+    QPrintDialog dialog(&printer, m_window.get());
+    if (dialog.exec() == QDialog::Accepted)
+        printTo(printer);
+}
+
+void ProjectController::printPreview()
+{
+    auto *preview = new QPrintPreviewDialog(m_window.get());
+    preview->setAttribute(Qt::WA_DeleteOnClose);
+    setUpPrinter(*preview->printer(), m_project->name());
+    connect(preview, &QPrintPreviewDialog::paintRequested, this, [this](QPrinter *printer) { printTo(*printer); });
+    preview->open();
 }

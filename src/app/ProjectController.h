@@ -14,6 +14,7 @@ class Project;
 class ProjectView;
 class QAction;
 class QMenu;
+class QPrinter;
 class QUndoStack;
 
 // One open project: owns the project, its window and the window's view, keeps the window title
@@ -51,6 +52,8 @@ public:
     bool save();
     bool saveAs();
     void revert();
+    // Paints the chart's pages onto a printer set up by the caller; returns the number of pages.
+    int printTo(QPrinter &printer) const;
 
     // Whether a command may run now; commands this controller does not know are enabled.
     [[nodiscard]] bool validateUserInterfaceItem(const QAction *action) const;
@@ -67,6 +70,9 @@ public:
         Save,
         SaveAs,
         Revert,
+        Export,
+        Print,
+        PrintPreview,
         Close,
         Quit,
         Undo,
@@ -101,6 +107,12 @@ public Q_SLOTS:
     void saveDocument();
     void saveDocumentAs();
     void revertToSavedState();
+    // File > Export...: the chart as PDF, SVG or PNG, or the tasks as CSV, by the chosen extension.
+    void exportDocument();
+    // File > Print... through the system's dialog, and File > Print Preview... in a window-modal
+    // preview; both paged as the PDF export is.
+    void printDocument();
+    void printPreview();
 
 private:
     ProjectController(std::unique_ptr<Project> project, std::optional<QString> url);

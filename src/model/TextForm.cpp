@@ -32,4 +32,14 @@ QString number(double value)
     return QString::fromLatin1(buffer, writeNumber(buffer, value) - buffer);
 }
 
+QString wholeMinutes(double seconds)
+{
+    // std::round rounds halves away from zero.
+    const double minutes = std::round(seconds / 60.0);
+    constexpr double limit = 9223372036854775808.0; // 2^63
+    if (std::isfinite(minutes) && minutes > -limit && minutes < limit)
+        return QString::number(static_cast<qint64>(minutes));
+    return QString::number(minutes, 'g', 6);
+}
+
 } // namespace TextForm

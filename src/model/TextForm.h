@@ -16,6 +16,10 @@ inline constexpr int numberCapacity = 32;
 // description show a number alike.
 char *writeNumber(char *buffer, double value);
 
+// Seconds as whole minutes, halves away from zero, as the panels show times. Values beyond a
+// 64-bit count of minutes are written in exponent form, since no whole number fits them.
+[[nodiscard]] QString wholeMinutes(double seconds);
+
 // A name in straight double quotation marks, as messages to the user show it.
 [[nodiscard]] inline QString quoted(const QString &name)
 {

@@ -4,6 +4,7 @@
 #include "Project.h"
 #include "ShownText.h"
 #include "TaskListView.h"
+#include "TextForm.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -21,12 +22,7 @@ namespace MinuteText {
 
 QString wholeMinutes(double seconds)
 {
-    // std::round rounds halves away from zero.
-    const double minutes = std::round(seconds / 60.0);
-    constexpr double limit = 9223372036854775808.0; // 2^63
-    if (std::isfinite(minutes) && minutes > -limit && minutes < limit)
-        return QString::number(static_cast<qint64>(minutes));
-    return QString::number(minutes, 'g', 6);
+    return TextForm::wholeMinutes(seconds);
 }
 
 std::optional<double> readMinutes(const QString &text)

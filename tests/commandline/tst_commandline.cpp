@@ -59,6 +59,10 @@ private Q_SLOTS:
     void recoveryAfterACrash_data();
     void recoveryAfterACrash();
     void copiesOfARunningProgramAreNotOffered();
+    void checkFiles_data();
+    void checkFiles();
+    void exportFile_data();
+    void exportFile();
 
 private:
     QString path(const QString &relative) const { return m_home->filePath(relative); }
@@ -68,6 +72,8 @@ private:
     // Without a display, no window system is set: as on a terminal over ssh.
     void start(
         const QStringList &arguments, bool display = true, const QString &program = QStringLiteral(QUILLFERN_BINARY));
+    // Runs the program without a display to its end; its standard output.
+    QString runHeadless(const QStringList &arguments);
     [[nodiscard]] bool waitForExit(int timeout = exitTimeout);
     [[nodiscard]] bool waitForLog(const QString &text, int timeout = startTimeout);
     [[nodiscard]] bool waitForSocket()
@@ -158,6 +164,9 @@ void TestCommandLine::start(const QStringList &arguments, bool display, const QS
     environment.insert(QStringLiteral("QUILLFERN_UNATTENDED"), QStringLiteral("1"));
     for (auto entry = m_environment.cbegin(); entry != m_environment.cend(); ++entry)
         environment.insert(entry.key(), entry.value());
+    // Without a display, not even unattended answers: the command line must never ask.
+    if (!display)
+        environment.remove(QStringLiteral("QUILLFERN_UNATTENDED"));
 
     m_process = std::make_unique<QProcess>();
     m_process->setProcessEnvironment(environment);
@@ -166,6 +175,18 @@ void TestCommandLine::start(const QStringList &arguments, bool display, const QS
         [this] { m_errors += m_process->readAllStandardError(); });
     m_process->start(program, arguments);
     QVERIFY2(m_process->waitForStarted(startTimeout), qPrintable(m_process->errorString()));
+}
+
+QString TestCommandLine::runHeadless(const QStringList &arguments)
+{
+    start(arguments, false);
+    if (QTest::currentTestFailed())
+        return {};
+    if (!waitForExit()) {
+        m_process->kill();
+        return {};
+    }
+    return QString::fromUtf8(m_process->readAllStandardOutput());
 }
 
 QString TestCommandLine::log()
@@ -217,6 +238,10 @@ void TestCommandLine::informationOptions_data()
     QTest::newRow("help without a display") << QStringLiteral("--help") << false << help;
     QTest::newRow("-h without a display") << QStringLiteral("-h") << false << help;
     QTest::newRow("help-all without a display") << QStringLiteral("--help-all") << false << help;
+    QTest::newRow("help on --check") << QStringLiteral("--help") << false
+                                     << QStringList { QStringLiteral("--check <files...>") };
+    QTest::newRow("help on --export") << QStringLiteral("--help") << false
+                                      << QStringList { QStringLiteral("--export <out> <file>") };
 }
 
 void TestCommandLine::informationOptions()
@@ -537,6 +562,98 @@ void TestCommandLine::copiesOfARunningProgramAreNotOffered()
     first->waitForFinished(exitTimeout);
     QVERIFY2(second, qPrintable(log()));
     QVERIFY2(!log().contains(QStringLiteral("found unsaved changes")), qPrintable(log()));
+}
+
+void TestCommandLine::checkFiles_data()
+{
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<int>("status");
+    // "{projects}" stands for the folder of the project files.
+    QTest::addColumn<QStringList>("outputHolds");
+    QTest::addColumn<QStringList>("errorsHold");
+
+    QTest::newRow("consistent") << QStringList { QStringLiteral("plan.quillfern") } << 0
+                                << QStringList { QStringLiteral(
+                                       "{projects}/plan.quillfern: ok, 2 tasks, 1 dependency") }
+                                << QStringList();
+    QTest::newRow("dropped") << QStringList { QStringLiteral("plan.quillfern"), QStringLiteral("conflict.quillfern") }
+                             << 1
+                             << QStringList { QStringLiteral("plan.quillfern: ok"),
+                                    QStringLiteral(
+                                        "conflict.quillfern: Dependencies Deleted for Achieving Consistency"),
+                                    QStringLiteral("\"B\" on \"A\"") }
+                             << QStringList();
+    QTest::newRow("unreadable wins") << QStringList { QStringLiteral("conflict.quillfern"),
+        QStringLiteral("garbage.quillfern"), QStringLiteral("missing.quillfern") }
+                                     << 2 << QStringList { QStringLiteral("\"B\" on \"A\"") }
+                                     << QStringList { QStringLiteral("garbage.quillfern: The file is not valid JSON: "
+                                                                     "syntax error at byte 2"),
+                                            QStringLiteral("{projects}/missing.quillfern: No such file") };
+}
+
+void TestCommandLine::checkFiles()
+{
+    QFETCH(QStringList, files);
+    QFETCH(int, status);
+    QFETCH(QStringList, outputHolds);
+    QFETCH(QStringList, errorsHold);
+
+    const QString output = runHeadless(QStringList { QStringLiteral("--check") } + projectArguments(files));
+    QCOMPARE(m_process->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(m_process->exitCode(), status);
+    const QString errors = log();
+    for (QString text : outputHolds)
+        QVERIFY2(output.contains(text.replace(QLatin1String("{projects}"), path(projectsFolder))), qPrintable(output));
+    for (QString text : errorsHold)
+        QVERIFY2(errors.contains(text.replace(QLatin1String("{projects}"), path(projectsFolder))), qPrintable(errors));
+}
+
+void TestCommandLine::exportFile_data()
+{
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("status");
+    // What the written file begins with, or what standard error says when nothing is written.
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("pdf") << QStringLiteral("plan.pdf")
+                         << QStringList { QStringLiteral("--paper"), QStringLiteral("letter") } << 0
+                         << QByteArray("%PDF");
+    QTest::newRow("svg") << QStringLiteral("plan.svg") << QStringList() << 0 << QByteArray("<?xml");
+    QTest::newRow("png") << QStringLiteral("plan.PNG") << QStringList { QStringLiteral("--zoom"), QStringLiteral("3") }
+                         << 0 << QByteArray("\x89PNG");
+    QTest::newRow("csv") << QStringLiteral("plan.csv") << QStringList() << 0 << QByteArray("id,name,start");
+    QTest::newRow("png too large") << QStringLiteral("plan.png")
+                                   << QStringList { QStringLiteral("--zoom"), QStringLiteral("1000") } << 1
+                                   << QByteArray("PDF or SVG");
+    QTest::newRow("unknown format") << QStringLiteral("plan.txt") << QStringList() << 2
+                                    << QByteArray(".pdf, .svg, .png or .csv");
+    QTest::newRow("unknown paper") << QStringLiteral("plan.pdf")
+                                   << QStringList { QStringLiteral("--paper"), QStringLiteral("a5") } << 2
+                                   << QByteArray("a4 or letter");
+    QTest::newRow("no folder") << QStringLiteral("missing/plan.csv") << QStringList() << 1 << QByteArray("Reason: ");
+}
+
+void TestCommandLine::exportFile()
+{
+    QFETCH(QString, out);
+    QFETCH(QStringList, options);
+    QFETCH(int, status);
+    QFETCH(QByteArray, expected);
+
+    const QString target = path(out);
+    runHeadless(QStringList { QStringLiteral("--export"), target }
+        + projectArguments({ QStringLiteral("plan.quillfern") }) + options);
+    QCOMPARE(m_process->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(m_process->exitCode(), status);
+    QFile file(target);
+    if (status == 0) {
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(log()));
+        QVERIFY(file.read(expected.size()) == expected);
+    } else {
+        QVERIFY(!file.exists());
+        QVERIFY2(log().toUtf8().contains(expected), qPrintable(log()));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

@@ -1,0 +1,369 @@
+#include "ChartExport.h"
+
+#include "ChartPainter.h"
+#include "Exception.h"
+#include "Project.h"
+#include "ProjectCsv.h"
+#include "ShownText.h"
+#include "SystemError.h"
+
+#include <QFileInfo>
+#include <QFontInfo>
+#include <QFontMetricsF>
+#include <QImage>
+#include <QLocale>
+#include <QPageLayout>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QSaveFile>
+#include <QSvgGenerator>
+#include <cmath>
+
+namespace ChartExport {
+
+namespace {
+
+constexpr double unitsPerInch = 96.0;
+// Room between the names and the chart, and around the names.
+constexpr double namePadding = 6.0;
+// Left of the chart, half the margin its width leaves: labels beside a box at the project's
+// start have room there, as in the window.
+constexpr double chartInset = ChartGeometry::margin * 0.5;
+constexpr double footerGap = 6.0;
+constexpr QMarginsF pageMargins(10.0, 10.0, 10.0, 10.0);
+
+// The part of the last row's box that reaches into the row below it.
+constexpr double overhang = ChartGeometry::boxCentreY + ChartGeometry::boxHeight * 0.5 - ChartGeometry::rowHeight;
+
+QFont unitFont(const QFont &font)
+{
+    QFont fixed(font);
+    if (font.pixelSize() <= 0)
+        fixed.setPixelSize(std::max(1, QFontInfo(font).pixelSize()));
+    return fixed;
+}
+
+// One drawing's parts, from the project and the chart's width; painter coordinates in units.
+class Sheet {
+public:
+    Sheet(const Project &project, double totalWidth, const Appearance &appearance)
+        : m_project(project)
+        , m_font(unitFont(appearance.font))
+        , m_metrics(m_font)
+        , m_palette(appearance.palette)
+        , m_totalWidth(std::max(0.0, totalWidth))
+        , m_chart(project, ChartGeometry(project.start(), project.duration(), m_totalWidth), m_palette, m_font,
+              options(appearance))
+        , m_scaleHeight(ChartPainter::scaleHeight(m_font))
+    { }
+
+    [[nodiscard]] double scaleHeight() const { return m_scaleHeight; }
+    [[nodiscard]] double chartWidth() const { return m_totalWidth + ChartGeometry::margin; }
+    [[nodiscard]] double width() const { return namesWidth + chartWidth(); }
+    [[nodiscard]] const QFont &font() const { return m_font; }
+    [[nodiscard]] const QFontMetricsF &metrics() const { return m_metrics; }
+    [[nodiscard]] const QPalette &palette() const { return m_palette; }
+
+    // The scale across the top of the chart, the band above the names left blank.
+    void paintScale(QPainter &painter) const
+    {
+        painter.fillRect(QRectF(0.0, 0.0, namesWidth, m_scaleHeight), m_palette.color(QPalette::Window));
+        painter.save();
+        painter.translate(namesWidth + chartInset, 0.0);
+        m_chart.paintScale(painter, -chartInset, chartWidth() - chartInset);
+        painter.restore();
+    }
+
+    // Rows first to last with their names, row first at y top.
+    void paintRows(QPainter &painter, qsizetype first, qsizetype last, double top, double bottom) const
+    {
+        painter.save();
+        painter.setClipRect(QRectF(namesWidth, top, chartWidth(), bottom - top));
+        painter.translate(namesWidth + chartInset, top - double(first) * ChartGeometry::rowHeight);
+        m_chart.paintRows(painter, first, last, -chartInset, chartWidth() - chartInset);
+        painter.restore();
+
+        painter.save();
+        painter.setFont(m_font);
+        painter.setPen(m_palette.color(QPalette::Text));
+        const double textWidth = namesWidth - 2.0 * namePadding;
+        const TaskList &tasks = m_project.tasks();
+        for (qsizetype row = first; row <= last && row < tasks.size(); ++row) {
+            const double centre = top + double(row - first) * ChartGeometry::rowHeight + ChartGeometry::boxCentreY;
+            const QString name = m_metrics.elidedText(
+                corvane::ShownText::cut(tasks.at(row)->name()), Qt::ElideRight, textWidth, Qt::TextSingleLine);
+            const QRectF line(namePadding, centre - m_metrics.height() * 0.5, textWidth, m_metrics.height());
+            painter.drawText(line, Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine, name);
+        }
+        painter.restore();
+    }
+
+private:
+    static ChartPainter::Options options(const Appearance &appearance)
+    {
+        ChartPainter::Options options;
+        options.dependencies = appearance.dependencies;
+        options.cosmeticLines = false;
+        return options;
+    }
+
+    const Project &m_project;
+    QFont m_font;
+    QFontMetricsF m_metrics;
+    QPalette m_palette;
+    double m_totalWidth;
+    ChartPainter m_chart;
+    double m_scaleHeight;
+};
+
+double rowsHeight(const Project &project)
+{
+    const qsizetype rows = project.tasks().size();
+    return rows > 0 ? double(rows) * ChartGeometry::rowHeight + overhang : 0.0;
+}
+
+double footerHeight(const QFontMetricsF &metrics)
+{
+    return std::ceil(metrics.height()) + footerGap;
+}
+
+void commit(QSaveFile &file)
+{
+    if (!file.commit())
+        throw corvane::SystemError::fromFile(corvane::SystemError::FileOperation::Write, file);
+}
+
+void openForWriting(QSaveFile &file)
+{
+    if (!file.open(QIODevice::WriteOnly))
+        throw corvane::SystemError::fromFile(corvane::SystemError::FileOperation::Write, file);
+}
+
+// A painter that could not begin has nothing to say why; the device it wrote to has.
+[[noreturn]] void fail(QSaveFile &file)
+{
+    const QString reason
+        = file.error() != QFileDevice::NoError ? file.errorString() : QStringLiteral("The drawing could not be made.");
+    file.cancelWriting();
+    throw corvane::SystemError::fromFile(corvane::SystemError::FileOperation::Write, file.fileName(), reason);
+}
+
+// How many whole rows a page holds below the scale and above the footer.
+qsizetype rowsPerPage(QSizeF pageUnits, const QFont &font)
+{
+    const QFont fixed = unitFont(font);
+    const double rowsArea = pageUnits.height() - ChartPainter::scaleHeight(fixed) - footerHeight(QFontMetricsF(fixed));
+    return std::max<qsizetype>(1, qsizetype(std::floor((rowsArea - overhang) / ChartGeometry::rowHeight)));
+}
+
+} // namespace
+
+std::optional<Format> formatForPath(const QString &path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("pdf"))
+        return Format::Pdf;
+    if (suffix == QLatin1String("svg"))
+        return Format::Svg;
+    if (suffix == QLatin1String("png"))
+        return Format::Png;
+    if (suffix == QLatin1String("csv"))
+        return Format::Csv;
+    return std::nullopt;
+}
+
+QPageSize defaultPageSize()
+{
+    return QLocale().measurementSystem() == QLocale::ImperialUSSystem ? QPageSize(QPageSize::Letter)
+                                                                      : QPageSize(QPageSize::A4);
+}
+
+QPalette paperPalette()
+{
+    QPalette palette;
+    palette.setColor(QPalette::Base, Qt::white);
+    palette.setColor(QPalette::Text, Qt::black);
+    palette.setColor(QPalette::Window, QColor(0xf2, 0xf2, 0xf2));
+    palette.setColor(QPalette::WindowText, Qt::black);
+    palette.setColor(QPalette::Highlight, QColor(0x30, 0x8c, 0xc6));
+    palette.setColor(QPalette::HighlightedText, Qt::white);
+    return palette;
+}
+
+QSizeF wholeSize(const Project &project, double totalWidth, const Appearance &appearance)
+{
+    const Sheet sheet(project, totalWidth, appearance);
+    return { sheet.width(), sheet.scaleHeight() + rowsHeight(project) };
+}
+
+void paintWhole(QPainter &painter, const Project &project, double totalWidth, const Appearance &appearance)
+{
+    const Sheet sheet(project, totalWidth, appearance);
+    const double height = sheet.scaleHeight() + rowsHeight(project);
+    painter.fillRect(QRectF(0.0, 0.0, sheet.width(), height), sheet.palette().color(QPalette::Base));
+    sheet.paintRows(painter, 0, project.tasks().size() - 1, sheet.scaleHeight(), height);
+    sheet.paintScale(painter);
+}
+
+QSize imagePixelSize(const Project &project, double totalWidth, const Appearance &appearance, double devicePixelRatio)
+{
+    const QSizeF units = wholeSize(project, totalWidth, appearance) * devicePixelRatio;
+    // Saturated rather than wrapped: a size past int is refused like any other too large.
+    const auto pixels = [](double extent) {
+        return std::isfinite(extent) ? int(std::min(std::ceil(extent), 2147483647.0)) : 2147483647;
+    };
+    return { pixels(units.width()), pixels(units.height()) };
+}
+
+std::optional<QString> imageRefusal(QSize pixels)
+{
+    const qint64 bytes = qint64(pixels.width()) * qint64(pixels.height()) * 4;
+    if (pixels.width() <= largestImageSide && pixels.height() <= largestImageSide && bytes <= largestImageBytes)
+        return std::nullopt;
+    return QStringLiteral("The image would be %1 \u00d7 %2 pixels, more than a PNG file can hold here. "
+                          "Export the chart as PDF or SVG instead, which keep it sharp at any size.")
+        .arg(pixels.width())
+        .arg(pixels.height());
+}
+
+int paintPages(QPainter &painter, QPagedPaintDevice &device, const Project &project, const Appearance &appearance)
+{
+    // The device's resolution to units, whatever the printer's or the writer's dots per inch.
+    const double scale = double(device.logicalDpiX()) / unitsPerInch;
+    const QSizeF page(double(device.width()) / scale, double(device.height()) / scale);
+    const double chartWidth = std::max(0.0, page.width() - namesWidth);
+    const Sheet sheet(project, ChartGeometry::totalWidthFor(chartWidth), appearance);
+    const qsizetype perPage = rowsPerPage(page, appearance.font);
+    const qsizetype rows = project.tasks().size();
+    const int pages = int(std::max<qsizetype>(1, (rows + perPage - 1) / perPage));
+    const double rowsTop = sheet.scaleHeight();
+    const double rowsBottom = rowsTop + double(perPage) * ChartGeometry::rowHeight + overhang;
+    // Titles of any length: cut before they are measured, then elided to what the footer holds.
+    const QString title = corvane::ShownText::cut(project.name(), corvane::ShownText::titleLimit);
+
+    painter.setRenderHint(QPainter::Antialiasing);
+    for (int index = 0; index < pages; ++index) {
+        if (index > 0 && !device.newPage())
+            break;
+        painter.save();
+        painter.scale(scale, scale);
+        const qsizetype first = qsizetype(index) * perPage;
+        const qsizetype last = std::min(rows, first + perPage) - 1;
+        if (first <= last)
+            sheet.paintRows(painter, first, last, rowsTop, rowsBottom);
+        sheet.paintScale(painter);
+
+        painter.setFont(sheet.font());
+        painter.setPen(sheet.palette().color(QPalette::Text));
+        const QString number = QStringLiteral("page %1 of %2").arg(index + 1).arg(pages);
+        const double numberWidth = sheet.metrics().horizontalAdvance(number) + 1.0;
+        const QRectF line(0.0, page.height() - sheet.metrics().height(), page.width(), sheet.metrics().height());
+        painter.drawText(line, Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine, number);
+        const double titleWidth = std::max(0.0, page.width() - numberWidth - 4.0 * footerGap);
+        painter.drawText(line.adjusted(0.0, 0.0, -(page.width() - titleWidth), 0.0),
+            Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+            sheet.metrics().elidedText(title, Qt::ElideRight, titleWidth, Qt::TextSingleLine));
+        painter.restore();
+    }
+    return pages;
+}
+
+void writePdf(const QString &path, const Project &project, const QPageSize &paper, const Appearance &appearance)
+{
+    QSaveFile file(path);
+    openForWriting(file);
+    {
+        QPdfWriter writer(&file);
+        writer.setPageLayout(QPageLayout(paper, QPageLayout::Landscape, pageMargins, QPageLayout::Millimeter));
+        writer.setTitle(corvane::ShownText::cut(project.name(), corvane::ShownText::titleLimit));
+        writer.setCreator(QStringLiteral("Quillfern"));
+        QPainter painter;
+        if (!painter.begin(&writer))
+            fail(file);
+        paintPages(painter, writer, project, appearance);
+        if (!painter.end())
+            fail(file);
+    }
+    commit(file);
+}
+
+void writeSvg(const QString &path, const Project &project, double totalWidth, const Appearance &appearance)
+{
+    const QSizeF size = wholeSize(project, totalWidth, appearance);
+    QSaveFile file(path);
+    openForWriting(file);
+    {
+        QSvgGenerator generator;
+        generator.setOutputDevice(&file);
+        generator.setResolution(int(unitsPerInch));
+        generator.setSize(size.toSize());
+        generator.setViewBox(QRectF(QPointF(0.0, 0.0), size));
+        generator.setTitle(corvane::ShownText::cut(project.name(), corvane::ShownText::titleLimit));
+        QPainter painter;
+        if (!painter.begin(&generator))
+            fail(file);
+        painter.setRenderHint(QPainter::Antialiasing);
+        paintWhole(painter, project, totalWidth, appearance);
+        if (!painter.end())
+            fail(file);
+    }
+    if (file.error() != QFileDevice::NoError)
+        fail(file);
+    commit(file);
+}
+
+void writePng(const QString &path, const Project &project, double totalWidth, double devicePixelRatio,
+    const Appearance &appearance)
+{
+    if (!(devicePixelRatio > 0.0) || !std::isfinite(devicePixelRatio))
+        devicePixelRatio = 1.0;
+    const QSize pixels = imagePixelSize(project, totalWidth, appearance, devicePixelRatio);
+    if (const std::optional<QString> refusal = imageRefusal(pixels))
+        throw corvane::Exception(QStringLiteral("The chart is too large for a PNG image."), *refusal);
+    QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull())
+        throw corvane::Exception(QStringLiteral("The chart is too large for a PNG image."),
+            QStringLiteral("There is not enough memory for it. Export the chart as PDF or SVG instead."));
+    image.setDevicePixelRatio(devicePixelRatio);
+    image.fill(appearance.palette.color(QPalette::Base));
+    {
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        paintWhole(painter, project, totalWidth, appearance);
+    }
+    QSaveFile file(path);
+    openForWriting(file);
+    if (!image.save(&file, "PNG"))
+        fail(file);
+    commit(file);
+}
+
+void writeCsv(const QString &path, const Project &project)
+{
+    const QByteArray bytes = writeProjectCsv(project);
+    QSaveFile file(path);
+    openForWriting(file);
+    if (file.write(bytes) != bytes.size())
+        fail(file);
+    commit(file);
+}
+
+void write(const QString &path, const Project &project, const Request &request)
+{
+    switch (request.format) {
+    case Format::Pdf:
+        writePdf(path, project, request.paper, request.appearance);
+        break;
+    case Format::Svg:
+        writeSvg(path, project, request.totalWidth, request.appearance);
+        break;
+    case Format::Png:
+        writePng(path, project, request.totalWidth, request.devicePixelRatio, request.appearance);
+        break;
+    case Format::Csv:
+        writeCsv(path, project);
+        break;
+    }
+}
+
+} // namespace ChartExport

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QFont>
+#include <QPageSize>
+#include <QPalette>
+#include <QSize>
+#include <QString>
+#include <optional>
+
+class Project;
+class QPagedPaintDevice;
+class QPainter;
+
+// The chart as files and paper: the names column beside the chart, the time scale above it, all
+// painted by ChartPainter as the window paints it. Needs a QGuiApplication for fonts, no widgets.
+//
+// Everything is laid out in the window's units, 96 to the inch, with the font fixed in pixels of
+// those units, so that what is measured is what is drawn on any device's resolution.
+namespace ChartExport {
+
+enum class Format { Pdf, Svg, Png, Csv };
+
+// The format a file name asks for by its extension, in any case; none for any other.
+[[nodiscard]] std::optional<Format> formatForPath(const QString &path);
+
+// The paper the locale uses: Letter where it measures in inches the US way, else A4.
+[[nodiscard]] QPageSize defaultPageSize();
+
+// Ink on white, whatever the desktop's colours: what paper and shared documents want.
+[[nodiscard]] QPalette paperPalette();
+
+struct Appearance {
+    QPalette palette = paperPalette();
+    // As the window shows it; the export uses its pixel size at the screen's resolution.
+    QFont font;
+    bool dependencies = true;
+};
+
+// The chart's width without a window: the span of the project at zoom 1 in a chart this wide.
+inline constexpr double defaultChartWidth = 1000.0;
+inline constexpr double namesWidth = 200.0;
+
+// The pixel size of an image of the whole chart, and why it may not be made; limits of the PNG
+// writer and of memory, checked before anything is allocated.
+inline constexpr qint64 largestImageSide = 32767;
+inline constexpr qint64 largestImageBytes = qint64(1) << 30;
+[[nodiscard]] QSize imagePixelSize(
+    const Project &project, double totalWidth, const Appearance &appearance, double devicePixelRatio);
+[[nodiscard]] std::optional<QString> imageRefusal(QSize pixels);
+
+// The whole chart at a chart width (totalWidth as the window's zoom gives it), with the names
+// column and the scale, in one drawing; wholeSize is its extent in units.
+[[nodiscard]] QSizeF wholeSize(const Project &project, double totalWidth, const Appearance &appearance);
+void paintWhole(QPainter &painter, const Project &project, double totalWidth, const Appearance &appearance);
+
+// Pages on a paged device (a PDF writer or a printer) already open on painter, one after the
+// other: each with the names column and the scale, whole rows, and the footer with the title and
+// "page n of m". Returns the number of pages.
+int paintPages(QPainter &painter, QPagedPaintDevice &device, const Project &project, const Appearance &appearance);
+
+// Each writes the file atomically and throws corvane::SystemError when it cannot be written, or
+// corvane::Exception when the image would be too large.
+void writePdf(const QString &path, const Project &project, const QPageSize &paper, const Appearance &appearance);
+void writeSvg(const QString &path, const Project &project, double totalWidth, const Appearance &appearance);
+void writePng(const QString &path, const Project &project, double totalWidth, double devicePixelRatio,
+    const Appearance &appearance);
+void writeCsv(const QString &path, const Project &project);
+
+struct Request {
+    Format format = Format::Pdf;
+    // The window's chart width at its zoom, for SVG and PNG.
+    double totalWidth = defaultChartWidth;
+    double devicePixelRatio = 1.0;
+    QPageSize paper = defaultPageSize();
+    Appearance appearance;
+};
+void write(const QString &path, const Project &project, const Request &request);
+
+} // namespace ChartExport

@@ -1,0 +1,167 @@
+#include "AppTestSupport.h"
+#include "GanttView.h"
+#include "Ids.h"
+#include "Presenter.h"
+#include "Project.h"
+#include "ProjectController.h"
+#include "ProjectFile.h"
+#include "ProjectView.h"
+
+#include <QAction>
+#include <QImage>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
+#include <QPrinter>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace AppTest;
+
+namespace {
+
+// Tasks "T0", "T1", ... of 10 minutes one after another.
+std::unique_ptr<Project> plan(int count)
+{
+    QByteArray json = R"({"tasks":[)";
+    for (int i = 0; i < count; ++i)
+        json += (i ? "," : "")
+            + QStringLiteral(R"({"duration":600.0,"start":%1,"id":%2,"name":"T%3"})")
+                  .arg(i * 600)
+                  .arg(i + 1)
+                  .arg(i)
+                  .toUtf8();
+    return readProject(json + R"(],"dependencies":[],"name":"Plan"})");
+}
+
+QAction *fileMenuItem(ProjectController *controller, const QString &text)
+{
+    for (QAction *menu : controller->projectWindow()->menuBar()->actions())
+        if (menu->menu() && menu->text() == QLatin1String("&File"))
+            for (QAction *item : menu->menu()->actions())
+                if (item->text() == text)
+                    return item;
+    return nullptr;
+}
+
+} // namespace
+
+class TestExportPrint : public QObject {
+    Q_OBJECT
+
+private:
+    corvane::RecordingPresenter m_presenter;
+    std::optional<corvane::ScopedPresenter> m_scoped;
+    QTemporaryDir m_dir;
+
+    ProjectController *openWindow(std::unique_ptr<Project> project)
+    {
+        ProjectController *controller = ProjectController::open(std::move(project));
+        controller->showWindow();
+        if (!QTest::qWaitForWindowActive(controller->projectWindow()))
+            qWarning("the project window did not become active");
+        return controller;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(m_dir.isValid());
+        m_scoped.emplace(m_presenter);
+    }
+
+    void cleanup()
+    {
+        closeEveryWindow();
+        m_presenter.clear();
+    }
+
+    void exportFromMenu_data()
+    {
+        QTest::addColumn<QString>("chosen");
+        // What the file begins with, or the alert shown instead.
+        QTest::addColumn<QByteArray>("begins");
+        QTest::addColumn<QString>("alert");
+        QTest::newRow("pdf") << QStringLiteral("plan.pdf") << QByteArray("%PDF") << QString();
+        QTest::newRow("svg") << QStringLiteral("plan.svg") << QByteArray("<?xml") << QString();
+        QTest::newRow("png") << QStringLiteral("plan.png") << QByteArray("\x89PNG") << QString();
+        QTest::newRow("csv") << QStringLiteral("plan.csv") << QByteArray("id,name,start") << QString();
+        QTest::newRow("other extension") << QStringLiteral("plan.doc") << QByteArray()
+                                         << QStringLiteral("Choose a file name ending in .pdf, .svg, .png or .csv.");
+        QTest::newRow("no such folder") << QStringLiteral("missing/plan.pdf") << QByteArray()
+                                        << QStringLiteral("The file \u201cplan.pdf\u201d could not be saved.");
+    }
+
+    // File > Export... by its key, the panel answered as a person would.
+    void exportFromMenu()
+    {
+        QFETCH(QString, chosen);
+        QFETCH(QByteArray, begins);
+        QFETCH(QString, alert);
+        ProjectController *controller = openWindow(plan(5));
+        const QString target = m_dir.filePath(chosen);
+        m_presenter.scriptSavePanelResult(target);
+        QTest::keyClick(controller->projectWindow(), Qt::Key_E, Qt::ControlModifier | Qt::ShiftModifier);
+        deliverPostedWork();
+
+        QCOMPARE(m_presenter.savePanels().size(), 1);
+        QCOMPARE(m_presenter.savePanels().at(0).suggestedName, QStringLiteral("Plan.pdf"));
+        QVERIFY(m_presenter.savePanels().at(0).nameFilter.contains(QStringLiteral("(*.png)")));
+        if (alert.isEmpty()) {
+            QVERIFY(m_presenter.alerts().isEmpty());
+            QVERIFY(readFile(target).startsWith(begins));
+        } else {
+            QCOMPARE(m_presenter.alerts().size(), 1);
+            QCOMPARE(m_presenter.alerts().at(0).message, alert);
+            QVERIFY(!QFileInfo::exists(target));
+        }
+    }
+
+    // An image follows the window's zoom.
+    void exportImageAtZoom()
+    {
+        ProjectController *controller = openWindow(plan(5));
+        const auto exportedWidth = [&](const QString &name) {
+            m_presenter.scriptSavePanelResult(m_dir.filePath(name));
+            controller->action(ProjectController::Export)->trigger();
+            return QImage(m_dir.filePath(name)).width() / QImage(m_dir.filePath(name)).devicePixelRatio();
+        };
+        GanttView *chart = controller->projectView()->ganttView();
+        const double atFit = exportedWidth(QStringLiteral("fit.png"));
+        chart->zoomIn();
+        chart->zoomIn();
+        QVERIFY(chart->zoom() > 1.0);
+        const double zoomed = exportedWidth(QStringLiteral("zoomed.png"));
+        QCOMPARE(zoomed - atFit, std::ceil(chart->totalWidth()) - std::ceil(chart->totalWidth() / chart->zoom()));
+    }
+
+    // The preview shows the pages a printer gets, several for a long plan.
+    void printPreviewPages()
+    {
+        ProjectController *controller = openWindow(plan(120));
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(m_dir.filePath(QStringLiteral("printed.pdf")));
+        printer.setPageOrientation(QPageLayout::Landscape);
+        const int printed = controller->printTo(printer);
+        QVERIFY(printed > 1);
+
+        QAction *item = fileMenuItem(controller, QStringLiteral("Print Preview..."));
+        QVERIFY(item);
+        QVERIFY(fileMenuItem(controller, QStringLiteral("Print...")));
+        QCOMPARE(controller->action(ProjectController::Print)->shortcut(), QKeySequence(QKeySequence::Print));
+        item->trigger();
+        QPrintPreviewDialog *preview = nullptr;
+        QTRY_VERIFY((preview = controller->projectWindow()->findChild<QPrintPreviewDialog *>()));
+        QPrintPreviewWidget *pages = preview->findChild<QPrintPreviewWidget *>();
+        QVERIFY(pages);
+        QTRY_COMPARE(pages->pageCount(), printed);
+        preview->close();
+    }
+};
+
+QTEST_MAIN(TestExportPrint)
+#include "tst_exportprint.moc"

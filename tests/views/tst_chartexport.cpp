@@ -1,0 +1,219 @@
+#include "ChartExport.h"
+#include "ChartGeometry.h"
+#include "ChartPainter.h"
+#include "Exception.h"
+#include "Project.h"
+#include "SystemError.h"
+#include "TaskBox.h"
+
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QXmlStreamReader>
+
+namespace {
+
+// Tasks "Task 000", "Task 001", ... of 10 minutes, one after the other, each depending on the one
+// before.
+std::unique_ptr<Project> chain(int count, const QString &title = QStringLiteral("Chain"))
+{
+    TaskList tasks;
+    QList<IntPair> dependencies;
+    for (int i = 0; i < count; ++i) {
+        tasks.append(Task::createStartingAt(i + 1, nullptr, QStringLiteral("Task %1").arg(i, 3, 10, QLatin1Char('0')),
+            i * 600.0, 600.0, i % 3 == 0 ? ExclusionGroup(QStringLiteral("G")) : ExclusionGroup()));
+        if (i > 0)
+            dependencies.append({ i, i + 1 });
+    }
+    return Project::load(title, tasks, dependencies);
+}
+
+QString run(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(60000) || process.exitCode() != 0)
+        return {};
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+ChartExport::Appearance appearance()
+{
+    ChartExport::Appearance appearance;
+    appearance.font.setPixelSize(12);
+    return appearance;
+}
+
+} // namespace
+
+class TestChartExport : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+            QSKIP("pdftotext and pdfinfo (poppler-utils) are needed");
+        QVERIFY(m_dir.isValid());
+    }
+
+    void pdfPages_data()
+    {
+        QTest::addColumn<int>("tasks");
+        QTest::addColumn<int>("paper");
+        QTest::addColumn<QString>("pageSize");
+        QTest::addColumn<QString>("title");
+        const QString chain = QStringLiteral("Chain");
+        QTest::newRow("one page, A4") << 15 << int(QPageSize::A4) << QStringLiteral("842 x 595 pts") << chain;
+        QTest::newRow("several pages, A4") << 200 << int(QPageSize::A4) << QStringLiteral("842 x 595 pts") << chain;
+        QTest::newRow("several pages, Letter")
+            << 200 << int(QPageSize::Letter) << QStringLiteral("792 x 612 pts") << chain;
+        // Cut for the footer: the document stays small.
+        QTest::newRow("a title of a million characters")
+            << 3 << int(QPageSize::A4) << QStringLiteral("842 x 595 pts") << QString(1000000, u'T');
+    }
+
+    // Every name on exactly one page, the pages in row order, and each page's footer.
+    void pdfPages()
+    {
+        QFETCH(int, tasks);
+        QFETCH(int, paper);
+        QFETCH(QString, pageSize);
+        QFETCH(QString, title);
+        const std::unique_ptr<Project> project = chain(tasks, title);
+        const QString path = m_dir.filePath(QStringLiteral("chart.pdf"));
+        ChartExport::writePdf(path, *project, QPageSize(QPageSize::PageSizeId(paper)), appearance());
+
+        const QString info = run(QStringLiteral("pdfinfo"), { path });
+        QVERIFY2(info.contains(pageSize), qPrintable(info));
+        QVERIFY(QFileInfo(path).size() < 200000 + tasks * 1000);
+        const int pages = QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)")).match(info).captured(1).toInt();
+        QCOMPARE(pages > 1, tasks > 30);
+        const QRegularExpression name(QStringLiteral("Task (\\d{3})"));
+        int next = 0;
+        for (int page = 1; page <= pages; ++page) {
+            const QString text = run(QStringLiteral("pdftotext"),
+                { QStringLiteral("-f"), QString::number(page), QStringLiteral("-l"), QString::number(page), path,
+                    QStringLiteral("-") });
+            QVERIFY2(text.contains(QStringLiteral("page %1 of %2").arg(page).arg(pages)), qPrintable(text));
+            QVERIFY(text.contains(title.left(5)));
+            for (auto found = name.globalMatch(text); found.hasNext();)
+                QCOMPARE(found.next().captured(1).toInt(), next++);
+        }
+        QCOMPARE(next, tasks);
+    }
+
+    // One green rectangle per box and one text per name, as text.
+    void svgBoxesAndNames()
+    {
+        const std::unique_ptr<Project> project = chain(40);
+        const QString path = m_dir.filePath(QStringLiteral("chart.svg"));
+        ChartExport::writeSvg(path, *project, 2000.0, appearance());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QXmlStreamReader xml(&file);
+        const QString green = TaskBox::borderColor(ChartExport::paperPalette()).name();
+        QStringList fills;
+        int boxes = 0;
+        QSet<QString> names;
+        while (!xml.atEnd()) {
+            xml.readNext();
+            if (xml.isStartElement() && xml.name() == QLatin1String("g"))
+                fills.append(xml.attributes().value(QLatin1String("fill")).toString());
+            else if (xml.isEndElement() && xml.name() == QLatin1String("g"))
+                fills.removeLast();
+            else if (xml.isStartElement() && xml.name() == QLatin1String("rect") && fills.last() == green)
+                ++boxes;
+            else if (xml.isStartElement() && xml.name() == QLatin1String("text"))
+                names.insert(xml.readElementText().trimmed());
+        }
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+        QCOMPARE(boxes, 40);
+        for (const TaskPtr &task : project->tasks())
+            QVERIFY2(names.contains(task->name()), qPrintable(task->name()));
+    }
+
+    void pngSizeAndPixels_data()
+    {
+        QTest::addColumn<double>("ratio");
+        QTest::newRow("1x") << 1.0;
+        QTest::newRow("2x") << 2.0;
+    }
+
+    // Border and inside of boxes where the window's geometry puts them, beside the names column.
+    void pngSizeAndPixels()
+    {
+        QFETCH(double, ratio);
+        const std::unique_ptr<Project> project = chain(10);
+        const QString path = m_dir.filePath(QStringLiteral("chart.png"));
+        constexpr double width = 1000.0;
+        ChartExport::writePng(path, *project, width, ratio, appearance());
+        const QImage image(path);
+        const double scale = ChartPainter::scaleHeight(appearance().font);
+        QCOMPARE(image.size(),
+            QSize(int(std::ceil((ChartExport::namesWidth + width + ChartGeometry::margin) * ratio)),
+                int(std::ceil((scale + 10 * ChartGeometry::rowHeight + 4.0) * ratio))));
+        const ChartGeometry geometry(project->start(), project->duration(), width);
+        const QColor green = TaskBox::borderColor(ChartExport::paperPalette());
+        for (const qsizetype row : { 0, 4, 9 }) {
+            const TaskPtr &task = project->tasks().at(row);
+            const QRectF box = ChartGeometry::boxRect(
+                row, geometry.boxCentreX(task->start(), task->duration()), geometry.boxWidth(task->duration()))
+                                   .translated(ChartExport::namesWidth + ChartGeometry::margin * 0.5, scale);
+            const auto pixel = [&](double x, double y) { return image.pixelColor(QPointF(x, y * ratio).toPoint()); };
+            QCOMPARE(pixel(box.left() * ratio + 1.0, box.center().y()), green);
+            QCOMPARE(pixel((box.left() + 6.0) * ratio, box.top() + 5.0), QColor(Qt::white));
+            QCOMPARE(pixel((box.left() - 3.0) * ratio, box.top() + 5.0), QColor(Qt::white));
+        }
+    }
+
+    // Refused before any pixel is allocated, with a way out.
+    void pngTooLarge()
+    {
+        const std::unique_ptr<Project> project = chain(10);
+        const QString path = m_dir.filePath(QStringLiteral("huge.png"));
+        try {
+            ChartExport::writePng(path, *project, 1e7, 1.0, appearance());
+            QFAIL("no refusal");
+        } catch (const corvane::Exception &error) {
+            QVERIFY(error.information()->contains(QStringLiteral("PDF or SVG")));
+        }
+        QVERIFY(!QFileInfo::exists(path));
+        QVERIFY(ChartExport::imageRefusal({ 32767, 8193 }).has_value());
+        QVERIFY(!ChartExport::imageRefusal({ 32767, 8192 }).has_value());
+    }
+
+    void unwritable_data()
+    {
+        QTest::addColumn<QString>("name");
+        for (const char *name : { "chart.pdf", "chart.svg", "chart.png", "chart.csv" })
+            QTest::newRow(name) << QString::fromLatin1(name);
+    }
+
+    // The system's reason, never a silent success.
+    void unwritable()
+    {
+        QFETCH(QString, name);
+        const std::unique_ptr<Project> project = chain(3);
+        ChartExport::Request request;
+        request.format = *ChartExport::formatForPath(name);
+        request.appearance = appearance();
+        try {
+            ChartExport::write(m_dir.filePath(QStringLiteral("missing/") + name), *project, request);
+            QFAIL("written");
+        } catch (const corvane::SystemError &error) {
+            QCOMPARE(error.userInfo().last().first, QStringLiteral("Reason"));
+            QVERIFY(!error.userInfo().last().second.toString().isEmpty());
+        }
+    }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+QTEST_MAIN(TestChartExport)
+#include "tst_chartexport.moc"
