@@ -85,6 +85,46 @@ private Q_SLOTS:
         QCOMPARE(copy->end(), original->end());
     }
 
+    // Names of every kind of UTF-16 (ASCII, controls, the escaped few, two- and three-byte
+    // characters, surrogate pairs, lone and reversed surrogates) are written as a plain
+    // reference writes them: through QString::toUtf8, byte by byte.
+    void namesAreWrittenAsTheirUtf8()
+    {
+        const auto reference = [](const QString &name) {
+            QByteArray out(1, '"');
+            for (const char c : name.toUtf8()) {
+                const auto byte = static_cast<unsigned char>(c);
+                if (c == '"' || c == '\\') {
+                    out.append('\\').append(c);
+                } else if (c == '\n') {
+                    out.append("\\n");
+                } else if (c == '\r') {
+                    out.append("\\r");
+                } else if (c == '\t') {
+                    out.append("\\t");
+                } else if (byte < 0x20) {
+                    out.append("\\u00").append(QByteArray::number(byte, 16).rightJustified(2, '0'));
+                } else {
+                    out.append(c);
+                }
+            }
+            return out.append('"');
+        };
+        const char16_t pieces[] = { u'a', u'"', u'\\', u'\n', u'\r', u'\t', 0x01, 0x1f, 0x7f, 0xe9, 0x7ff, 0x800,
+            0x2713, 0xfffd, 0xd83d, 0xde00, 0xdbff, 0xdfff };
+        QRandomGenerator random(20261209);
+        for (int round = 0; round < 2000; ++round) {
+            QString name;
+            const int length = random.bounded(12);
+            for (int i = 0; i < length; ++i)
+                name.append(QChar(pieces[random.bounded(int(std::size(pieces)))]));
+            const TaskList tasks { task(1, name, 0.0, 60.0) };
+            const QByteArray written = writeProject(*Project::load(QStringLiteral("P"), tasks, {}));
+            const QByteArray expected = ",\"name\":" + reference(name) + '}';
+            QVERIFY2(written.contains(expected), written.constData());
+        }
+    }
+
     void writtenBytes_data()
     {
         QTest::addColumn<QString>("name");

@@ -5,45 +5,94 @@
 #include "ProjectFile.h"
 #include "TextForm.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
 namespace {
 
+// Straight from UTF-16 into the output, without a UTF-8 copy of every name: saving (and each
+// recovery copy, on the UI thread) walks every task's name. A lone surrogate becomes "?", as
+// QString::toUtf8 makes it, so the output is always UTF-8 and the same as it always was.
 void appendString(QByteArray &out, const QString &text)
 {
     static constexpr char hex[] = "0123456789abcdef";
-    // toUtf8 turns lone surrogates into replacement characters, so the output is always UTF-8.
-    const QByteArray utf8 = text.toUtf8();
-    out.append('"');
-    for (const char c : utf8) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-        case '"':
-            out.append("\\\"", 2);
-            break;
-        case '\\':
-            out.append("\\\\", 2);
-            break;
-        case '\n':
-            out.append("\\n", 2);
-            break;
-        case '\r':
-            out.append("\\r", 2);
-            break;
-        case '\t':
-            out.append("\\t", 2);
-            break;
-        default:
-            if (byte < 0x20) {
-                const char escaped[] = { '\\', 'u', '0', '0', hex[byte >> 4], hex[byte & 0xf] };
-                out.append(escaped, sizeof escaped);
-            } else {
-                out.append(c);
-            }
+    const auto *from = reinterpret_cast<const char16_t *>(text.constData());
+    const char16_t *const last = from + text.size();
+    // Measured first, so that a name of many megabytes takes no more room than it needs.
+    qsizetype length = 2;
+    for (const char16_t *unit = from; unit != last; ++unit) {
+        if (*unit < 0x80) {
+            const bool named = *unit == u'"' || *unit == u'\\' || *unit == u'\n' || *unit == u'\r' || *unit == u'\t';
+            length += named ? 2 : *unit < 0x20 ? 6 : 1;
+        } else if (QChar::isHighSurrogate(*unit) && unit + 1 != last && QChar::isLowSurrogate(unit[1])) {
+            length += 4;
+            ++unit;
+        } else if (QChar::isSurrogate(*unit)) {
+            length += 1;
+        } else {
+            length += *unit < 0x800 ? 2 : 3;
         }
     }
-    out.append('"');
+    const qsizetype start = out.size();
+    out.resize(start + length);
+    char *to = out.data() + start;
+    *to++ = '"';
+    while (from != last) {
+        const char16_t unit = *from++;
+        if (unit < 0x80) {
+            switch (unit) {
+            case u'"':
+                *to++ = '\\';
+                *to++ = '"';
+                break;
+            case u'\\':
+                *to++ = '\\';
+                *to++ = '\\';
+                break;
+            case u'\n':
+                *to++ = '\\';
+                *to++ = 'n';
+                break;
+            case u'\r':
+                *to++ = '\\';
+                *to++ = 'r';
+                break;
+            case u'\t':
+                *to++ = '\\';
+                *to++ = 't';
+                break;
+            default:
+                if (unit < 0x20) {
+                    const char escaped[] = { '\\', 'u', '0', '0', hex[unit >> 4], hex[unit & 0xf] };
+                    to = std::copy(std::begin(escaped), std::end(escaped), to);
+                } else {
+                    *to++ = char(unit);
+                }
+            }
+            continue;
+        }
+        char32_t point = unit;
+        if (QChar::isHighSurrogate(unit) && from != last && QChar::isLowSurrogate(*from)) {
+            point = QChar::surrogateToUcs4(unit, *from++);
+        } else if (QChar::isSurrogate(unit)) {
+            *to++ = '?';
+            continue;
+        }
+        if (point < 0x800) {
+            *to++ = char(0xc0 | (point >> 6));
+        } else if (point < 0x10000) {
+            *to++ = char(0xe0 | (point >> 12));
+            *to++ = char(0x80 | ((point >> 6) & 0x3f));
+        } else {
+            *to++ = char(0xf0 | (point >> 18));
+            *to++ = char(0x80 | ((point >> 12) & 0x3f));
+            *to++ = char(0x80 | ((point >> 6) & 0x3f));
+        }
+        *to++ = char(0x80 | (point & 0x3f));
+    }
+    *to++ = '"';
+    Q_ASSERT(to == out.constData() + out.size());
 }
 
 // The text of descriptions: the shortest form that reads back as the same double, with ".0" on
