@@ -5,6 +5,7 @@
 #include "InstallationSwap.h"
 #include "Log.h"
 #include "QuitRequests.h"
+#include "ReleaseSignature.h"
 #include "SwapJournal.h"
 #include "UpdaterLock.h"
 #include "ZipArchive.h"
@@ -257,6 +258,60 @@ void UpdateJob::downloadFinished()
     QFile::remove(archivePath());
     if (!m_archive.rename(archivePath())) {
         fail(QStringLiteral("The update could not be downloaded."), m_archive.errorString());
+        return;
+    }
+    downloadSignature(url);
+}
+
+void UpdateJob::downloadSignature(const QUrl &archive)
+{
+    // Beside the archive where it finally came from, after any redirects.
+    QNetworkRequest request(QUrl(archive.toString() + QLatin1String(".sig")));
+    request.setTransferTimeout(requestIdleTimeoutMs);
+    request.setRawHeader("Cache-Control", "no-cache");
+    QNetworkReply *reply = m_network->get(request);
+    connect(reply, &QNetworkReply::redirected, this, [reply](const QUrl &target) {
+        if (corvane::isAcceptableUpdateUrl(target))
+            Q_EMIT reply->redirectAllowed();
+        else
+            reply->abort();
+    });
+    connect(reply, &QNetworkReply::finished, this, [this, reply] { signatureFinished(reply); });
+}
+
+void UpdateJob::signatureFinished(QNetworkReply *reply)
+{
+    reply->deleteLater();
+    if (m_done)
+        return;
+    const QString app = m_parameters.shortAppName;
+    // A signature is 64 bytes; anything much larger is not one.
+    constexpr qint64 largestSignature = 1024;
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QByteArray signature = reply->read(largestSignature + 1);
+    if (reply->error() != QNetworkReply::NoError || status != 200 || signature.size() > largestSignature) {
+        QFile::remove(archivePath());
+        fail(QStringLiteral("The update was not installed."),
+            QStringLiteral("The release's signature could not be downloaded from %1: %2\n%3 was left as it was.")
+                .arg(reply->url().toString(),
+                    reply->error() != QNetworkReply::NoError ? reply->errorString() : QStringLiteral("it is not there"),
+                    app));
+        return;
+    }
+    QFile archive(archivePath());
+    const bool read = archive.open(QIODevice::ReadOnly);
+    const QByteArray bytes = read ? archive.readAll() : QByteArray();
+    if (!read || archive.error() != QFileDevice::NoError) {
+        fail(QStringLiteral("The update was not installed."), archive.errorString());
+        return;
+    }
+    archive.close();
+    if (!corvane::isSignedBy(bytes, signature, corvane::releasePublicKey())) {
+        QFile::remove(archivePath());
+        fail(QStringLiteral("The update was not installed."),
+            QStringLiteral("The downloaded release does not carry its publisher's signature: it was not made by the "
+                           "publisher, or it was changed on the way.\n%1 was left as it was.")
+                .arg(app));
         return;
     }
     QTimer::singleShot(0, this, &UpdateJob::unpack);

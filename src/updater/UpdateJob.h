@@ -60,6 +60,9 @@ private:
     void installationFound(const QByteArray &answer);
     void download();
     void downloadFinished();
+    // The publisher's signature of the archive, checked before anything is unpacked.
+    void downloadSignature(const QUrl &archive);
+    void signatureFinished(QNetworkReply *reply);
     void unpack();
     void askToQuit();
     void install();

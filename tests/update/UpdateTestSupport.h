@@ -1,5 +1,7 @@
 #pragma once
 
+#include <openssl/evp.h>
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -21,6 +23,32 @@
 namespace UpdateTest {
 
 // What the test server sends for one path.
+// The private half of the key the test builds trust (the build's default releasePublicKey).
+inline const QByteArray testKeySeed = "8e4a9272924a66fc89f30dcd90781633418033597eb51d3bc57a897cbadc88ef";
+
+// An Ed25519 signature of data by the key of the given seed (64 hex digits).
+inline QByteArray signedBy(const QByteArray &seedHex, const QByteArray &data)
+{
+    const QByteArray seed = QByteArray::fromHex(seedHex);
+    EVP_PKEY *key = EVP_PKEY_new_raw_private_key(
+        EVP_PKEY_ED25519, nullptr, reinterpret_cast<const unsigned char *>(seed.constData()), size_t(seed.size()));
+    EVP_MD_CTX *context = EVP_MD_CTX_new();
+    QByteArray signature(64, '\0');
+    size_t length = size_t(signature.size());
+    const bool made = key && context && EVP_DigestSignInit(context, nullptr, nullptr, nullptr, key) == 1
+        && EVP_DigestSign(context, reinterpret_cast<unsigned char *>(signature.data()), &length,
+               reinterpret_cast<const unsigned char *>(data.constData()), size_t(data.size()))
+            == 1;
+    EVP_MD_CTX_free(context);
+    EVP_PKEY_free(key);
+    return made ? signature : QByteArray();
+}
+
+inline QByteArray signedByTheTestKey(const QByteArray &data)
+{
+    return signedBy(testKeySeed, data);
+}
+
 struct Response {
     int status = 200;
     QByteArray body;
@@ -59,10 +87,14 @@ public:
     Server(const Server &) = delete;
     Server &operator=(const Server &) = delete;
 
+    // A release archive is served with its signature by the tests' key beside it, as a publisher
+    // would; setting the ".sig" path afterwards replaces that.
     void set(const QString &path, const Response &response)
     {
         QMutexLocker lock(&m_mutex);
         m_routes.insert(path, response);
+        if (path.endsWith(QLatin1String(".zip")))
+            m_routes.insert(path + QLatin1String(".sig"), { 200, signedByTheTestKey(response.body) });
     }
     [[nodiscard]] QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1/").arg(m_port); }
     // Every request's head, as received.

@@ -191,19 +191,30 @@ void TestSoftwareUpdater::failedUpdateKeepsTheOldInstallation_data()
     QTest::addColumn<bool>("truncated");
     QTest::addColumn<bool>("quits");
     QTest::addColumn<QString>("reason");
+    // How the signature beside the archive is wrong; empty: it is the publisher's.
+    QTest::addColumn<QString>("signature");
 
     QTest::newRow("entry escapes the staging folder")
-        << (release("new") << ZipItem { "Quillfern/../../../../evil", "x" }) << false << false << "would land outside";
+        << (release("new") << ZipItem { "Quillfern/../../../../evil", "x" }) << false << false << "would land outside"
+        << QString();
     QTest::newRow("link points out") << (release("new") << ZipItem { "Quillfern/lib/etc", "/etc", S_IFLNK | 0777 })
-                                     << false << false << "link pointing outside";
-    QTest::newRow("download cut short") << release("new") << true << false << "could not be downloaded";
-    QTest::newRow("no archive on the site") << QList<ZipItem>() << false << false << "could not be downloaded";
+                                     << false << false << "link pointing outside" << QString();
+    QTest::newRow("download cut short") << release("new") << true << false << "could not be downloaded" << QString();
+    QTest::newRow("no archive on the site")
+        << QList<ZipItem>() << false << false << "could not be downloaded" << QString();
     QTest::newRow("not a release") << QList<ZipItem> { { "readme.txt", "hello" } } << false << false
-                                   << "has no program bin/quillfern";
+                                   << "has no program bin/quillfern" << QString();
     // The staged copy's name is too long for the file system, after other files were staged.
     QTest::newRow("failure while installing")
         << (release("new") << ZipItem { "Quillfern/share/" + QByteArray(245, 'x'), "x" }) << false << true
-        << "Quillfern was left as it was";
+        << "Quillfern was left as it was" << QString();
+    // Nothing unsigned, or signed by anyone but the publisher, is unpacked.
+    const QString unsigned_ = QStringLiteral("does not carry its publisher's signature");
+    QTest::newRow("no signature") << release("new") << false << false << "signature could not be downloaded"
+                                  << "missing";
+    QTest::newRow("signature of other bytes") << release("new") << false << false << unsigned_ << "other bytes";
+    QTest::newRow("signature by another key") << release("new") << false << false << unsigned_ << "another key";
+    QTest::newRow("not a signature") << release("new") << false << false << unsigned_ << "garbage";
 }
 
 void TestSoftwareUpdater::failedUpdateKeepsTheOldInstallation()
@@ -212,11 +223,22 @@ void TestSoftwareUpdater::failedUpdateKeepsTheOldInstallation()
     QFETCH(bool, truncated);
     QFETCH(bool, quits);
     QFETCH(QString, reason);
+    QFETCH(QString, signature);
 
     if (!archive.isEmpty()) {
         UpdateTest::Response response { 200, UpdateTest::makeZip(archive) };
         response.truncate = truncated;
         m_server->set(QStringLiteral("/Quillfern/Quillfern.zip"), response);
+        const QString signaturePath = QStringLiteral("/Quillfern/Quillfern.zip.sig");
+        const QByteArray otherKey = "0f0e0d0c0b0a09080706050403020100000102030405060708090a0b0c0d0e0f";
+        if (signature == QLatin1String("missing"))
+            m_server->set(signaturePath, { 404, "Not Found" });
+        else if (signature == QLatin1String("other bytes"))
+            m_server->set(signaturePath, { 200, UpdateTest::signedByTheTestKey(response.body + "x") });
+        else if (signature == QLatin1String("another key"))
+            m_server->set(signaturePath, { 200, UpdateTest::signedBy(otherKey, response.body) });
+        else if (signature == QLatin1String("garbage"))
+            m_server->set(signaturePath, { 200, QByteArray(64, 'x') });
     }
     const QMap<QString, QByteArray> before = UpdateTest::snapshot(m_installation);
     const QString folder = m_home.filePath(QStringLiteral(".local/share/Quillfern/update"));
@@ -236,6 +258,11 @@ void TestSoftwareUpdater::failedUpdateKeepsTheOldInstallation()
     QVERIFY(!QFileInfo::exists(m_installationParent.filePath(QStringLiteral("evil"))));
     QVERIFY(!QFileInfo::exists(m_home.filePath(QStringLiteral("evil"))));
     QVERIFY(!QFileInfo::exists(QStringLiteral("/evil")));
+    // A refused archive is not kept, and nothing of it was unpacked.
+    if (!signature.isEmpty()) {
+        QVERIFY(!QFileInfo::exists(folder + QLatin1String("/Quillfern.zip")));
+        QVERIFY(!QFileInfo::exists(folder + QLatin1String("/staging")));
+    }
 }
 
 void TestSoftwareUpdater::killedDuringTheSwap_data()
