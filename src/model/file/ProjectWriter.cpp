@@ -11,6 +11,15 @@
 
 namespace {
 
+// Asks for the first three cache lines of a task, where its times, name, group and id lie.
+void prefetchTask(const Task *task)
+{
+    const auto *bytes = reinterpret_cast<const char *>(task);
+    __builtin_prefetch(bytes);
+    __builtin_prefetch(bytes + 64);
+    __builtin_prefetch(bytes + 128);
+}
+
 // Straight from UTF-16 into the output, without a UTF-8 copy of every name: saving (and each
 // recovery copy, on the UI thread) walks every task's name. A lone surrogate becomes "?", as
 // QString::toUtf8 makes it, so the output is always UTF-8 and the same as it always was.
@@ -132,7 +141,12 @@ QByteArray writeProject(const Project &project)
     out.reserve(64 + tasks.size() * 80 + edges.size() * 32 + project.name().size() * 3);
 
     out.append("{\"tasks\":[");
+    // Tasks lie all over the heap, and every one is a cache miss: the next ones are asked for
+    // while this one is written.
+    constexpr qsizetype lookAhead = 8;
     for (qsizetype i = 0; i < tasks.size(); ++i) {
+        if (i + lookAhead < tasks.size())
+            prefetchTask(tasks[i + lookAhead].get());
         const Task &task = *tasks[i];
         requireFinite(task.duration(), "duration", i, task);
         requireFinite(task.start(), "start", i, task);
@@ -154,6 +168,10 @@ QByteArray writeProject(const Project &project)
     }
     out.append("],\"dependencies\":[");
     for (qsizetype i = 0; i < edges.size(); ++i) {
+        if (i + lookAhead < edges.size()) {
+            prefetchTask(edges[i + lookAhead].predecessor.get());
+            prefetchTask(edges[i + lookAhead].successor.get());
+        }
         if (i > 0)
             out.append(',');
         out.append("{\"a\":");
