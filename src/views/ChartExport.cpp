@@ -33,7 +33,6 @@ constexpr double footerGap = 6.0;
 constexpr QMarginsF pageMargins(10.0, 10.0, 10.0, 10.0);
 
 // The part of the last row's box that reaches into the row below it.
-constexpr double overhang = ChartGeometry::boxCentreY + ChartGeometry::boxHeight * 0.5 - ChartGeometry::rowHeight;
 
 QFont unitFont(const QFont &font)
 {
@@ -119,7 +118,7 @@ private:
 double rowsHeight(const Project &project)
 {
     const qsizetype rows = project.tasks().size();
-    return rows > 0 ? double(rows) * ChartGeometry::rowHeight + overhang : 0.0;
+    return rows > 0 ? double(rows) * ChartGeometry::rowHeight + ChartGeometry::overhang : 0.0;
 }
 
 double footerHeight(const QFontMetricsF &metrics)
@@ -153,7 +152,8 @@ qsizetype rowsPerPage(QSizeF pageUnits, const QFont &font)
 {
     const QFont fixed = unitFont(font);
     const double rowsArea = pageUnits.height() - ChartPainter::scaleHeight(fixed) - footerHeight(QFontMetricsF(fixed));
-    return std::max<qsizetype>(1, qsizetype(std::floor((rowsArea - overhang) / ChartGeometry::rowHeight)));
+    return std::max<qsizetype>(
+        1, qsizetype(std::floor((rowsArea - ChartGeometry::overhang) / ChartGeometry::rowHeight)));
 }
 
 } // namespace
@@ -237,7 +237,7 @@ int paintPages(QPainter &painter, QPagedPaintDevice &device, const Project &proj
     const qsizetype rows = project.tasks().size();
     const int pages = int(std::max<qsizetype>(1, (rows + perPage - 1) / perPage));
     const double rowsTop = sheet.scaleHeight();
-    const double rowsBottom = rowsTop + double(perPage) * ChartGeometry::rowHeight + overhang;
+    const double rowsBottom = rowsTop + double(perPage) * ChartGeometry::rowHeight + ChartGeometry::overhang;
     // Titles of any length: cut before they are measured, then elided to what the footer holds.
     const QString title = corvane::ShownText::cut(project.name(), corvane::ShownText::titleLimit);
 

@@ -15,6 +15,8 @@ public:
     static constexpr double boxHeight = 28.0;
     // Centre of a box, measured from the top of its row; boxes reach into the row below.
     static constexpr double boxCentreY = 15.0;
+    // How far the last row's box reaches below its row: the room the rows' area keeps under it.
+    static constexpr double overhang = boxCentreY + boxHeight * 0.5 - rowHeight;
     static constexpr double margin = 32.0;
     static constexpr double borderWidth = 2.0;
     static constexpr double labelInset = borderWidth + 8.0;

@@ -112,8 +112,7 @@ void ChartPainter::paintRows(QPainter &painter, qsizetype first, qsizetype last,
 
 void ChartPainter::paintGrid(QPainter &painter, double top, double bottom, double left, double right) const
 {
-    const TimeScale scale(
-        m_geometry, [metrics = QFontMetricsF(m_font)](const QString &text) { return metrics.horizontalAdvance(text); });
+    const TimeScale scale = TimeScale::measuredIn(m_geometry, m_font);
     if (!scale.isValid())
         return;
     painter.save();
@@ -133,9 +132,8 @@ void ChartPainter::paintDependencies(QPainter &painter, qsizetype first, qsizety
     QPen pen(dependencyColor(m_palette), m_options.cosmeticLines ? 0.0 : 1.0);
     pen.setCosmetic(m_options.cosmeticLines);
     painter.setPen(pen);
-    const double overhang = ChartGeometry::boxCentreY + ChartGeometry::boxHeight * 0.5 - ChartGeometry::rowHeight;
     const Band band { first, last, double(first) * ChartGeometry::rowHeight,
-        double(last + 1) * ChartGeometry::rowHeight + overhang };
+        double(last + 1) * ChartGeometry::rowHeight + ChartGeometry::overhang };
     // Each edge once: from its predecessor when that row is drawn, else from its successor. Of
     // the edges leaving the band only the part inside it is drawn, and that part is the same for
     // all of one task's successors on one side, and for its predecessors that turn at one x: a
@@ -238,7 +236,7 @@ void ChartPainter::paintScale(QPainter &painter, double left, double right) cons
     line.setAlphaF(0.45f);
     painter.setPen(QPen(line, 0.0));
     painter.drawLine(QPointF(left, height - 0.5), QPointF(right, height - 0.5));
-    const TimeScale scale(m_geometry, [&](const QString &text) { return metrics.horizontalAdvance(text); });
+    const TimeScale scale = TimeScale::measuredIn(m_geometry, m_font);
     if (scale.isValid()) {
         forEachTick(m_geometry, scale.minorStep(), left, right, [&](double, double x, bool) {
             painter.drawLine(QPointF(x, height - minorTickLength), QPointF(x, height));

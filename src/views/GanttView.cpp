@@ -4,7 +4,6 @@
 #include "IntPublisher.h"
 #include "TimeScale.h"
 
-#include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -278,8 +277,7 @@ void GanttView::updateScrollRanges()
 {
     const qsizetype rows = m_project ? m_project->tasks().size() : 0;
     // Room below the last row for the part of its box that reaches into the next.
-    const double overhang = ChartGeometry::boxCentreY + ChartGeometry::boxHeight * 0.5 - ChartGeometry::rowHeight;
-    const double height = rows > 0 ? double(rows) * ChartGeometry::rowHeight + overhang : 0.0;
+    const double height = rows > 0 ? double(rows) * ChartGeometry::rowHeight + ChartGeometry::overhang : 0.0;
     const int viewportHeight = viewport()->height();
     verticalScrollBar()->setPageStep(viewportHeight);
     verticalScrollBar()->setRange(0, std::max(0, int(std::ceil(height)) - viewportHeight));
@@ -333,8 +331,7 @@ double GanttView::translationFor(QPointF position) const
 
 double GanttView::minorStep() const
 {
-    const TimeScale scale(chartGeometry(),
-        [metrics = QFontMetricsF(font())](const QString &text) { return metrics.horizontalAdvance(text); });
+    const TimeScale scale = TimeScale::measuredIn(chartGeometry(), font());
     return scale.isValid() ? scale.minorStep() : TimeScale::minute;
 }
 

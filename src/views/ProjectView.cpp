@@ -111,9 +111,8 @@ void ProjectView::alignRows()
     const int chartBottom = chartTop + chartRows->height();
     const int namesTop = m_names->mapTo(m_splitter, QPoint(0, 0)).y() + m_names->frameWidth();
     const int namesBottom = namesTop + m_names->height() - 2 * m_names->frameWidth();
-    const double overhang = ChartGeometry::boxCentreY + ChartGeometry::boxHeight * 0.5 - ChartGeometry::rowHeight;
-    m_names->setRowAreaMargins(
-        std::max(0, chartTop - namesTop), std::max(0, namesBottom - chartBottom + int(std::ceil(overhang))));
+    m_names->setRowAreaMargins(std::max(0, chartTop - namesTop),
+        std::max(0, namesBottom - chartBottom + int(std::ceil(ChartGeometry::overhang))));
 }
 
 QWidget *ProjectView::titleField() const

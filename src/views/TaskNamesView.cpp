@@ -81,8 +81,7 @@ TaskNamesView::TaskNamesView(Project *project, IntPublisher *selection, QWidget 
     // room so that both can scroll equally far.
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
-    const double overhang = ChartGeometry::boxCentreY + ChartGeometry::boxHeight * 0.5 - ChartGeometry::rowHeight;
-    setRowAreaMargins(0, int(std::ceil(std::max(0.0, overhang))));
+    setRowAreaMargins(0, int(std::ceil(std::max(0.0, ChartGeometry::overhang))));
 
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &TaskNamesView::takeSelection);
     connect(selection, &IntPublisher::refChanged, this, &TaskNamesView::showSelection);

@@ -1,5 +1,7 @@
 #include "TimeScale.h"
 
+#include <QFontMetricsF>
+
 #include <array>
 #include <cmath>
 
@@ -60,4 +62,10 @@ QString TimeScale::label(double offset, double majorStep, bool first)
     const QString clock
         = QStringLiteral("%1:%2").arg(minutes / 60, 2, 10, QChar(u'0')).arg(minutes % 60, 2, 10, QChar(u'0'));
     return first || minutes == 0 ? dayText + u' ' + clock : clock;
+}
+
+TimeScale TimeScale::measuredIn(const ChartGeometry &geometry, const QFont &font)
+{
+    const QFontMetricsF metrics(font);
+    return TimeScale(geometry, [&metrics](const QString &text) { return metrics.horizontalAdvance(text); });
 }

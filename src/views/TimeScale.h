@@ -2,6 +2,7 @@
 
 #include "ChartGeometry.h"
 
+#include <QFont>
 #include <QString>
 
 // The ticks of the chart's time axis at one zoom: minor ticks as close as can still be told
@@ -19,6 +20,9 @@ public:
 
     // labelWidth(text) gives the width a label would be drawn with.
     template<typename Measure> TimeScale(const ChartGeometry &geometry, Measure labelWidth);
+
+    // The scale whose labels are measured in a font, as they are drawn.
+    [[nodiscard]] static TimeScale measuredIn(const ChartGeometry &geometry, const QFont &font);
 
     // Whether there is an axis at all: a project without span has none.
     [[nodiscard]] bool isValid() const { return m_minor > 0.0; }
