@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev
-    nlohmann-json3-dev libbenchmark-dev zlib1g-dev libssl-dev
+    nlohmann-json3-dev libbenchmark-dev zlib1g-dev libssl-dev libzip-dev
     dbus xvfb
     desktop-file-utils shared-mime-info appstream
     python3 poppler-utils

@@ -219,8 +219,21 @@ void UpdateJob::download()
         m_reply->abort();
     });
     connect(m_reply, &QNetworkReply::readyRead, this, [this] {
-        if (m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200)
-            m_archive.write(m_reply->readAll());
+        if (m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
+            return;
+        // Stopped as soon as it is known, so that a wrong or hostile site cannot fill the disk.
+        constexpr auto largest = qint64(ZipArchive::maximumArchiveSize);
+        if (m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > largest
+            || m_archive.pos() + m_reply->bytesAvailable() > largest) {
+            fail(QStringLiteral("The update could not be downloaded."),
+                QStringLiteral("%1 is larger than any release can be (more than %2 MiB).\n%3 was left as it was.")
+                    .arg(m_reply->url().toString())
+                    .arg(largest >> 20)
+                    .arg(m_parameters.shortAppName));
+            m_reply->abort();
+            return;
+        }
+        m_archive.write(m_reply->readAll());
     });
     connect(m_reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64 total) {
         Q_EMIT progress(QStringLiteral("Downloading %1\u2026").arg(m_parameters.shortAppName), received,
@@ -314,6 +327,8 @@ void UpdateJob::signatureFinished(QNetworkReply *reply)
                 .arg(app));
         return;
     }
+    // Unpacked from these very bytes: the file could be changed once they are checked.
+    m_signedArchive = bytes;
     QTimer::singleShot(0, this, &UpdateJob::unpack);
 }
 
@@ -326,7 +341,7 @@ void UpdateJob::unpack()
         return;
     }
     try {
-        const ZipArchive archive = ZipArchive::fromFile(archivePath());
+        const ZipArchive archive(std::exchange(m_signedArchive, {}));
         archive.extractTo(staging);
     } catch (const corvane::Exception &error) {
         QDir(staging).removeRecursively();

@@ -82,6 +82,7 @@ private:
     QNetworkAccessManager *m_network = nullptr;
     QPointer<QNetworkReply> m_reply;
     QFile m_archive;
+    QByteArray m_signedArchive;
     QTimer *m_quitTimer = nullptr;
     std::chrono::milliseconds m_quitWaitLimit = defaultQuitWaitLimit;
     bool m_swapping = false;

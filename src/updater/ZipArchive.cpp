@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QScopeGuard>
 #include <QStringDecoder>
 
 #include <cerrno>
@@ -12,22 +13,13 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zip.h>
 #include <zlib.h>
 
 namespace {
 
-constexpr quint32 endOfDirectorySignature = 0x06054b50;
-constexpr quint32 directorySignature = 0x02014b50;
-constexpr quint32 localHeaderSignature = 0x04034b50;
-constexpr qsizetype endOfDirectorySize = 22;
-constexpr qsizetype directoryHeaderSize = 46;
-constexpr qsizetype localHeaderSize = 30;
-constexpr quint16 methodStored = 0;
-constexpr quint16 methodDeflated = 8;
-constexpr quint16 flagEncrypted = 0x0001;
-constexpr quint16 flagUtf8 = 0x0800;
-constexpr quint8 madeByUnix = 3;
 constexpr qsizetype maximumLinkSize = 4096;
+constexpr qsizetype chunkSize = 256 * 1024;
 
 [[noreturn]] void refuse(const QString &reason)
 {
@@ -39,33 +31,48 @@ constexpr qsizetype maximumLinkSize = 4096;
     refuse(QStringLiteral("The archive entry \u201c%1\u201d %2.").arg(path, reason));
 }
 
-class Reader {
-public:
-    Reader(const QByteArray &bytes, quint64 offset, quint64 length)
-        : m_bytes(bytes)
-        , m_offset(offset)
-    {
-        if (offset > quint64(bytes.size()) || length > quint64(bytes.size()) - offset)
-            refuse(QStringLiteral("The archive is truncated."));
-    }
-    quint16 u16()
-    {
-        const auto *p = reinterpret_cast<const uchar *>(m_bytes.constData()) + m_offset;
-        m_offset += 2;
-        return quint16(p[0] | (p[1] << 8));
-    }
-    quint32 u32()
-    {
-        const quint32 low = u16();
-        return low | (quint32(u16()) << 16);
-    }
-    void skip(quint64 count) { m_offset += count; }
-    [[nodiscard]] quint64 offset() const { return m_offset; }
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
-private:
-    const QByteArray &m_bytes;
-    quint64 m_offset;
-};
+QString describe(zip_error_t *error)
+{
+    return QString::fromUtf8(zip_error_strerror(error));
+}
+
+// What an archive that libzip could not open is, in the words a user can act on.
+QString openFailure(int code)
+{
+    zip_error_t error;
+    zip_error_init_with_code(&error, code);
+    QString reason;
+    switch (code) {
+    case ZIP_ER_NOZIP:
+        reason = QStringLiteral("The file is not a zip archive.");
+        break;
+    case ZIP_ER_MULTIDISK:
+        reason = QStringLiteral("Archives split over several files are not supported.");
+        break;
+    case ZIP_ER_EXISTS:
+        reason = QStringLiteral("An archive entry appears twice.");
+        break;
+    case ZIP_ER_INCONS:
+        // libzip says no more than this; these are the cases it covers.
+        reason = QStringLiteral("The archive is damaged: its directory does not match its entries, or an entry's "
+                                "name is neither ASCII nor marked as UTF-8 (%1).")
+                     .arg(describe(&error));
+        break;
+    case ZIP_ER_EOF:
+        reason = QStringLiteral("The archive is truncated.");
+        break;
+    default:
+        reason = QStringLiteral("The archive cannot be read: %1.").arg(describe(&error));
+        break;
+    }
+    zip_error_fini(&error);
+    return reason;
+}
 
 std::optional<QString> decodeUtf8(const QByteArray &bytes)
 {
@@ -74,6 +81,11 @@ std::optional<QString> decodeUtf8(const QByteArray &bytes)
     if (decoder.hasError())
         return std::nullopt;
     return text;
+}
+
+bool isAscii(const QByteArray &bytes)
+{
+    return std::all_of(bytes.cbegin(), bytes.cend(), [](char c) { return uchar(c) < 0x80; });
 }
 
 // Relative, downward, and made of ordinary names: nothing that could climb out of a folder.
@@ -102,95 +114,113 @@ QString parentOf(const QString &path)
 void makeFolder(const QString &path)
 {
     if (::mkdir(QFile::encodeName(path).constData(), 0755) != 0 && errno != EEXIST)
-        refuse(QStringLiteral("The folder \u201c%1\u201d cannot be created: %2")
-                   .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+        refuse(QStringLiteral("The folder \u201c%1\u201d cannot be created: %2").arg(path, systemError(errno)));
     struct stat info { };
     // An existing name must be a real folder, never a link someone placed there.
     if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISDIR(info.st_mode))
         refuse(QStringLiteral("\u201c%1\u201d is not a folder.").arg(path));
 }
 
+// Streams an entry's content to sink a chunk at a time, refusing it the moment it passes its
+// stated size, and at the end unless it is exactly that size with that CRC.
+template<typename Sink> void readEntry(zip_t *archive, const ZipArchive::Entry &entry, Sink &&sink)
+{
+    const std::unique_ptr<zip_file_t, int (*)(zip_file_t *)> file(
+        zip_fopen_index(archive, entry.index, 0), &zip_fclose);
+    if (!file)
+        refuseEntry(entry.path, QStringLiteral("cannot be read: ") + describe(zip_get_error(archive)));
+    QByteArray chunk(chunkSize, Qt::Uninitialized);
+    quint64 total = 0;
+    uLong crc = crc32(0L, nullptr, 0);
+    for (;;) {
+        const zip_int64_t n = zip_fread(file.get(), chunk.data(), zip_uint64_t(chunk.size()));
+        if (n < 0) {
+            zip_error_t *error = zip_file_get_error(file.get());
+            if (zip_error_code_zip(error) == ZIP_ER_CRC)
+                refuseEntry(entry.path, QStringLiteral("is damaged (its checksum does not match)"));
+            refuseEntry(entry.path, QStringLiteral("is damaged or not the size it claims (%1)").arg(describe(error)));
+        }
+        if (n == 0)
+            break;
+        total += quint64(n);
+        // More data than stated would be a lie about the size, and possibly a bomb.
+        if (total > entry.size)
+            refuseEntry(entry.path, QStringLiteral("is damaged or not the size it claims"));
+        crc = crc32(crc, reinterpret_cast<const Bytef *>(chunk.constData()), uInt(n));
+        sink(chunk.constData(), qsizetype(n));
+    }
+    if (total != entry.size)
+        refuseEntry(entry.path, QStringLiteral("is damaged or not the size it claims"));
+    if (quint32(crc) != entry.crc)
+        refuseEntry(entry.path, QStringLiteral("is damaged (its checksum does not match)"));
+}
+
+void writeAll(int fd, const char *data, qsizetype size, const QString &path)
+{
+    qsizetype written = 0;
+    while (written < size) {
+        const ssize_t n = ::write(fd, data + written, size_t(size - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            refuseEntry(path, QStringLiteral("cannot be written: ") + systemError(errno));
+        written += n;
+    }
+}
+
 } // namespace
+
+void ZipArchive::Closer::operator()(zip *archive) const
+{
+    zip_discard(archive);
+}
 
 ZipArchive::ZipArchive(QByteArray bytes)
     : m_bytes(std::move(bytes))
 {
+    if (quint64(m_bytes.size()) > maximumArchiveSize)
+        refuse(QStringLiteral("The archive is larger than any release can be."));
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t *source = zip_source_buffer_create(m_bytes.constData(), zip_uint64_t(m_bytes.size()), 0, &error);
+    if (!source) {
+        const QString reason = describe(&error);
+        zip_error_fini(&error);
+        refuse(QStringLiteral("The archive cannot be read: %1.").arg(reason));
+    }
+    // Checking consistency compares every local header with the directory before anything is read.
+    m_zip.reset(zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error));
+    if (!m_zip) {
+        zip_source_free(source);
+        const int code = zip_error_code_zip(&error);
+        zip_error_fini(&error);
+        refuse(openFailure(code));
+    }
+    zip_error_fini(&error);
     readDirectory();
     checkPaths();
 }
 
-ZipArchive ZipArchive::fromFile(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        refuse(QStringLiteral("The archive \u201c%1\u201d cannot be read: %2").arg(path, file.errorString()));
-    if (quint64(file.size()) > maximumArchiveSize)
-        refuse(QStringLiteral("The archive is larger than any release can be."));
-    return ZipArchive(file.readAll());
-}
+ZipArchive::ZipArchive(ZipArchive &&) noexcept = default;
+ZipArchive::~ZipArchive() = default;
 
 void ZipArchive::readDirectory()
 {
-    const qsizetype size = m_bytes.size();
-    if (size < endOfDirectorySize)
-        refuse(QStringLiteral("The file is not a zip archive."));
-    // The end record sits last, followed only by a comment of at most 65535 bytes.
-    qsizetype end = -1;
-    const qsizetype lowest = std::max<qsizetype>(0, size - endOfDirectorySize - 0xffff);
-    for (qsizetype at = size - endOfDirectorySize; at >= lowest; --at) {
-        if (Reader(m_bytes, quint64(at), 4).u32() == endOfDirectorySignature) {
-            end = at;
-            break;
-        }
-    }
-    if (end < 0)
-        refuse(QStringLiteral("The file is not a zip archive."));
-    Reader record(m_bytes, quint64(end), endOfDirectorySize);
-    record.skip(4);
-    const quint16 disk = record.u16();
-    const quint16 directoryDisk = record.u16();
-    const quint16 entriesOnDisk = record.u16();
-    const quint16 entryCount = record.u16();
-    const quint32 directorySize = record.u32();
-    const quint32 directoryOffset = record.u32();
-    if (disk != 0 || directoryDisk != 0 || entriesOnDisk != entryCount)
-        refuse(QStringLiteral("Archives split over several files are not supported."));
-    if (entryCount == 0xffff || directoryOffset == 0xffffffff || directorySize == 0xffffffff)
-        refuse(QStringLiteral("Zip64 archives are not supported."));
-
-    Reader directory(m_bytes, directoryOffset, directorySize);
-    const quint64 directoryEnd = quint64(directoryOffset) + directorySize;
+    const zip_int64_t count = zip_get_num_entries(m_zip.get(), 0);
     quint64 unpacked = 0;
-    for (quint16 i = 0; i < entryCount; ++i) {
-        if (directoryEnd - directory.offset() < directoryHeaderSize)
-            refuse(QStringLiteral("The archive's directory is truncated."));
-        Reader header(m_bytes, directory.offset(), directoryHeaderSize);
-        if (header.u32() != directorySignature)
-            refuse(QStringLiteral("The archive's directory is damaged."));
-        const quint16 madeBy = header.u16();
-        header.skip(2);
-        const quint16 flags = header.u16();
-        Entry entry;
-        entry.method = header.u16();
-        header.skip(4);
-        entry.crc = header.u32();
-        entry.compressedSize = header.u32();
-        entry.size = header.u32();
-        const quint16 nameLength = header.u16();
-        const quint16 extraLength = header.u16();
-        const quint16 commentLength = header.u16();
-        header.skip(4);
-        const quint32 externalAttributes = header.u32();
-        entry.localHeaderOffset = header.u32();
-        const quint64 recordLength = quint64(directoryHeaderSize) + nameLength + extraLength + commentLength;
-        if (directoryEnd - directory.offset() < recordLength)
-            refuse(QStringLiteral("The archive's directory is truncated."));
-        const QByteArray rawName = m_bytes.mid(qsizetype(directory.offset()) + directoryHeaderSize, nameLength);
-        directory.skip(recordLength);
-
-        std::optional<QString> name = decodeUtf8(rawName);
-        const bool ascii = std::all_of(rawName.cbegin(), rawName.cend(), [](char c) { return uchar(c) < 0x80; });
-        if (!name || (!ascii && !(flags & flagUtf8)))
+    for (zip_int64_t i = 0; i < count; ++i) {
+        const auto index = zip_uint64_t(i);
+        zip_stat_t stat;
+        zip_stat_init(&stat);
+        const char *raw = zip_get_name(m_zip.get(), index, ZIP_FL_ENC_RAW);
+        const char *strict = zip_get_name(m_zip.get(), index, ZIP_FL_ENC_STRICT);
+        if (!raw || !strict || zip_stat_index(m_zip.get(), index, ZIP_FL_ENC_RAW, &stat) != 0)
+            refuse(QStringLiteral("The archive's directory is damaged: %1.").arg(describe(zip_get_error(m_zip.get()))));
+        const QByteArray rawName(raw);
+        // Read strictly, a name not marked as UTF-8 is CP437, which turns every byte above 127 into
+        // something else: only ASCII reads the same both ways.
+        const std::optional<QString> name = decodeUtf8(rawName);
+        if (!name || (!isAscii(rawName) && rawName != QByteArray(strict)))
             refuse(QStringLiteral("An archive entry's name is neither ASCII nor marked as UTF-8."));
         QString path = *name;
         const bool slash = path.endsWith(u'/');
@@ -198,13 +228,25 @@ void ZipArchive::readDirectory()
             path.chop(1);
         if (!isSafeRelativePath(path))
             refuseEntry(*name, QStringLiteral("would land outside the folder it is unpacked into"));
-        entry.path = path;
-        if (flags & flagEncrypted)
-            refuseEntry(path, QStringLiteral("is encrypted"));
-        if (entry.method != methodStored && entry.method != methodDeflated)
-            refuseEntry(path, QStringLiteral("uses an unsupported compression method"));
 
-        const quint32 mode = (madeBy >> 8) == madeByUnix ? externalAttributes >> 16 : 0;
+        Entry entry;
+        entry.path = path;
+        entry.index = index;
+        entry.crc = stat.crc;
+        entry.size = stat.size;
+        if ((stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE)
+            refuseEntry(path, QStringLiteral("is encrypted"));
+        if (stat.comp_method != ZIP_CM_STORE && stat.comp_method != ZIP_CM_DEFLATE)
+            refuseEntry(path, QStringLiteral("uses an unsupported compression method"));
+        // A stored entry is its own bytes: any difference between the two sizes is damage.
+        if (stat.comp_method == ZIP_CM_STORE && stat.comp_size != stat.size)
+            refuseEntry(path, QStringLiteral("is damaged"));
+
+        zip_uint8_t system = 0;
+        zip_uint32_t attributes = 0;
+        if (zip_file_get_external_attributes(m_zip.get(), index, 0, &system, &attributes) != 0)
+            refuse(QStringLiteral("The archive's directory is damaged: %1.").arg(describe(zip_get_error(m_zip.get()))));
+        const quint32 mode = system == ZIP_OPSYS_UNIX ? attributes >> 16 : 0;
         const quint32 type = mode & S_IFMT;
         entry.permissions = mode & 0777;
         if (slash || type == S_IFDIR)
@@ -249,50 +291,16 @@ void ZipArchive::checkPaths()
 
 QByteArray ZipArchive::contents(const Entry &entry) const
 {
-    Reader local(m_bytes, entry.localHeaderOffset, localHeaderSize);
-    if (local.u32() != localHeaderSignature)
-        refuseEntry(entry.path, QStringLiteral("is damaged"));
-    local.skip(22);
-    const quint16 nameLength = local.u16();
-    const quint16 extraLength = local.u16();
-    const quint64 dataOffset = entry.localHeaderOffset + localHeaderSize + nameLength + extraLength;
-    Reader dataRange(m_bytes, dataOffset, entry.compressedSize);
-    const char *data = m_bytes.constData() + dataOffset;
-
     QByteArray out;
-    if (entry.method == methodStored) {
-        if (entry.compressedSize != entry.size)
-            refuseEntry(entry.path, QStringLiteral("is damaged"));
-        out = QByteArray(data, qsizetype(entry.size));
-    } else {
-        if (entry.size > quint64(std::numeric_limits<int>::max()))
-            refuseEntry(entry.path, QStringLiteral("is too large"));
-        out.resize(qsizetype(entry.size));
-        z_stream stream {};
-        if (inflateInit2(&stream, -MAX_WBITS) != Z_OK)
-            refuse(QStringLiteral("The decompressor cannot be started."));
-        stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data));
-        stream.avail_in = uInt(entry.compressedSize);
-        stream.next_out = reinterpret_cast<Bytef *>(out.data());
-        stream.avail_out = uInt(entry.size);
-        int result = inflate(&stream, Z_FINISH);
-        // Output space exactly the stated size: more data would be a lie about the size.
-        const bool complete = result == Z_STREAM_END && stream.total_out == entry.size;
-        inflateEnd(&stream);
-        if (!complete)
-            refuseEntry(entry.path, QStringLiteral("is damaged or not the size it claims"));
-    }
-    const quint32 crc = quint32(crc32(0L, reinterpret_cast<const Bytef *>(out.constData()), uInt(out.size())));
-    if (crc != entry.crc)
-        refuseEntry(entry.path, QStringLiteral("is damaged (its checksum does not match)"));
+    out.reserve(qsizetype(std::min<quint64>(entry.size, chunkSize)));
+    readEntry(m_zip.get(), entry, [&out](const char *data, qsizetype size) { out.append(data, size); });
     return out;
 }
 
 void ZipArchive::extractTo(const QString &folder) const
 {
     if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0)
-        refuse(QStringLiteral("The folder \u201c%1\u201d cannot be created: %2")
-                   .arg(folder, QString::fromLocal8Bit(std::strerror(errno))));
+        refuse(QStringLiteral("The folder \u201c%1\u201d cannot be created: %2").arg(folder, systemError(errno)));
     const auto ensureParents = [&folder](const QString &path) {
         QString built = folder;
         const QString parent = parentOf(path);
@@ -315,32 +323,27 @@ void ZipArchive::extractTo(const QString &folder) const
                 makeFolder(target);
             } else if (pass == Kind::Link) {
                 if (::symlink(contents(entry).constData(), name.constData()) != 0)
-                    refuseEntry(entry.path, QString::fromLocal8Bit(std::strerror(errno)));
+                    refuseEntry(entry.path, systemError(errno));
             } else {
-                const QByteArray bytes = contents(entry);
                 const mode_t mode = entry.permissions ? mode_t(entry.permissions | 0600) : 0644;
                 const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
                 if (fd < 0)
-                    refuseEntry(entry.path,
-                        QStringLiteral("cannot be written: ") + QString::fromLocal8Bit(std::strerror(errno)));
-                qsizetype written = 0;
-                while (written < bytes.size()) {
-                    const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
-                    if (n < 0 && errno == EINTR)
-                        continue;
-                    if (n <= 0) {
-                        const int error = errno;
-                        ::close(fd);
-                        refuseEntry(entry.path,
-                            QStringLiteral("cannot be written: ") + QString::fromLocal8Bit(std::strerror(error)));
-                    }
-                    written += n;
-                }
+                    refuseEntry(entry.path, QStringLiteral("cannot be written: ") + systemError(errno));
+                // A file refused halfway is removed, so that no bytes the release lacks are left behind.
+                auto closeFile = qScopeGuard([fd, &name] {
+                    ::close(fd);
+                    ::unlink(name.constData());
+                });
+                readEntry(m_zip.get(), entry,
+                    [fd, &entry](const char *data, qsizetype size) { writeAll(fd, data, size, entry.path); });
                 // The umask may have taken the execute bits the release needs.
                 ::fchmod(fd, mode);
-                if (::close(fd) != 0)
-                    refuseEntry(entry.path,
-                        QStringLiteral("cannot be written: ") + QString::fromLocal8Bit(std::strerror(errno)));
+                closeFile.dismiss();
+                if (::close(fd) != 0) {
+                    const int error = errno;
+                    ::unlink(name.constData());
+                    refuseEntry(entry.path, QStringLiteral("cannot be written: ") + systemError(error));
+                }
             }
         }
     }

@@ -4,28 +4,32 @@
 #include <QList>
 #include <QString>
 
-// A reader for the release archive that trusts nothing in it. Opening checks every entry: names
-// must be relative paths without "." or ".." components, links must point downwards inside the
-// archive, only files, folders and links are taken, and no entry may sit below a file or a link.
-// Unpacking checks each file's size and CRC and never writes outside its folder. Every refusal
-// throws a corvane::Exception naming the entry and the reason.
+#include <memory>
+
+struct zip;
+
+// A reader for the release archive that trusts nothing in it. libzip parses the archive and
+// inflates its entries; on top of it, opening checks every entry: names must be relative paths
+// without "." or ".." components, links must point downwards inside the archive, only files,
+// folders and links are taken, and no entry may sit below a file or a link. Unpacking checks each
+// file's size and CRC and never writes outside its folder. Every refusal throws a
+// corvane::Exception naming the entry and the reason.
 class ZipArchive {
 public:
     enum class Kind { File, Folder, Link };
     struct Entry {
         QString path; // without a trailing slash
         Kind kind = Kind::File;
-        quint16 method = 0;
+        quint64 index = 0; // in the archive's directory
         quint32 crc = 0;
-        quint64 compressedSize = 0;
         quint64 size = 0;
-        quint64 localHeaderOffset = 0;
         quint32 permissions = 0; // the Unix permission bits, 0 when the archive has none
     };
 
+    // Archives larger than maximumArchiveSize are refused.
     explicit ZipArchive(QByteArray bytes);
-    // Reads the file whole; archives larger than maximumArchiveSize are refused.
-    [[nodiscard]] static ZipArchive fromFile(const QString &path);
+    ZipArchive(ZipArchive &&) noexcept;
+    ~ZipArchive();
 
     [[nodiscard]] const QList<Entry> &entries() const { return m_entries; }
     // An entry's content, inflated and checked against its size and CRC; a link's is its target.
@@ -37,9 +41,14 @@ public:
     static constexpr quint64 maximumUnpackedSize = quint64(4) << 30;
 
 private:
+    struct Closer {
+        void operator()(zip *archive) const;
+    };
+
     void readDirectory();
     void checkPaths();
 
-    QByteArray m_bytes;
+    QByteArray m_bytes; // libzip reads these in place
+    std::unique_ptr<zip, Closer> m_zip;
     QList<Entry> m_entries;
 };

@@ -56,6 +56,7 @@ struct Response {
     bool never = false; // keep the connection open and never answer
     bool truncate = false; // announce the whole body, send half of it, close
     QByteArray location {}; // with a 3xx status: where the client is sent on
+    qint64 announcedSize = -1; // the Content-Length sent, when it is not the body's
 };
 
 // A small HTTP server on 127.0.0.1, on a thread of its own so that tests may block the UI thread
@@ -134,7 +135,8 @@ private:
             return;
         const auto answer = [socket, response] {
             QByteArray reply = "HTTP/1.1 " + QByteArray::number(response.status) + " Status\r\nContent-Length: "
-                + QByteArray::number(response.body.size()) + "\r\nConnection: close\r\n";
+                + QByteArray::number(response.announcedSize >= 0 ? response.announcedSize : response.body.size())
+                + "\r\nConnection: close\r\n";
             if (!response.location.isEmpty())
                 reply += "Location: " + response.location + "\r\n";
             reply += "\r\n";

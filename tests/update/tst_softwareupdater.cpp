@@ -193,28 +193,34 @@ void TestSoftwareUpdater::failedUpdateKeepsTheOldInstallation_data()
     QTest::addColumn<QString>("reason");
     // How the signature beside the archive is wrong; empty: it is the publisher's.
     QTest::addColumn<QString>("signature");
+    QTest::addColumn<qint64>("announcedSize"); // -1: the body's
 
     QTest::newRow("entry escapes the staging folder")
         << (release("new") << ZipItem { "Quillfern/../../../../evil", "x" }) << false << false << "would land outside"
-        << QString();
+        << QString() << qint64(-1);
     QTest::newRow("link points out") << (release("new") << ZipItem { "Quillfern/lib/etc", "/etc", S_IFLNK | 0777 })
-                                     << false << false << "link pointing outside" << QString();
-    QTest::newRow("download cut short") << release("new") << true << false << "could not be downloaded" << QString();
+                                     << false << false << "link pointing outside" << QString() << qint64(-1);
+    QTest::newRow("download cut short") << release("new") << true << false << "could not be downloaded" << QString()
+                                        << qint64(-1);
+    QTest::newRow("larger than any release")
+        << release("new") << false << false << "larger than any release" << QString() << qint64(3) * 1024 * 1024 * 1024;
     QTest::newRow("no archive on the site")
-        << QList<ZipItem>() << false << false << "could not be downloaded" << QString();
+        << QList<ZipItem>() << false << false << "could not be downloaded" << QString() << qint64(-1);
     QTest::newRow("not a release") << QList<ZipItem> { { "readme.txt", "hello" } } << false << false
-                                   << "has no program bin/quillfern" << QString();
+                                   << "has no program bin/quillfern" << QString() << qint64(-1);
     // The staged copy's name is too long for the file system, after other files were staged.
     QTest::newRow("failure while installing")
         << (release("new") << ZipItem { "Quillfern/share/" + QByteArray(245, 'x'), "x" }) << false << true
-        << "Quillfern was left as it was" << QString();
+        << "Quillfern was left as it was" << QString() << qint64(-1);
     // Nothing unsigned, or signed by anyone but the publisher, is unpacked.
     const QString unsigned_ = QStringLiteral("does not carry its publisher's signature");
     QTest::newRow("no signature") << release("new") << false << false << "signature could not be downloaded"
-                                  << "missing";
-    QTest::newRow("signature of other bytes") << release("new") << false << false << unsigned_ << "other bytes";
-    QTest::newRow("signature by another key") << release("new") << false << false << unsigned_ << "another key";
-    QTest::newRow("not a signature") << release("new") << false << false << unsigned_ << "garbage";
+                                  << "missing" << qint64(-1);
+    QTest::newRow("signature of other bytes")
+        << release("new") << false << false << unsigned_ << "other bytes" << qint64(-1);
+    QTest::newRow("signature by another key")
+        << release("new") << false << false << unsigned_ << "another key" << qint64(-1);
+    QTest::newRow("not a signature") << release("new") << false << false << unsigned_ << "garbage" << qint64(-1);
 }
 
 void TestSoftwareUpdater::failedUpdateKeepsTheOldInstallation()
@@ -224,10 +230,12 @@ void TestSoftwareUpdater::failedUpdateKeepsTheOldInstallation()
     QFETCH(bool, quits);
     QFETCH(QString, reason);
     QFETCH(QString, signature);
+    QFETCH(qint64, announcedSize);
 
     if (!archive.isEmpty()) {
         UpdateTest::Response response { 200, UpdateTest::makeZip(archive) };
         response.truncate = truncated;
+        response.announcedSize = announcedSize;
         m_server->set(QStringLiteral("/Quillfern/Quillfern.zip"), response);
         const QString signaturePath = QStringLiteral("/Quillfern/Quillfern.zip.sig");
         const QByteArray otherKey = "0f0e0d0c0b0a09080706050403020100000102030405060708090a0b0c0d0e0f";

@@ -4,6 +4,7 @@
 #include "ZipArchive.h"
 
 #include <QLoggingCategory>
+#include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
@@ -24,6 +25,8 @@ private Q_SLOTS:
     void unpacksARelease();
     void refusesHostileArchives_data();
     void refusesHostileArchives();
+    void damagedArchivesUnpackNothingForeign_data();
+    void damagedArchivesUnpackNothingForeign();
     void swapReplacesFiles();
     void swapFailureAtEveryStepLeavesTheOldInstallation();
     void swapRefusesAFolderWhereAFileWas();
@@ -118,6 +121,63 @@ void TestZipArchive::refusesHostileArchives()
     QCOMPARE(
         QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList { QStringLiteral("work") });
     QVERIFY(!QFileInfo::exists(QStringLiteral("/tmp/evil")));
+}
+
+void TestZipArchive::damagedArchivesUnpackNothingForeign_data()
+{
+    QTest::addColumn<int>("seed");
+    for (int seed = 0; seed < 8; ++seed)
+        QTest::newRow(qPrintable(QStringLiteral("seed %1").arg(seed))) << seed;
+}
+
+// Cut short or with bytes changed anywhere, a release either is refused with a reason or unpacks
+// inside its folder, and never yields a file whose bytes the release did not have.
+void TestZipArchive::damagedArchivesUnpackNothingForeign()
+{
+    QFETCH(int, seed);
+    const QList<ZipItem> items {
+        { "Quillfern/", {}, S_IFDIR | 0755 },
+        { "Quillfern/bin/quillfern", "#!/bin/sh\necho new\n", S_IFREG | 0755 },
+        { "Quillfern/lib/quillfern/notes.txt", QByteArray(5000, 'n') + "end", S_IFREG | 0644 },
+        { "Quillfern/lib/quillfern/stored.txt", "plain", S_IFREG | 0600, false },
+        { "Quillfern/lib/current", "quillfern/notes.txt", S_IFLNK | 0777 },
+    };
+    QSet<QByteArray> contents;
+    for (const ZipItem &item : items)
+        contents.insert(item.content);
+    const QByteArray good = makeZip(items);
+    QRandomGenerator random { quint32(seed) };
+    int refused = 0;
+    for (int round = 0; round < 150; ++round) {
+        QByteArray zip = good;
+        if (round % 3 == 0) {
+            zip.truncate(random.bounded(zip.size()));
+        } else {
+            for (int flips = random.bounded(1, 4); flips > 0; --flips)
+                zip[random.bounded(zip.size())] = char(random.bounded(256));
+        }
+        QTemporaryDir dir;
+        QDir().mkpath(dir.filePath(QStringLiteral("work")));
+        const QString staging = dir.filePath(QStringLiteral("work/staging"));
+        try {
+            ZipArchive(zip).extractTo(staging);
+        } catch (const corvane::Exception &error) {
+            QVERIFY(!error.information().value_or(QString()).isEmpty());
+            ++refused;
+        }
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+            QStringList { QStringLiteral("work") });
+        const QMap<QString, QByteArray> tree = snapshot(staging);
+        for (auto it = tree.cbegin(); it != tree.cend(); ++it) {
+            if (it.key().endsWith(u'/') || it.value().startsWith("link:"))
+                continue;
+            // Snapshots write files as "<permissions>:<bytes>".
+            const QByteArray bytes = it.value().mid(it.value().indexOf(':') + 1);
+            QVERIFY2(contents.contains(bytes), qPrintable(it.key()));
+        }
+    }
+    // Most changes hit data or a checksum, which must be caught.
+    QVERIFY2(refused > 100, qPrintable(QString::number(refused)));
 }
 
 namespace {
