@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTextEdit>
 
 #include <atomic>
@@ -85,6 +86,12 @@ std::optional<QString> runPanel(const FilePanel &panel, QFileDialog::AcceptMode 
     if (mode == QFileDialog::AcceptSave) {
         dialog.setFileMode(QFileDialog::AnyFile);
         dialog.setDefaultSuffix(panel.defaultSuffix);
+        // A name typed without an extension takes the chosen type's, not always the first's.
+        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, &panel](const QString &filter) {
+            static const QRegularExpression firstPattern(QStringLiteral("\\*\\.(\\w+)"));
+            const QRegularExpressionMatch match = firstPattern.match(filter);
+            dialog.setDefaultSuffix(match.hasMatch() ? match.captured(1) : panel.defaultSuffix);
+        });
         if (!panel.suggestedName.isEmpty())
             dialog.selectFile(panel.suggestedName);
     } else {

@@ -2,9 +2,13 @@
 #include "ShownText.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
 #include <QThread>
@@ -58,6 +62,8 @@ private Q_SLOTS:
     void widgetPresenter();
     void widgetPresenterCutsHugeTexts();
     void widgetPresenterShowsDetailsOnRequest();
+    void savePanelSuffixFollowsTheChosenType_data();
+    void savePanelSuffixFollowsTheChosenType();
 };
 
 void TestAlerts::alertTexts_data()
@@ -412,6 +418,61 @@ void TestAlerts::widgetPresenterShowsDetailsOnRequest()
     production.runAlert(alert);
     QVERIFY(!before.contains(QStringLiteral("on")));
     QCOMPARE(shown, alert.detailedText);
+}
+
+void TestAlerts::savePanelSuffixFollowsTheChosenType_data()
+{
+    QTest::addColumn<int>("typeDown"); // Down presses in the type box
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("chosen");
+    QTest::newRow("first type") << 0 << "plan"
+                                << "plan.pdf";
+    QTest::newRow("third type") << 2 << "plan"
+                                << "plan.png";
+    QTest::newRow("last type") << 3 << "plan"
+                               << "plan.csv";
+    QTest::newRow("typed extension wins") << 2 << "plan.svg"
+                                          << "plan.svg";
+}
+
+// A person picks a type, types a bare name and presses Enter in the real panel.
+void TestAlerts::savePanelSuffixFollowsTheChosenType()
+{
+    QFETCH(int, typeDown);
+    QFETCH(QString, typed);
+    QFETCH(QString, chosen);
+    QTemporaryDir folder;
+    FilePanel panel;
+    panel.title = QStringLiteral("Export");
+    panel.directory = folder.path();
+    panel.defaultSuffix = QStringLiteral("pdf");
+    panel.nameFilter = QStringLiteral("PDF (*.pdf);;SVG (*.svg);;PNG (*.png);;CSV (*.csv)");
+    bool answered = false;
+    QTimer poll;
+    poll.setInterval(10);
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dialog || answered)
+            return;
+        answered = true;
+        auto *types = dialog->findChild<QComboBox *>(QStringLiteral("fileTypeCombo"));
+        auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        if (!types || !name) {
+            dialog->reject();
+            return;
+        }
+        for (int i = 0; i < typeDown; ++i)
+            QTest::keyClick(types, Qt::Key_Down);
+        name->clear();
+        QTest::keyClicks(name, typed);
+        QTest::keyClick(name, Qt::Key_Return);
+    });
+    poll.start();
+    WidgetPresenter production;
+    const std::optional<QString> path = production.runSavePanel(panel);
+    QVERIFY(answered);
+    QVERIFY(path);
+    QCOMPARE(QFileInfo(*path).fileName(), chosen);
 }
 
 QTEST_MAIN(TestAlerts)
