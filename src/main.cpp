@@ -45,6 +45,8 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QCoreApplication::translate("main", "Plan a project as a Gantt chart."));
+    // Qt's own options are words of one dash: -stylesheet is not -s -t -y -l -e -s -h (help).
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("files"), QCoreApplication::translate("main", "Project files to open."),

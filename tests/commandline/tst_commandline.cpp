@@ -49,6 +49,8 @@ private Q_SLOTS:
     void informationOptions();
     void openingFiles_data();
     void openingFiles();
+    void windowSystemOptions_data();
+    void windowSystemOptions();
     void fileNameThatIsNotUtf8();
     void quitRequest_data();
     void quitRequest();
@@ -313,6 +315,29 @@ void TestCommandLine::openingFiles()
         for (const QString &text : logHolds)
             QVERIFY2(finalLog.contains(text), qPrintable(u"no \"" + text + u"\" in:\n" + finalLog));
     }
+}
+
+void TestCommandLine::windowSystemOptions_data()
+{
+    QTest::addColumn<QStringList>("options");
+    // Words of one dash are Qt's options, never a bundle of letters such as -h or -v.
+    QTest::newRow("-stylesheet") << QStringList { QStringLiteral("-stylesheet"), QStringLiteral("none.qss") };
+    QTest::newRow("-reverse") << QStringList { QStringLiteral("-reverse") };
+    QTest::newRow("-style") << QStringList { QStringLiteral("-style"), QStringLiteral("Fusion") };
+    QTest::newRow("-qwindowgeometry") << QStringList { QStringLiteral("-qwindowgeometry"), QStringLiteral("400x300") };
+}
+
+// The window system's options go to Qt, and the file after them is still the one opened.
+void TestCommandLine::windowSystemOptions()
+{
+    QFETCH(QStringList, options);
+    start(options + projectArguments({ QStringLiteral("missing.quillfern") }));
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY2(waitForExit(), qPrintable(log()));
+    QCOMPARE(m_process->exitCode(), 1);
+    const QString missing = path(projectsFolder) + QLatin1String("/missing.quillfern");
+    QVERIFY2(log().contains(missing), qPrintable(log()));
 }
 
 // A Latin-1 name, as older file systems and archives have: the program is given bytes that are
