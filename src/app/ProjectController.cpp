@@ -20,11 +20,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QMenuBar>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QProgressDialog>
 #include <QSaveFile>
 #include <QUndoStack>
 #include <vector>
@@ -117,6 +119,39 @@ void setUpPrinter(QPrinter &printer, const QString &projectName)
     printer.setDocName(windowTitle(projectName));
     printer.setCreator(QStringLiteral("Quillfern"));
 }
+
+// A window-modal progress window for work of many pages, with Cancel where the work can be called
+// back, shown only once the work has taken longer than the delay. While it is up the window stays drawn and takes no
+// edits.
+class PageProgress {
+public:
+    enum class Cancel { Offered, NotOffered };
+    PageProgress(QWidget *window, const QString &label, std::chrono::milliseconds delay, Cancel cancel)
+        : m_dialog(label, QCoreApplication::translate("ProjectController", "Cancel"), 0, 0, window)
+        , m_cancel(cancel)
+    {
+        if (cancel == Cancel::NotOffered)
+            m_dialog.setCancelButton(nullptr);
+        m_dialog.setWindowModality(Qt::WindowModal);
+        m_dialog.setMinimumDuration(int(delay.count()));
+        m_dialog.setAutoReset(false);
+        m_dialog.setAutoClose(false);
+    }
+    ChartExport::Progress callback()
+    {
+        return [this](int done, int total) {
+            m_dialog.setMaximum(total);
+            // Being modal, this keeps the window drawn and delivers a press on Cancel.
+            m_dialog.setValue(done);
+            // Escape cancels even a dialog without the button.
+            return m_cancel == Cancel::NotOffered || !m_dialog.wasCanceled();
+        };
+    }
+
+private:
+    QProgressDialog m_dialog;
+    Cancel m_cancel;
+};
 
 } // namespace
 
@@ -610,9 +645,14 @@ void ProjectController::exportDocument()
         request.appearance.dependencies = chart->showsDependencies();
     }
     // A plan of many thousand tasks takes seconds to page.
+    PageProgress progress(m_window.get(), tr("Exporting \u201c%1\u201d\u2026").arg(QFileInfo(*path).fileName()),
+        m_progressDelay, PageProgress::Cancel::Offered);
+    request.progress = progress.callback();
     QApplication::setOverrideCursor(Qt::WaitCursor);
     try {
         ChartExport::write(*path, *m_project, request);
+    } catch (const ChartExport::Cancelled &) {
+        // Asked for: nothing was written, and there is nothing to say.
     } catch (const corvane::SystemError &error) {
         corvane::showSystemError(error);
     } catch (const corvane::Exception &error) {
@@ -621,7 +661,7 @@ void ProjectController::exportDocument()
     QApplication::restoreOverrideCursor();
 }
 
-int ProjectController::printTo(QPrinter &printer) const
+int ProjectController::printTo(QPrinter &printer, const ChartExport::Progress &progress) const
 {
     QPainter painter;
     if (!painter.begin(&printer)) {
@@ -633,7 +673,7 @@ int ProjectController::printTo(QPrinter &printer) const
         appearance.font = m_view->ganttView()->font();
         appearance.dependencies = m_view->ganttView()->showsDependencies();
     }
-    return ChartExport::paintPages(painter, printer, *m_project, appearance);
+    return ChartExport::paintPages(painter, printer, *m_project, appearance, progress);
 }
 
 void ProjectController::printDocument()
@@ -641,8 +681,11 @@ void ProjectController::printDocument()
     QPrinter printer(QPrinter::HighResolution);
     setUpPrinter(printer, m_project->name());
     QPrintDialog dialog(&printer, m_window.get());
-    if (dialog.exec() == QDialog::Accepted)
-        printTo(printer);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    // Printers take what they were sent: a run cannot be called back halfway, so none is offered.
+    PageProgress progress(m_window.get(), tr("Printing\u2026"), m_progressDelay, PageProgress::Cancel::NotOffered);
+    printTo(printer, progress.callback());
 }
 
 void ProjectController::printPreview()

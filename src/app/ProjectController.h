@@ -1,12 +1,14 @@
 #pragma once
 
 #include "Autosave.h"
+#include "ChartExport.h"
 #include "FileAccess.h"
 #include "UndoStackAdapter.h"
 
 #include <QMainWindow>
 #include <QObject>
 #include <QPointer>
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -53,7 +55,10 @@ public:
     bool saveAs();
     void revert();
     // Paints the chart's pages onto a printer set up by the caller; returns the number of pages.
-    int printTo(QPrinter &printer) const;
+    // The progress is told of each page; printing cannot be stopped by it.
+    int printTo(QPrinter &printer, const ChartExport::Progress &progress = {}) const;
+    // How long exporting or printing many pages runs before its progress window shows.
+    void setProgressDelay(std::chrono::milliseconds delay) { m_progressDelay = delay; }
 
     // Whether a command may run now; commands this controller does not know are enabled.
     [[nodiscard]] bool validateUserInterfaceItem(const QAction *action) const;
@@ -136,4 +141,5 @@ private:
     std::unique_ptr<UndoStackAdapter> m_undoAdapter;
     QHash<Command, QAction *> m_actions;
     bool m_closingWithoutAsking = false;
+    std::chrono::milliseconds m_progressDelay = std::chrono::milliseconds(500);
 };

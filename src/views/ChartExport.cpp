@@ -226,7 +226,8 @@ std::optional<QString> imageRefusal(QSize pixels)
         .arg(pixels.height());
 }
 
-int paintPages(QPainter &painter, QPagedPaintDevice &device, const Project &project, const Appearance &appearance)
+int paintPages(QPainter &painter, QPagedPaintDevice &device, const Project &project, const Appearance &appearance,
+    const Progress &progress)
 {
     // The device's resolution to units, whatever the printer's or the writer's dots per inch.
     const double scale = double(device.logicalDpiX()) / unitsPerInch;
@@ -264,11 +265,14 @@ int paintPages(QPainter &painter, QPagedPaintDevice &device, const Project &proj
             Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
             sheet.metrics().elidedText(title, Qt::ElideRight, titleWidth, Qt::TextSingleLine));
         painter.restore();
+        if (progress && !progress(index + 1, pages))
+            throw Cancelled();
     }
     return pages;
 }
 
-void writePdf(const QString &path, const Project &project, const QPageSize &paper, const Appearance &appearance)
+void writePdf(const QString &path, const Project &project, const QPageSize &paper, const Appearance &appearance,
+    const Progress &progress)
 {
     QSaveFile file(path);
     openForWriting(file);
@@ -280,7 +284,8 @@ void writePdf(const QString &path, const Project &project, const QPageSize &pape
         QPainter painter;
         if (!painter.begin(&writer))
             fail(file);
-        paintPages(painter, writer, project, appearance);
+        // A cancel unwinds from here, and the file, never committed, is discarded.
+        paintPages(painter, writer, project, appearance, progress);
         if (!painter.end())
             fail(file);
     }
@@ -352,7 +357,7 @@ void write(const QString &path, const Project &project, const Request &request)
 {
     switch (request.format) {
     case Format::Pdf:
-        writePdf(path, project, request.paper, request.appearance);
+        writePdf(path, project, request.paper, request.appearance, request.progress);
         break;
     case Format::Svg:
         writeSvg(path, project, request.totalWidth, request.appearance);

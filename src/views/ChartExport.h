@@ -5,6 +5,9 @@
 #include <QPalette>
 #include <QSize>
 #include <QString>
+
+#include <exception>
+#include <functional>
 #include <optional>
 
 class Project;
@@ -53,14 +56,24 @@ inline constexpr qint64 largestImageBytes = qint64(1) << 30;
 [[nodiscard]] QSizeF wholeSize(const Project &project, double totalWidth, const Appearance &appearance);
 void paintWhole(QPainter &painter, const Project &project, double totalWidth, const Appearance &appearance);
 
+// Told after each page how many of how many are done; returning false stops the work, which then
+// throws Cancelled.
+using Progress = std::function<bool(int done, int total)>;
+class Cancelled : public std::exception {
+public:
+    [[nodiscard]] const char *what() const noexcept override { return "the export was cancelled"; }
+};
+
 // Pages on a paged device (a PDF writer or a printer) already open on painter, one after the
 // other: each with the names column and the scale, whole rows, and the footer with the title and
 // "page n of m". Returns the number of pages.
-int paintPages(QPainter &painter, QPagedPaintDevice &device, const Project &project, const Appearance &appearance);
+int paintPages(QPainter &painter, QPagedPaintDevice &device, const Project &project, const Appearance &appearance,
+    const Progress &progress = {});
 
 // Each writes the file atomically and throws corvane::SystemError when it cannot be written, or
-// corvane::Exception when the image would be too large.
-void writePdf(const QString &path, const Project &project, const QPageSize &paper, const Appearance &appearance);
+// corvane::Exception when the image would be too large. A cancelled PDF leaves no file.
+void writePdf(const QString &path, const Project &project, const QPageSize &paper, const Appearance &appearance,
+    const Progress &progress = {});
 void writeSvg(const QString &path, const Project &project, double totalWidth, const Appearance &appearance);
 void writePng(const QString &path, const Project &project, double totalWidth, double devicePixelRatio,
     const Appearance &appearance);
@@ -73,6 +86,8 @@ struct Request {
     double devicePixelRatio = 1.0;
     QPageSize paper = defaultPageSize();
     Appearance appearance;
+    // Page by page, for the PDF.
+    Progress progress;
 };
 void write(const QString &path, const Project &project, const Request &request);
 

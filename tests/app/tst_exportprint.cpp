@@ -14,9 +14,12 @@
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace AppTest;
 
@@ -136,6 +139,57 @@ private Q_SLOTS:
         QVERIFY(chart->zoom() > 1.0);
         const double zoomed = exportedWidth(QStringLiteral("zoomed.png"));
         QCOMPARE(zoomed - atFit, std::ceil(chart->totalWidth()) - std::ceil(chart->totalWidth() / chart->zoom()));
+    }
+
+    void exportProgress_data()
+    {
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("to the end") << false;
+        QTest::newRow("cancelled") << true;
+    }
+
+    // A long export shows its pages' progress over the window, which stays drawn; Cancel, pressed
+    // as a person would, stops it and leaves no file and no alert.
+    void exportProgress()
+    {
+        QFETCH(bool, cancel);
+        ProjectController *controller = openWindow(plan(2000));
+        controller->setProgressDelay(std::chrono::milliseconds(0));
+        const QString target = m_dir.filePath(QStringLiteral("progress.pdf"));
+        QFile::remove(target);
+        m_presenter.scriptSavePanelResult(target);
+        int pages = 0;
+        int seen = 0;
+        bool modal = false;
+        QTimer poll;
+        poll.setInterval(1);
+        connect(&poll, &QTimer::timeout, this, [&] {
+            auto *progress = controller->projectWindow()->findChild<QProgressDialog *>();
+            if (!progress || !progress->isVisible())
+                return;
+            pages = progress->maximum();
+            seen = std::max(seen, progress->value());
+            modal = progress->windowModality() == Qt::WindowModal;
+            if (cancel && seen > 0 && !progress->wasCanceled()) {
+                auto *button = progress->findChild<QPushButton *>();
+                if (button)
+                    QTest::mouseClick(button, Qt::LeftButton);
+            }
+        });
+        poll.start();
+        controller->action(ProjectController::Export)->trigger();
+        poll.stop();
+        deliverPostedWork();
+
+        QVERIFY(modal);
+        QVERIFY2(pages > 10, qPrintable(QString::number(pages)));
+        QVERIFY(m_presenter.alerts().isEmpty());
+        QCOMPARE(QFileInfo::exists(target), !cancel);
+        if (cancel)
+            QVERIFY(seen < pages);
+        // Nothing of a cancelled export is left beside it either.
+        QCOMPARE(QDir(m_dir.path()).entryList({ QStringLiteral("*progress*") }).size(), cancel ? 0 : 1);
+        QVERIFY(!controller->projectWindow()->findChild<QProgressDialog *>());
     }
 
     // The preview shows the pages a printer gets, several for a long plan.
