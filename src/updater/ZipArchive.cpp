@@ -188,8 +188,10 @@ ZipArchive::ZipArchive(QByteArray bytes)
         zip_error_fini(&error);
         refuse(QStringLiteral("The archive cannot be read: %1.").arg(reason));
     }
-    // Checking consistency compares every local header with the directory before anything is read.
-    m_zip.reset(zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error));
+    // Without libzip's extra consistency check, which refuses what the release packager writes: a
+    // size in local headers whose sizes are in data descriptors. Nothing is taken from local
+    // headers but where the data begins, and every entry's size and CRC are checked as it is read.
+    m_zip.reset(zip_open_from_source(source, ZIP_RDONLY, &error));
     if (!m_zip) {
         zip_source_free(source);
         const int code = zip_error_code_zip(&error);

@@ -1,3 +1,6 @@
+#include "Exception.h"
+#include "ZipArchive.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -102,6 +105,7 @@ private Q_SLOTS:
     void installedMetainfoNamesTheLauncherAndScreenshot();
     void iconRendersSmall_data();
     void iconRendersSmall();
+    void releaseArchiveUnpacksAndRuns();
 
 private:
     bool install();
@@ -299,6 +303,34 @@ void TestInstall::iconRendersSmall()
     // A rounded tile: clear corners, a solid middle.
     QCOMPARE(qAlpha(icon.pixel(0, 0)), 0);
     QCOMPARE(qAlpha(icon.pixel(size / 2, size / 2)), 255);
+}
+
+// The archive the build packs for publishing, read by the updater's own reader: a packager that
+// writes what the reader refuses would leave every installation on its release for good.
+void TestInstall::releaseArchiveUnpacksAndRuns()
+{
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const Run pack = run(QStringLiteral(QUILLFERN_CPACK),
+        { QStringLiteral("--config"), QStringLiteral(QUILLFERN_BUILD_DIR "/CPackConfig.cmake"), QStringLiteral("-G"),
+            QStringLiteral("ZIP"), QStringLiteral("-B"), work.path() });
+    QVERIFY2(pack.exitCode == 0, qPrintable(pack.output));
+    const QByteArray bytes = readFile(work.filePath(QStringLiteral("Quillfern.zip")));
+    QVERIFY(!bytes.isEmpty());
+    const QString staging = work.filePath(QStringLiteral("staging"));
+    try {
+        ZipArchive(bytes).extractTo(staging);
+    } catch (const corvane::Exception &error) {
+        QFAIL(qPrintable(error.information().value_or(error.message())));
+    }
+    const QString root = staging + QLatin1String("/Quillfern");
+    QVERIFY(QFileInfo(root + QLatin1String("/lib/quillfern/SoftwareUpdater.app/Contents/MacOS/SoftwareUpdater"))
+                .isExecutable());
+    QProcessEnvironment headless = QProcessEnvironment::systemEnvironment();
+    headless.remove(QStringLiteral("DISPLAY"));
+    const Run version = run(root + QLatin1String("/bin/quillfern"), { QStringLiteral("--version") }, headless);
+    QCOMPARE(version.exitCode, 0);
+    QVERIFY2(version.output.contains(QStringLiteral(QUILLFERN_VERSION)), qPrintable(version.output));
 }
 
 QTEST_GUILESS_MAIN(TestInstall)

@@ -198,9 +198,28 @@ inline QByteArray rawDeflate(const QByteArray &data)
     return out;
 }
 
+// Plain: sizes and checksums in the local headers. Streamed: as the release packager writes it,
+// with them in a data descriptor after each entry's data, and time and owner extra fields.
+enum class ZipStyle { Plain, Streamed };
+
 // A zip archive as a Unix zip program writes it.
-inline QByteArray makeZip(const QList<ZipItem> &items)
+inline QByteArray makeZip(const QList<ZipItem> &items, ZipStyle style = ZipStyle::Plain)
 {
+    const bool streamed = style == ZipStyle::Streamed;
+    QByteArray extra;
+    if (streamed) {
+        put16(extra, 0x5455); // extended time stamp: the modification time
+        put16(extra, 5);
+        extra += char(1);
+        put32(extra, 1700000000);
+        put16(extra, 0x7875); // Unix owner: uid and gid of four bytes each
+        put16(extra, 11);
+        extra += char(1);
+        extra += char(4);
+        put32(extra, 1000);
+        extra += char(4);
+        put32(extra, 1000);
+    }
     QByteArray out;
     QByteArray directory;
     for (const ZipItem &item : items) {
@@ -211,35 +230,43 @@ inline QByteArray makeZip(const QList<ZipItem> &items)
             : quint32(crc32(0, reinterpret_cast<const Bytef *>(item.content.constData()), uInt(item.content.size())));
         const quint32 size = item.statedSize >= 0 ? quint32(item.statedSize) : quint32(item.content.size());
         const quint32 offset = quint32(out.size());
+        const quint16 flags = item.flags | (streamed ? 0x0008 : 0);
         put32(out, 0x04034b50);
         put16(out, 20);
-        put16(out, item.flags);
+        put16(out, flags);
         put16(out, deflated ? 8 : 0);
         put32(out, 0);
-        put32(out, crc);
-        put32(out, quint32(data.size()));
+        // The packager leaves the checksum and compressed size to the descriptor, yet writes the size.
+        put32(out, streamed ? 0 : crc);
+        put32(out, streamed ? 0 : quint32(data.size()));
         put32(out, size);
         put16(out, quint32(item.name.size()));
-        put16(out, 0);
-        out += item.name + data;
+        put16(out, quint32(extra.size()));
+        out += item.name + extra + data;
+        if (streamed) {
+            put32(out, 0x08074b50);
+            put32(out, crc);
+            put32(out, quint32(data.size()));
+            put32(out, size);
+        }
 
         put32(directory, 0x02014b50);
         put16(directory, (3 << 8) | 20);
         put16(directory, 20);
-        put16(directory, item.flags);
+        put16(directory, flags);
         put16(directory, deflated ? 8 : 0);
         put32(directory, 0);
         put32(directory, crc);
         put32(directory, quint32(data.size()));
         put32(directory, size);
         put16(directory, quint32(item.name.size()));
-        put16(directory, 0);
+        put16(directory, quint32(extra.size()));
         put16(directory, 0);
         put16(directory, 0);
         put16(directory, 0);
         put32(directory, item.mode << 16);
         put32(directory, offset);
-        directory += item.name;
+        directory += item.name + extra;
     }
     const quint32 directoryOffset = quint32(out.size());
     out += directory;

@@ -157,7 +157,9 @@ void TestSoftwareUpdater::fullUpdate()
     UpdateTest::Response redirect { 302, "moved" };
     redirect.location = m_server->baseUrl().toUtf8() + "releases/Quillfern-999.0.zip";
     m_server->set(QStringLiteral("/Quillfern/Quillfern.zip"), redirect);
-    m_server->set(QStringLiteral("/releases/Quillfern-999.0.zip"), { 200, UpdateTest::makeZip(release("new")) });
+    // Packed as the release packager packs it.
+    m_server->set(QStringLiteral("/releases/Quillfern-999.0.zip"),
+        { 200, UpdateTest::makeZip(release("new"), UpdateTest::ZipStyle::Streamed) });
     RecordingPresenter presenter;
     ScopedPresenter scoped(presenter);
     presenter.scriptAlertResponse(FirstButton);
