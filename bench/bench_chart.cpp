@@ -142,30 +142,38 @@ BENCHMARK(BM_ChartFrame)->ArgsProduct({ { 0, 1, 2 }, { 1, 50 } })->Unit(benchmar
 
 // The hard shape for arrows: every row on screen at the top has 2,000 successors far below, and
 // every row on screen in the middle 2,000 predecessors far above. The frame visits the 56,000
-// edges of the rows shown and draws what of them is on screen.
+// edges of the rows shown and draws what of them is on screen. The far tasks all end at one time,
+// or each at its own, so that no two of a row's predecessors turn at the same x.
+std::unique_ptr<Project> hubsProject(bool staggered)
+{
+    constexpr int hubs = 30;
+    constexpr int fan = 2000;
+    TaskList tasks;
+    QList<IntPair> pairs;
+    for (int i = 0; i < taskCount; ++i) {
+        const bool far = i >= 1000 && i < 1000 + fan;
+        const bool early = i < hubs || far;
+        const double start = early ? double(i < hubs ? 0 : 3600) : 7200.0 + double(i % 500) * 60.0;
+        const double duration = far && staggered ? 600.0 + double(i - 1000) : 600.0;
+        tasks.append(Task::create(i + 1, nullptr, QStringLiteral("Task %1").arg(i), duration, start + 600.0));
+    }
+    for (int hub = 0; hub < hubs; ++hub) {
+        for (int k = 0; k < fan; ++k)
+            pairs.append({ hub + 1, 1000 + k + 1 });
+        // The middle rows' predecessors lie far above them.
+        for (int k = 0; k < fan; ++k)
+            pairs.append({ 1000 + k + 1, taskCount / 2 + hub + 1 });
+    }
+    return Project::load(QStringLiteral("Hubs"), tasks, pairs);
+}
+
 void BM_ChartFrameHubs(benchmark::State &state)
 {
-    static const std::unique_ptr<Project> project = [] {
-        constexpr int hubs = 30;
-        constexpr int fan = 2000;
-        TaskList tasks;
-        QList<IntPair> pairs;
-        for (int i = 0; i < taskCount; ++i) {
-            const bool early = i < hubs || (i >= 1000 && i < 1000 + fan);
-            const double start = early ? double(i < hubs ? 0 : 3600) : 7200.0 + double(i % 500) * 60.0;
-            tasks.append(Task::create(i + 1, nullptr, QStringLiteral("Task %1").arg(i), 600.0, start + 600.0));
-        }
-        for (int hub = 0; hub < hubs; ++hub) {
-            for (int k = 0; k < fan; ++k)
-                pairs.append({ hub + 1, 1000 + k + 1 });
-            // The middle rows' predecessors lie far above them.
-            for (int k = 0; k < fan; ++k)
-                pairs.append({ 1000 + k + 1, taskCount / 2 + hub + 1 });
-        }
-        return Project::load(QStringLiteral("Hubs"), tasks, pairs);
-    }();
+    static const std::unique_ptr<Project> alike = hubsProject(false);
+    static const std::unique_ptr<Project> staggered = hubsProject(true);
+    Project *project = state.range(0) == 2 ? staggered.get() : alike.get();
     IntPublisher selection;
-    GanttView view(project.get(), &selection);
+    GanttView view(project, &selection);
     view.resize(chartSize);
     view.show();
     QCoreApplication::processEvents();
@@ -176,9 +184,11 @@ void BM_ChartFrameHubs(benchmark::State &state)
         view.render(&image);
         benchmark::ClobberMemory();
     }
-    state.SetLabel(state.range(0) == 0 ? "2,000 successors a row" : "2,000 predecessors a row");
+    state.SetLabel(state.range(0) == 0 ? "2,000 successors a row"
+            : state.range(0) == 1      ? "2,000 predecessors a row, ending at one time"
+                                       : "2,000 predecessors a row, each ending at its own time");
 }
-BENCHMARK(BM_ChartFrameHubs)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ChartFrameHubs)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 // A whole window's frame (panel, names list, chart) with a task selected whose name is 50 MB:
 // each place that shows the name cuts it before measuring, so the frame costs what a short name's

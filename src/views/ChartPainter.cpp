@@ -82,11 +82,27 @@ qsizetype ChartPainter::lastRowReaching(double bottom, qsizetype rowCount)
     return std::min<qsizetype>(rowCount - 1, qsizetype(std::floor(bottom / ChartGeometry::rowHeight)));
 }
 
+bool ChartPainter::isDragged(const Task &task) const
+{
+    return m_options.dragged && m_options.dragged->task().get() == &task;
+}
+
+double ChartPainter::boxCentreXOf(const Task &task) const
+{
+    return isDragged(task) ? m_options.dragged->dragPosition() : m_geometry.boxCentreX(task.start(), task.duration());
+}
+
+double ChartPainter::boxRightOf(const Task &task) const
+{
+    const double centreX = boxCentreXOf(task);
+    const double half = m_geometry.isMilestone(task.duration()) ? ChartGeometry::minimumHitWidth * 0.5
+                                                                : std::abs(m_geometry.boxWidth(task.duration())) * 0.5;
+    return centreX + half;
+}
+
 QRectF ChartPainter::boxOf(const Task &task, qsizetype row) const
 {
-    const bool dragged = m_options.dragged && m_options.dragged->task().get() == &task;
-    const double centreX
-        = dragged ? m_options.dragged->dragPosition() : m_geometry.boxCentreX(task.start(), task.duration());
+    const double centreX = boxCentreXOf(task);
     QRectF box = ChartGeometry::boxRect(row, centreX, m_geometry.boxWidth(task.duration())).normalized();
     if (m_geometry.isMilestone(task.duration()))
         box = ChartGeometry::milestoneRect(box);
@@ -162,13 +178,24 @@ void ChartPainter::paintDependencies(QPainter &painter, qsizetype first, qsizety
             paintDependency(painter, task, row, *successor, successorRow, band);
         }
         turns.clear();
+        // Predecessors often come in runs of the same times, and those turn at the same x.
+        const Task *previous = nullptr;
+        bool previousAbove = false;
         for (const TaskPtr &predecessor : task.predecessors()) {
             const qsizetype predecessorRow = m_project.rowOf(*predecessor);
             if (predecessorRow < 0 || (predecessorRow >= first && predecessorRow <= last))
                 continue;
-            const double turn = boxOf(*predecessor, predecessorRow).right() + arrowStub;
+            const bool above = predecessorRow < first;
+            const bool same = previous && above == previousAbove && predecessor->start() == previous->start()
+                && predecessor->duration() == previous->duration() && !isDragged(*predecessor) && !isDragged(*previous);
+            previous = predecessor.get();
+            previousAbove = above;
+            if (same)
+                continue;
+            const double turn = boxRightOf(*predecessor) + arrowStub;
+            // Quarter pixels; a chart is at most 2^30 px wide, so the product fits.
             const qint64 key
-                = (std::isfinite(turn) ? qint64(std::llround(turn * 4.0)) : 0) * 2 + (predecessorRow < first ? 1 : 0);
+                = (std::isfinite(turn) ? qint64(turn * 4.0 + (turn < 0.0 ? -0.5 : 0.5)) : 0) * 2 + (above ? 1 : 0);
             if (turns.insert(key).second)
                 paintDependency(painter, *predecessor, predecessorRow, task, row, band);
         }

@@ -57,6 +57,10 @@ private:
     void paintDependency(QPainter &painter, const Task &predecessor, qsizetype predecessorRow, const Task &successor,
         qsizetype successorRow, const Band &band) const;
     [[nodiscard]] QRectF boxOf(const Task &task, qsizetype row) const;
+    [[nodiscard]] bool isDragged(const Task &task) const;
+    [[nodiscard]] double boxCentreXOf(const Task &task) const;
+    // boxOf(task, row).right(), without making the rectangle.
+    [[nodiscard]] double boxRightOf(const Task &task) const;
 
     const Project &m_project;
     ChartGeometry m_geometry;

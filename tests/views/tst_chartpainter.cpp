@@ -1,0 +1,139 @@
+#include "ChartGeometry.h"
+#include "ChartPainter.h"
+#include "Project.h"
+
+#include <QImage>
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QTest>
+
+namespace {
+
+constexpr int chartWidth = 700;
+
+struct Plan {
+    TaskList tasks;
+    QList<IntPair> edges;
+};
+
+// Tasks on rows in random order, a few without duration, and dependencies that keep to the
+// times, with a hub of many successors and a sink of many predecessors.
+Plan randomPlan(QRandomGenerator &random, int count)
+{
+    Plan plan;
+    QList<double> starts;
+    QList<double> ends;
+    for (int i = 0; i < count; ++i) {
+        // Many start together, so that runs of predecessors share a start but not an end.
+        const double start = random.bounded(2) == 0 ? 60.0 * random.bounded(3) : 60.0 * random.bounded(200);
+        const double duration = random.bounded(6) == 0 ? 0.0 : 60.0 * random.bounded(1, 40);
+        plan.tasks.append(Task::createStartingAt(i + 1, nullptr, QStringLiteral("T%1").arg(i), start, duration));
+        starts.append(start);
+        ends.append(start + duration);
+    }
+    const int hub = random.bounded(count);
+    const int sink = random.bounded(count);
+    for (int k = 0; k < count * 3; ++k) {
+        const int from = k % 4 == 0 ? hub : random.bounded(count);
+        const int to = k % 4 == 1 ? sink : random.bounded(count);
+        if (from != to && ends.at(from) <= starts.at(to))
+            plan.edges.append({ from + 1, to + 1 });
+    }
+    return plan;
+}
+
+TaskList copyOf(const TaskList &tasks)
+{
+    TaskList copy;
+    for (const TaskPtr &task : tasks)
+        copy.append(Task::createStartingAt(task->id(), nullptr, task->name(), task->start(), task->duration()));
+    return copy;
+}
+
+QImage paint(const Project &project, qsizetype first, qsizetype last)
+{
+    const auto height = int(double(project.tasks().size()) * ChartGeometry::rowHeight + ChartGeometry::overhang);
+    QImage image(chartWidth, height, QImage::Format_ARGB32_Premultiplied);
+    QPalette palette;
+    palette.setColor(QPalette::Base, Qt::white);
+    palette.setColor(QPalette::Text, Qt::black);
+    image.fill(palette.color(QPalette::Base));
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const ChartPainter chart(project,
+        ChartGeometry(project.start(), project.duration(), ChartGeometry::totalWidthFor(chartWidth)), palette, QFont(),
+        ChartPainter::Options());
+    chart.paintRows(painter, first, last, 0.0, chartWidth);
+    return image;
+}
+
+} // namespace
+
+class TestChartPainter : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void bandLooksLikeTheWholeChart_data();
+    void bandLooksLikeTheWholeChart();
+};
+
+void TestChartPainter::bandLooksLikeTheWholeChart_data()
+{
+    QTest::addColumn<int>("seed");
+    for (int seed = 1; seed <= 30; ++seed)
+        QTest::newRow(qPrintable(QStringLiteral("seed %1").arg(seed))) << seed;
+}
+
+// A frame draws only its rows, the part on screen of edges that leave them, and each such part
+// once however many edges share it. What it shows must be what the whole chart, drawn with every
+// edge that touches those rows, shows there.
+void TestChartPainter::bandLooksLikeTheWholeChart()
+{
+    QFETCH(int, seed);
+    QRandomGenerator random { quint32(seed) };
+    constexpr int count = 40;
+    const Plan plan = randomPlan(random, count);
+    const std::unique_ptr<Project> project = Project::load(QStringLiteral("P"), copyOf(plan.tasks), plan.edges);
+    QVERIFY(project->deletedEdges().isEmpty());
+    for (int round = 0; round < 4; ++round) {
+        const qsizetype first = random.bounded(1, count / 2);
+        const qsizetype last = first + random.bounded(3, count / 2);
+        QList<IntPair> touching;
+        for (const IntPair &edge : plan.edges) {
+            const auto inBand = [&](qint64 id) { return id - 1 >= first && id - 1 <= last; };
+            if (inBand(edge.a) || inBand(edge.b))
+                touching.append(edge);
+        }
+        const std::unique_ptr<Project> reference = Project::load(QStringLiteral("P"), copyOf(plan.tasks), touching);
+        const QImage whole = paint(*reference, 0, count - 1);
+        const QImage band = paint(*project, first, last);
+        // The rows wholly inside the band, clear of the boxes that reach in from outside it.
+        const auto top = int(double(first + 1) * ChartGeometry::rowHeight);
+        const auto bottom = int(double(last) * ChartGeometry::rowHeight);
+        int differing = 0;
+        QPoint where;
+        for (int y = top; y < bottom; ++y) {
+            for (int x = 0; x < chartWidth; ++x) {
+                // Ink where the other has none; lines drawn once or several times over each other
+                // shade their antialiased edges differently, which is no difference.
+                const auto ink = [](QRgb pixel) { return 3 * 255 - qRed(pixel) - qGreen(pixel) - qBlue(pixel); };
+                const int a = ink(whole.pixel(x, y));
+                const int b = ink(band.pixel(x, y));
+                if ((a > 240 && b < 24) || (b > 240 && a < 24)) {
+                    where = where.isNull() ? QPoint(x, y) : where;
+                    ++differing;
+                }
+            }
+        }
+        QVERIFY2(differing == 0,
+            qPrintable(QStringLiteral("rows %1-%2: %3 pixels differ, the first at %4,%5")
+                           .arg(first)
+                           .arg(last)
+                           .arg(differing)
+                           .arg(where.x())
+                           .arg(where.y())));
+    }
+}
+
+QTEST_MAIN(TestChartPainter)
+#include "tst_chartpainter.moc"
