@@ -7,6 +7,7 @@
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
+#include <algorithm>
 #include <cmath>
 #include <unordered_set>
 
@@ -193,9 +194,10 @@ void ChartPainter::paintDependencies(QPainter &painter, qsizetype first, qsizety
             if (same)
                 continue;
             const double turn = boxRightOf(*predecessor) + arrowStub;
-            // Quarter pixels; a chart is at most 2^30 px wide, so the product fits.
-            const qint64 key
-                = (std::isfinite(turn) ? qint64(turn * 4.0 + (turn < 0.0 ? -0.5 : 0.5)) : 0) * 2 + (above ? 1 : 0);
+            // Quarter pixels. Boxes lie within the chart, at most 2^30 px wide, but a task may last
+            // for ever; beyond any screen all turns are one.
+            const double clamped = std::isfinite(turn) ? std::clamp(turn, -1e15, 1e15) : 1e15;
+            const qint64 key = qint64(clamped * 4.0 + (clamped < 0.0 ? -0.5 : 0.5)) * 2 + (above ? 1 : 0);
             if (turns.insert(key).second)
                 paintDependency(painter, *predecessor, predecessorRow, task, row, band);
         }
