@@ -194,8 +194,8 @@ void ChartPainter::paintDependencies(QPainter &painter, qsizetype first, qsizety
             if (same)
                 continue;
             const double turn = boxRightOf(*predecessor) + arrowStub;
-            // Quarter pixels. Boxes lie within the chart, at most 2^30 px wide, but a task may last
-            // for ever; beyond any screen all turns are one.
+            // Quarter pixels, clamped so that no x, however it came about, overflows the key; beyond
+            // any screen all turns are one.
             const double clamped = std::isfinite(turn) ? std::clamp(turn, -1e15, 1e15) : 1e15;
             const qint64 key = qint64(clamped * 4.0 + (clamped < 0.0 ? -0.5 : 0.5)) * 2 + (above ? 1 : 0);
             if (turns.insert(key).second)
