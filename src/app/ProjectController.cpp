@@ -693,6 +693,13 @@ void ProjectController::printPreview()
     auto *preview = new QPrintPreviewDialog(m_window.get());
     preview->setAttribute(Qt::WA_DeleteOnClose);
     setUpPrinter(*preview->printer(), m_project->name());
-    connect(preview, &QPrintPreviewDialog::paintRequested, this, [this](QPrinter *printer) { printTo(*printer); });
+    // A long plan's pages take seconds to lay out; the preview cannot be shown half done.
+    connect(preview, &QPrintPreviewDialog::paintRequested, this, [this, preview](QPrinter *printer) {
+        // Over the window until the preview is up, as it is when it is first filled.
+        QWidget *over = preview->isVisible() ? static_cast<QWidget *>(preview) : m_window.get();
+        PageProgress progress(
+            over, tr("Preparing the preview\u2026"), m_progressDelay, PageProgress::Cancel::NotOffered);
+        printTo(*printer, progress.callback());
+    });
     preview->open();
 }

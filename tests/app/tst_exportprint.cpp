@@ -207,12 +207,26 @@ private Q_SLOTS:
         QVERIFY(item);
         QVERIFY(fileMenuItem(controller, QStringLiteral("Print...")));
         QCOMPARE(controller->action(ProjectController::Print)->shortcut(), QKeySequence(QKeySequence::Print));
+        // Its pages' progress shows while they are laid out.
+        controller->setProgressDelay(std::chrono::milliseconds(0));
+        int progressShown = 0;
+        QTimer poll;
+        poll.setInterval(1);
+        connect(&poll, &QTimer::timeout, this, [&] {
+            auto *progress = controller->projectWindow()->findChild<QProgressDialog *>();
+            if (progress && progress->isVisible())
+                progressShown = std::max(progressShown, progress->maximum());
+        });
+        poll.start();
         item->trigger();
         QPrintPreviewDialog *preview = nullptr;
         QTRY_VERIFY((preview = controller->projectWindow()->findChild<QPrintPreviewDialog *>()));
         QPrintPreviewWidget *pages = preview->findChild<QPrintPreviewWidget *>();
         QVERIFY(pages);
         QTRY_COMPARE(pages->pageCount(), printed);
+        poll.stop();
+        QCOMPARE(progressShown, printed);
+        QVERIFY(!controller->projectWindow()->findChild<QProgressDialog *>());
         preview->close();
     }
 };
