@@ -45,14 +45,16 @@ QFont unitFont(const QFont &font)
 // One drawing's parts, from the project and the chart's width; painter coordinates in units.
 class Sheet {
 public:
-    Sheet(const Project &project, double totalWidth, const Appearance &appearance)
+    // A progress is told of the rows painted, chart and names, when one drawing holds them all.
+    Sheet(const Project &project, double totalWidth, const Appearance &appearance, Progress progress = {})
         : m_project(project)
         , m_font(unitFont(appearance.font))
         , m_metrics(m_font)
         , m_palette(appearance.palette)
         , m_totalWidth(std::max(0.0, totalWidth))
+        , m_progress(std::move(progress))
         , m_chart(project, ChartGeometry(project.start(), project.duration(), m_totalWidth), m_palette, m_font,
-              options(appearance))
+              options(appearance, m_progress, project.tasks().size()))
         , m_scaleHeight(ChartPainter::scaleHeight(m_font))
     { }
 
@@ -73,14 +75,17 @@ public:
         painter.restore();
     }
 
-    // Rows first to last with their names, row first at y top.
-    void paintRows(QPainter &painter, qsizetype first, qsizetype last, double top, double bottom) const
+    // Rows first to last with their names, row first at y top. Returns false when the progress
+    // stopped it.
+    bool paintRows(QPainter &painter, qsizetype first, qsizetype last, double top, double bottom) const
     {
         painter.save();
         painter.setClipRect(QRectF(namesWidth, top, chartWidth(), bottom - top));
         painter.translate(namesWidth + chartInset, top - double(first) * ChartGeometry::rowHeight);
-        m_chart.paintRows(painter, first, last, -chartInset, chartWidth() - chartInset);
+        const bool painted = m_chart.paintRows(painter, first, last, -chartInset, chartWidth() - chartInset);
         painter.restore();
+        if (!painted)
+            return false;
 
         painter.save();
         painter.setFont(m_font);
@@ -93,16 +98,34 @@ public:
                 corvane::ShownText::cut(tasks.at(row)->name()), Qt::ElideRight, textWidth, Qt::TextSingleLine);
             const QRectF line(namePadding, centre - m_metrics.height() * 0.5, textWidth, m_metrics.height());
             painter.drawText(line, Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine, name);
+            const qsizetype done = row - first + 1;
+            if (m_progress && done % 2048 == 0
+                && !m_progress(int(m_chart.progressSteps(tasks.size()) + done), steps())) {
+                painter.restore();
+                return false;
+            }
         }
         painter.restore();
+        return true;
     }
 
 private:
-    static ChartPainter::Options options(const Appearance &appearance)
+    // The chart's steps, then one a name.
+    [[nodiscard]] int steps() const
+    {
+        const qsizetype rows = m_project.tasks().size();
+        return int(m_chart.progressSteps(rows) + rows);
+    }
+
+    static ChartPainter::Options options(const Appearance &appearance, const Progress &progress, qsizetype rows)
     {
         ChartPainter::Options options;
         options.dependencies = appearance.dependencies;
         options.cosmeticLines = false;
+        if (progress) {
+            options.progress
+                = [progress, rows](qsizetype done, qsizetype total) { return progress(int(done), int(total + rows)); };
+        }
         return options;
     }
 
@@ -111,6 +134,7 @@ private:
     QFontMetricsF m_metrics;
     QPalette m_palette;
     double m_totalWidth;
+    Progress m_progress;
     ChartPainter m_chart;
     double m_scaleHeight;
 };
@@ -196,12 +220,14 @@ QSizeF wholeSize(const Project &project, double totalWidth, const Appearance &ap
     return { sheet.width(), sheet.scaleHeight() + rowsHeight(project) };
 }
 
-void paintWhole(QPainter &painter, const Project &project, double totalWidth, const Appearance &appearance)
+void paintWhole(QPainter &painter, const Project &project, double totalWidth, const Appearance &appearance,
+    const Progress &progress)
 {
-    const Sheet sheet(project, totalWidth, appearance);
+    const Sheet sheet(project, totalWidth, appearance, progress);
     const double height = sheet.scaleHeight() + rowsHeight(project);
     painter.fillRect(QRectF(0.0, 0.0, sheet.width(), height), sheet.palette().color(QPalette::Base));
-    sheet.paintRows(painter, 0, project.tasks().size() - 1, sheet.scaleHeight(), height);
+    if (!sheet.paintRows(painter, 0, project.tasks().size() - 1, sheet.scaleHeight(), height))
+        throw Cancelled();
     sheet.paintScale(painter);
 }
 
@@ -292,7 +318,8 @@ void writePdf(const QString &path, const Project &project, const QPageSize &pape
     commit(file);
 }
 
-void writeSvg(const QString &path, const Project &project, double totalWidth, const Appearance &appearance)
+void writeSvg(const QString &path, const Project &project, double totalWidth, const Appearance &appearance,
+    const Progress &progress)
 {
     const QSizeF size = wholeSize(project, totalWidth, appearance);
     QSaveFile file(path);
@@ -308,7 +335,8 @@ void writeSvg(const QString &path, const Project &project, double totalWidth, co
         if (!painter.begin(&generator))
             fail(file);
         painter.setRenderHint(QPainter::Antialiasing);
-        paintWhole(painter, project, totalWidth, appearance);
+        // A cancel unwinds from here, and the file, never committed, is discarded.
+        paintWhole(painter, project, totalWidth, appearance, progress);
         if (!painter.end())
             fail(file);
     }
@@ -318,7 +346,7 @@ void writeSvg(const QString &path, const Project &project, double totalWidth, co
 }
 
 void writePng(const QString &path, const Project &project, double totalWidth, double devicePixelRatio,
-    const Appearance &appearance)
+    const Appearance &appearance, const Progress &progress)
 {
     if (!(devicePixelRatio > 0.0) || !std::isfinite(devicePixelRatio))
         devicePixelRatio = 1.0;
@@ -334,7 +362,7 @@ void writePng(const QString &path, const Project &project, double totalWidth, do
     {
         QPainter painter(&image);
         painter.setRenderHint(QPainter::Antialiasing);
-        paintWhole(painter, project, totalWidth, appearance);
+        paintWhole(painter, project, totalWidth, appearance, progress);
     }
     QSaveFile file(path);
     openForWriting(file);
@@ -360,10 +388,10 @@ void write(const QString &path, const Project &project, const Request &request)
         writePdf(path, project, request.paper, request.appearance, request.progress);
         break;
     case Format::Svg:
-        writeSvg(path, project, request.totalWidth, request.appearance);
+        writeSvg(path, project, request.totalWidth, request.appearance, request.progress);
         break;
     case Format::Png:
-        writePng(path, project, request.totalWidth, request.devicePixelRatio, request.appearance);
+        writePng(path, project, request.totalWidth, request.devicePixelRatio, request.appearance, request.progress);
         break;
     case Format::Csv:
         writeCsv(path, project);

@@ -39,6 +39,14 @@ struct Appearance {
     bool dependencies = true;
 };
 
+// Told as the work goes how many of how many steps are done; returning false stops the work, which
+// then throws Cancelled.
+using Progress = std::function<bool(int done, int total)>;
+class Cancelled : public std::exception {
+public:
+    [[nodiscard]] const char *what() const noexcept override { return "the export was cancelled"; }
+};
+
 // The chart's width without a window: the span of the project at zoom 1 in a chart this wide.
 inline constexpr double defaultChartWidth = 1000.0;
 inline constexpr double namesWidth = 200.0;
@@ -54,15 +62,8 @@ inline constexpr qint64 largestImageBytes = qint64(1) << 30;
 // The whole chart at a chart width (totalWidth as the window's zoom gives it), with the names
 // column and the scale, in one drawing; wholeSize is its extent in units.
 [[nodiscard]] QSizeF wholeSize(const Project &project, double totalWidth, const Appearance &appearance);
-void paintWhole(QPainter &painter, const Project &project, double totalWidth, const Appearance &appearance);
-
-// Told after each page how many of how many are done; returning false stops the work, which then
-// throws Cancelled.
-using Progress = std::function<bool(int done, int total)>;
-class Cancelled : public std::exception {
-public:
-    [[nodiscard]] const char *what() const noexcept override { return "the export was cancelled"; }
-};
+void paintWhole(QPainter &painter, const Project &project, double totalWidth, const Appearance &appearance,
+    const Progress &progress = {});
 
 // Pages on a paged device (a PDF writer or a printer) already open on painter, one after the
 // other: each with the names column and the scale, whole rows, and the footer with the title and
@@ -71,12 +72,13 @@ int paintPages(QPainter &painter, QPagedPaintDevice &device, const Project &proj
     const Progress &progress = {});
 
 // Each writes the file atomically and throws corvane::SystemError when it cannot be written, or
-// corvane::Exception when the image would be too large. A cancelled PDF leaves no file.
+// corvane::Exception when the image would be too large. A cancelled one leaves no file.
 void writePdf(const QString &path, const Project &project, const QPageSize &paper, const Appearance &appearance,
     const Progress &progress = {});
-void writeSvg(const QString &path, const Project &project, double totalWidth, const Appearance &appearance);
+void writeSvg(const QString &path, const Project &project, double totalWidth, const Appearance &appearance,
+    const Progress &progress = {});
 void writePng(const QString &path, const Project &project, double totalWidth, double devicePixelRatio,
-    const Appearance &appearance);
+    const Appearance &appearance, const Progress &progress = {});
 void writeCsv(const QString &path, const Project &project);
 
 struct Request {
@@ -86,7 +88,7 @@ struct Request {
     double devicePixelRatio = 1.0;
     QPageSize paper = defaultPageSize();
     Appearance appearance;
-    // Page by page, for the PDF.
+    // Page by page for a PDF, a few thousand rows at a time for a drawing of the whole chart.
     Progress progress;
 };
 void write(const QString &path, const Project &project, const Request &request);

@@ -110,7 +110,13 @@ QRectF ChartPainter::boxOf(const Task &task, qsizetype row) const
     return box;
 }
 
-void ChartPainter::paintRows(QPainter &painter, qsizetype first, qsizetype last, double left, double right) const
+bool ChartPainter::goOn(qsizetype done, qsizetype rows) const
+{
+    constexpr qsizetype stride = 2048;
+    return !m_options.progress || done % stride != 0 || m_options.progress(done, progressSteps(rows));
+}
+
+bool ChartPainter::paintRows(QPainter &painter, qsizetype first, qsizetype last, double left, double right) const
 {
     const TaskList &tasks = m_project.tasks();
     last = std::min(last, tasks.size() - 1);
@@ -120,9 +126,11 @@ void ChartPainter::paintRows(QPainter &painter, qsizetype first, qsizetype last,
         paintGrid(painter, top, bottom, left, right);
     }
     if (first > last)
-        return;
-    if (m_options.dependencies)
-        paintDependencies(painter, first, last);
+        return true;
+    if (m_options.dependencies && !paintDependencies(painter, first, last))
+        return false;
+    const qsizetype rows = last - first + 1;
+    const qsizetype before = m_options.dependencies ? rows : 0;
     painter.setFont(m_font);
     for (qsizetype row = first; row <= last; ++row) {
         const bool selected = m_options.selectedId == tasks.at(row)->id();
@@ -130,7 +138,10 @@ void ChartPainter::paintRows(QPainter &painter, qsizetype first, qsizetype last,
             m_options.dragged->paint(painter, m_geometry, m_palette, left, right, selected);
         else
             TaskBox(tasks.at(row), row).paint(painter, m_geometry, m_palette, left, right, selected);
+        if (!goOn(before + row - first + 1, rows))
+            return false;
     }
+    return true;
 }
 
 void ChartPainter::paintGrid(QPainter &painter, double top, double bottom, double left, double right) const
@@ -148,7 +159,7 @@ void ChartPainter::paintGrid(QPainter &painter, double top, double bottom, doubl
     painter.restore();
 }
 
-void ChartPainter::paintDependencies(QPainter &painter, qsizetype first, qsizetype last) const
+bool ChartPainter::paintDependencies(QPainter &painter, qsizetype first, qsizetype last) const
 {
     const TaskList &tasks = m_project.tasks();
     painter.save();
@@ -201,8 +212,13 @@ void ChartPainter::paintDependencies(QPainter &painter, qsizetype first, qsizety
             if (turns.insert(key).second)
                 paintDependency(painter, *predecessor, predecessorRow, task, row, band);
         }
+        if (!goOn(row - first + 1, last - first + 1)) {
+            painter.restore();
+            return false;
+        }
     }
     painter.restore();
+    return true;
 }
 
 void ChartPainter::paintDependency(QPainter &painter, const Task &predecessor, qsizetype predecessorRow,

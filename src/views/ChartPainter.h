@@ -5,6 +5,7 @@
 
 #include <QFont>
 #include <QPalette>
+#include <functional>
 #include <optional>
 
 class Project;
@@ -26,6 +27,9 @@ public:
         bool cosmeticLines = true;
         // A box being dragged, drawn where the pointer holds it rather than where its task is.
         const TaskBox *dragged = nullptr;
+        // Told every few thousand rows how many of how many steps are done; returning false
+        // stops the painting there.
+        std::function<bool(qsizetype done, qsizetype total)> progress;
     };
 
     // The height of the time scale drawn with a font.
@@ -35,8 +39,10 @@ public:
         Options options);
 
     // Grid lines, then the dependencies of the rows, then their boxes. Labels set beside boxes keep
-    // within [left, right].
-    void paintRows(QPainter &painter, qsizetype first, qsizetype last, double left, double right) const;
+    // within [left, right]. Returns false when the progress stopped it.
+    bool paintRows(QPainter &painter, qsizetype first, qsizetype last, double left, double right) const;
+    // The steps paintRows tells its progress in for that many rows.
+    [[nodiscard]] qsizetype progressSteps(qsizetype rows) const { return rows * (m_options.dependencies ? 2 : 1); }
     // The time scale across [left, right], in a band of scaleHeight() from y 0.
     void paintScale(QPainter &painter, double left, double right) const;
 
@@ -53,7 +59,9 @@ private:
         double top;
         double bottom;
     };
-    void paintDependencies(QPainter &painter, qsizetype first, qsizetype last) const;
+    bool paintDependencies(QPainter &painter, qsizetype first, qsizetype last) const;
+    // Whether painting goes on after this many of the rows' steps.
+    [[nodiscard]] bool goOn(qsizetype done, qsizetype rows) const;
     void paintDependency(QPainter &painter, const Task &predecessor, qsizetype predecessorRow, const Task &successor,
         qsizetype successorRow, const Band &band) const;
     [[nodiscard]] QRectF boxOf(const Task &task, qsizetype row) const;

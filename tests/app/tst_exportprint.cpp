@@ -143,19 +143,24 @@ private Q_SLOTS:
 
     void exportProgress_data()
     {
+        QTest::addColumn<QString>("chosen");
         QTest::addColumn<bool>("cancel");
-        QTest::newRow("to the end") << false;
-        QTest::newRow("cancelled") << true;
+        QTest::newRow("pdf to the end") << "progress.pdf" << false;
+        QTest::newRow("pdf cancelled") << "progress.pdf" << true;
+        QTest::newRow("svg to the end") << "progress.svg" << false;
+        QTest::newRow("svg cancelled") << "progress.svg" << true;
     }
 
-    // A long export shows its pages' progress over the window, which stays drawn; Cancel, pressed
+    // A long export shows its progress over the window, which stays drawn; Cancel, pressed
     // as a person would, stops it and leaves no file and no alert.
     void exportProgress()
     {
+        QFETCH(QString, chosen);
         QFETCH(bool, cancel);
-        ProjectController *controller = openWindow(plan(2000));
+        // Enough rows for a drawing of the whole chart to tell its progress a few times.
+        ProjectController *controller = openWindow(plan(5000));
         controller->setProgressDelay(std::chrono::milliseconds(0));
-        const QString target = m_dir.filePath(QStringLiteral("progress.pdf"));
+        const QString target = m_dir.filePath(chosen);
         QFile::remove(target);
         m_presenter.scriptSavePanelResult(target);
         int pages = 0;
