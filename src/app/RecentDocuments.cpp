@@ -1,5 +1,7 @@
 #include "RecentDocuments.h"
 
+#include "FileAccess.h"
+
 #include <QFileInfo>
 #include <QSettings>
 
@@ -11,8 +13,26 @@ namespace RecentDocuments {
 
 QStringList list()
 {
-    return QSettings().value(key).toStringList();
+    QStringList paths;
+    for (const QString &stored : QSettings().value(key).toStringList()) {
+        if (const std::optional<QString> path = fileNameFromStorable(stored))
+            paths.append(*path);
+    }
+    return paths;
 }
+
+namespace {
+
+// Settings are UTF-8 text: a name that is not stays reachable as its bytes.
+void store(const QStringList &paths)
+{
+    QStringList stored;
+    for (const QString &path : paths)
+        stored.append(storableFileName(path));
+    QSettings().setValue(key, stored);
+}
+
+} // namespace
 
 void note(const QString &path)
 {
@@ -22,14 +42,14 @@ void note(const QString &path)
     paths.prepend(absolute);
     while (paths.size() > maximumCount)
         paths.removeLast();
-    QSettings().setValue(key, paths);
+    store(paths);
 }
 
 void remove(const QString &path)
 {
     QStringList paths = list();
     if (paths.removeAll(path) > 0)
-        QSettings().setValue(key, paths);
+        store(paths);
 }
 
 void clear()

@@ -2,6 +2,7 @@
 
 #include "AppDelegate.h"
 #include "Autosave.h"
+#include "FileAccess.h"
 #include "Presenter.h"
 #include "Project.h"
 #include "ProjectController.h"
@@ -14,10 +15,14 @@
 #include <QLockFile>
 #include <QMainWindow>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace AppTest;
 using corvane::FirstButton;
@@ -244,6 +249,35 @@ private Q_SLOTS:
             QCOMPARE(m_delegate->offerRecoveredWork(), 0);
             QCOMPARE(m_presenter.alerts().size(), 2);
         }
+    }
+
+    // A file whose name is not UTF-8 (Latin-1, from an older system): its copy's header is JSON,
+    // which is UTF-8, and Restore must still save to that very file.
+    void restoreKeepsANameThatIsNotUtf8()
+    {
+        setInterval(0.2);
+        const QByteArray bytes = QFile::encodeName(m_home.path()) + "/caf\xe9.quillfern";
+        const QString file = decodeFileName(bytes);
+        const int descriptor = ::open(bytes.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        QVERIFY(descriptor >= 0);
+        const auto removeFile = qScopeGuard([&bytes] { ::unlink(bytes.constData()); });
+        QCOMPARE(::write(descriptor, plan.constData(), size_t(plan.size())), ssize_t(plan.size()));
+        ::close(descriptor);
+        QVERIFY(AppDelegate::openProject(file));
+        ProjectController *controller = ProjectController::openControllers().constLast();
+        controller->projectWindow()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(controller->projectWindow()));
+        QTest::keyClick(controller->projectWindow(), Qt::Key_T, Qt::ControlModifier);
+        QTRY_COMPARE(copiesOnDisk().size(), 1);
+        ProjectController::discardAll();
+        Recovery::waitForWrites();
+
+        m_presenter.scriptAlertResponse(FirstButton);
+        QCOMPARE(m_delegate->offerRecoveredWork(), 1);
+        ProjectController *back = ProjectController::openControllers().constFirst();
+        QCOMPARE(back->url(), std::optional<QString>(file));
+        QVERIFY(back->save());
+        QCOMPARE(readWholeFile(file), writeProject(*back->project()));
     }
 };
 

@@ -1,4 +1,5 @@
 #include "../update/UpdateTestSupport.h"
+#include "FileAccess.h"
 
 #include <QLocalSocket>
 #include <QProcess>
@@ -366,6 +367,14 @@ void TestCommandLine::fileNameThatIsNotUtf8()
     QVERIFY2(waitForSocket(), qPrintable(log()));
     QVERIFY2(stays(), qPrintable(log()));
     QVERIFY2(!log().contains(QStringLiteral("could not be opened")), qPrintable(log()));
+    // Open Recent finds it again: the settings file, read afresh, gives back its very bytes.
+    const auto recent = [this] {
+        const QSettings settings(path(QStringLiteral(".config/Quillfern/Quillfern.conf")), QSettings::IniFormat);
+        const QStringList stored = settings.value(QStringLiteral("recentDocuments")).toStringList();
+        const std::optional<QString> first = stored.isEmpty() ? std::nullopt : fileNameFromStorable(stored.first());
+        return first ? encodeFileName(*first) : QByteArray();
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(recent(), name, startTimeout);
 }
 
 void TestCommandLine::quitRequest_data()

@@ -313,6 +313,31 @@ QByteArray encodeFileName(const QString &path)
     return encoded + QStringView(path).sliced(runStart).toUtf8();
 }
 
+namespace {
+const QLatin1String storedBytesPrefix("base64:");
+}
+
+QString storableFileName(const QString &path)
+{
+    const QByteArray bytes = encodeFileName(path);
+    if (QString::fromUtf8(bytes) == path)
+        return path;
+    return storedBytesPrefix + QString::fromLatin1(bytes.toBase64());
+}
+
+std::optional<QString> fileNameFromStorable(const QString &stored)
+{
+    if (stored.startsWith(u'/'))
+        return stored;
+    if (!stored.startsWith(storedBytesPrefix))
+        return std::nullopt;
+    const QByteArray::FromBase64Result decoded = QByteArray::fromBase64Encoding(
+        QStringView(stored).sliced(storedBytesPrefix.size()).toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded || !decoded.decoded.startsWith('/') || decoded.decoded.contains('\0'))
+        return std::nullopt;
+    return decodeFileName(decoded.decoded);
+}
+
 std::optional<FileStamp> stampOf(const QString &path)
 {
     struct stat status { };

@@ -63,3 +63,10 @@ WriteCall setWriteCallForTesting(WriteCall call);
 // file can be opened and saved again. Shown, such a character appears as a replacement mark.
 [[nodiscard]] QString decodeFileName(const QByteArray &name);
 [[nodiscard]] QByteArray encodeFileName(const QString &path);
+
+// An absolute file name as text that survives being stored as UTF-8 (settings, JSON), which
+// would replace a decoded name's lone surrogates: the name itself when it is valid Unicode, else
+// "base64:" and its bytes, which no absolute name begins with. Stored text that is neither an
+// absolute name nor such bytes gives none.
+[[nodiscard]] QString storableFileName(const QString &path);
+[[nodiscard]] std::optional<QString> fileNameFromStorable(const QString &stored);
