@@ -122,6 +122,7 @@ private:
         ChartPainter::Options options;
         options.dependencies = appearance.dependencies;
         options.cosmeticLines = false;
+        options.wholeLabels = true;
         if (progress) {
             options.progress
                 = [progress, rows](qsizetype done, qsizetype total) { return progress(int(done), int(total + rows)); };

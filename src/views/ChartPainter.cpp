@@ -303,6 +303,8 @@ void ChartPainter::paintScale(QPainter &painter, double left, double right) cons
             const QString label = scale.label(offset, first);
             painter.drawLine(QPointF(x, scalePadding), QPointF(x, height));
             const QRectF text(x + scalePadding, scalePadding, metrics.horizontalAdvance(label) + 1.0, metrics.height());
+            if (m_options.wholeLabels && text.right() > right)
+                return;
             painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, label);
         });
     }

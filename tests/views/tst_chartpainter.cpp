@@ -75,6 +75,7 @@ class TestChartPainter : public QObject {
 private Q_SLOTS:
     void bandLooksLikeTheWholeChart_data();
     void bandLooksLikeTheWholeChart();
+    void labelsOnPaperStayInTheRange();
 };
 
 void TestChartPainter::bandLooksLikeTheWholeChart_data()
@@ -133,6 +134,47 @@ void TestChartPainter::bandLooksLikeTheWholeChart()
                            .arg(where.x())
                            .arg(where.y())));
     }
+}
+
+// On paper a label cut at the page's edge cannot be scrolled into view, so none is; on screen
+// one is, as the chart scrolls. Checked at many widths, so that some label falls at the edge.
+void TestChartPainter::labelsOnPaperStayInTheRange()
+{
+    TaskList tasks;
+    tasks.append(Task::createStartingAt(1, nullptr, QStringLiteral("A"), 0.0, 3 * 24 * 60.0));
+    const std::unique_ptr<Project> project = Project::load(QStringLiteral("P"), std::move(tasks), {});
+    QPalette palette;
+    palette.setColor(QPalette::Window, Qt::white);
+    palette.setColor(QPalette::WindowText, Qt::black);
+    const QFont font;
+    const auto height = int(std::ceil(ChartPainter::scaleHeight(font)));
+    int cutOnScreen = 0;
+    for (int right = 200; right < 700; right += 3) {
+        for (const bool paper : { true, false }) {
+            ChartPainter::Options options;
+            options.wholeLabels = paper;
+            const ChartPainter chart(*project,
+                ChartGeometry(project->start(), project->duration(), ChartGeometry::totalWidthFor(right + 200.0)),
+                palette, font, options);
+            QImage image(right + 100, height, QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::white);
+            {
+                QPainter painter(&image);
+                chart.paintScale(painter, 0.0, right);
+            }
+            bool inkBeyond = false;
+            for (int y = 0; y < height; ++y) {
+                for (int x = right + 1; x < image.width(); ++x)
+                    inkBeyond |= qGray(image.pixel(x, y)) < 128;
+            }
+            if (paper)
+                QVERIFY2(!inkBeyond, qPrintable(QStringLiteral("a label runs past %1").arg(right)));
+            else
+                cutOnScreen += inkBeyond ? 1 : 0;
+        }
+    }
+    // Else no width above put a label at the edge, and the check proved nothing.
+    QVERIFY(cutOnScreen > 0);
 }
 
 QTEST_MAIN(TestChartPainter)
