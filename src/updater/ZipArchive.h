@@ -21,7 +21,6 @@ public:
         QString path; // without a trailing slash
         Kind kind = Kind::File;
         quint64 index = 0; // in the archive's directory
-        quint32 crc = 0;
         quint64 size = 0;
         quint32 permissions = 0; // the Unix permission bits, 0 when the archive has none
     };
