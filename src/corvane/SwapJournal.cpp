@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/file.h>
@@ -33,11 +32,6 @@ bool existsAt(const QString &path)
 {
     struct stat info { };
     return ::lstat(encoded(path).constData(), &info) == 0;
-}
-
-QString reason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 [[noreturn]] void throwError(int error, const QString &path)
@@ -121,7 +115,7 @@ std::optional<SwapJournal> SwapJournal::openInterrupted(const QString &installat
     if (fd < 0) {
         if (errno != ENOENT)
             qCCritical(lcCorvane).noquote()
-                << "cannot open the record of an interrupted update" << path << reason(errno);
+                << "cannot open the record of an interrupted update" << path << qt_error_string(errno);
         return std::nullopt;
     }
     SwapJournal journal(installation, fd);
@@ -140,7 +134,7 @@ std::optional<SwapJournal> SwapJournal::openInterrupted(const QString &installat
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
-            qCCritical(lcCorvane).noquote() << "cannot read" << path << reason(errno);
+            qCCritical(lcCorvane).noquote() << "cannot read" << path << qt_error_string(errno);
             return std::nullopt;
         }
         text.append(buffer, n);
@@ -223,7 +217,7 @@ bool SwapJournal::removeJournal()
 {
     const QString path = m_installation + u'/' + QLatin1String(fileName);
     if (::unlink(encoded(path).constData()) != 0) {
-        qCCritical(lcCorvane).noquote() << "cannot remove" << path << reason(errno);
+        qCCritical(lcCorvane).noquote() << "cannot remove" << path << qt_error_string(errno);
         return false;
     }
     syncFolder(m_installation);
@@ -244,7 +238,7 @@ bool SwapJournal::rollForward(const std::function<void()> &afterChange)
         if (entry.isFolder || !existsAt(staged))
             continue;
         if (::rename(encoded(staged).constData(), encoded(target).constData()) != 0) {
-            qCCritical(lcCorvane).noquote() << "cannot put" << target << "in place:" << reason(errno);
+            qCCritical(lcCorvane).noquote() << "cannot put" << target << "in place:" << qt_error_string(errno);
             ok = false;
             continue;
         }
@@ -259,7 +253,7 @@ bool SwapJournal::rollForward(const std::function<void()> &afterChange)
         if (!entry.hadOld || !existsAt(old))
             continue;
         if (::unlink(encoded(old).constData()) != 0) {
-            qCCritical(lcCorvane).noquote() << "cannot remove the old file" << old << reason(errno);
+            qCCritical(lcCorvane).noquote() << "cannot remove the old file" << old << qt_error_string(errno);
             ok = false;
             continue;
         }
@@ -279,12 +273,12 @@ bool SwapJournal::rollBack()
     if (m_staged && !m_rollingBack) {
         if (!appendLine("rollback"))
             qCCritical(lcCorvane).noquote()
-                << "cannot record in" << m_installation << "that the update is taken back" << reason(errno);
+                << "cannot record in" << m_installation << "that the update is taken back" << qt_error_string(errno);
         m_rollingBack = true;
     }
     bool ok = true;
     const auto failed = [&ok](const char *what, const QString &path) {
-        qCCritical(lcCorvane).noquote() << what << path << reason(errno);
+        qCCritical(lcCorvane).noquote() << what << path << qt_error_string(errno);
         ok = false;
     };
     for (auto entry = m_entries.crbegin(); entry != m_entries.crend(); ++entry) {
@@ -342,7 +336,7 @@ void repairOwnInstallation(char *argv[])
     // This process is the program as it was before the update.
     ::execv(program.c_str(), argv);
     qCCritical(lcCorvane).noquote() << "cannot start the updated" << QFile::decodeName(program.c_str())
-                                    << reason(errno);
+                                    << qt_error_string(errno);
 }
 
 } // namespace corvane

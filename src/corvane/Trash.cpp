@@ -9,7 +9,6 @@
 #include <QStorageInfo>
 
 #include <cerrno>
-#include <cstring>
 #include <unistd.h>
 
 namespace corvane {
@@ -104,7 +103,7 @@ void moveToTrash(const QString &path)
     tidyWorkingFolder();
     QString reason = homeTrashProblem();
     if (!back)
-        reason += QStringLiteral(" It was left in %1: %2").arg(trashed, QString::fromLocal8Bit(std::strerror(error)));
+        reason += QStringLiteral(" It was left in %1: %2").arg(trashed, qt_error_string(error));
     throw failure(reason);
 }
 

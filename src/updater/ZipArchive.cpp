@@ -9,7 +9,6 @@
 #include <QStringDecoder>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,11 +27,6 @@ constexpr qsizetype chunkSize = 256 * 1024;
 [[noreturn]] void refuseEntry(const QString &path, const QString &reason)
 {
     refuse(QStringLiteral("The archive entry \u201c%1\u201d %2.").arg(path, reason));
-}
-
-QString systemError(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 QString describe(zip_error_t *error)
@@ -113,7 +107,7 @@ QString parentOf(const QString &path)
 void makeFolder(const QString &path)
 {
     if (::mkdir(QFile::encodeName(path).constData(), 0755) != 0 && errno != EEXIST)
-        refuse(QStringLiteral("The folder \u201c%1\u201d cannot be created: %2").arg(path, systemError(errno)));
+        refuse(QStringLiteral("The folder \u201c%1\u201d cannot be created: %2").arg(path, qt_error_string(errno)));
     struct stat info { };
     // An existing name must be a real folder, never a link someone placed there.
     if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISDIR(info.st_mode))
@@ -159,7 +153,7 @@ void writeAll(int fd, const char *data, qsizetype size, const QString &path)
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            refuseEntry(path, QStringLiteral("cannot be written: ") + systemError(errno));
+            refuseEntry(path, QStringLiteral("cannot be written: ") + qt_error_string(errno));
         written += n;
     }
 }
@@ -297,7 +291,7 @@ QByteArray ZipArchive::contents(const Entry &entry) const
 void ZipArchive::extractTo(const QString &folder) const
 {
     if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0)
-        refuse(QStringLiteral("The folder \u201c%1\u201d cannot be created: %2").arg(folder, systemError(errno)));
+        refuse(QStringLiteral("The folder \u201c%1\u201d cannot be created: %2").arg(folder, qt_error_string(errno)));
     const auto ensureParents = [&folder](const QString &path) {
         QString built = folder;
         const QString parent = parentOf(path);
@@ -320,12 +314,12 @@ void ZipArchive::extractTo(const QString &folder) const
                 makeFolder(target);
             } else if (pass == Kind::Link) {
                 if (::symlink(contents(entry).constData(), name.constData()) != 0)
-                    refuseEntry(entry.path, systemError(errno));
+                    refuseEntry(entry.path, qt_error_string(errno));
             } else {
                 const mode_t mode = entry.permissions ? mode_t(entry.permissions | 0600) : 0644;
                 const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
                 if (fd < 0)
-                    refuseEntry(entry.path, QStringLiteral("cannot be written: ") + systemError(errno));
+                    refuseEntry(entry.path, QStringLiteral("cannot be written: ") + qt_error_string(errno));
                 // A file refused halfway is removed, so that no bytes the release lacks are left behind.
                 auto closeFile = qScopeGuard([fd, &name] {
                     ::close(fd);
@@ -339,7 +333,7 @@ void ZipArchive::extractTo(const QString &folder) const
                 if (::close(fd) != 0) {
                     const int error = errno;
                     ::unlink(name.constData());
-                    refuseEntry(entry.path, QStringLiteral("cannot be written: ") + systemError(error));
+                    refuseEntry(entry.path, QStringLiteral("cannot be written: ") + qt_error_string(error));
                 }
             }
         }
