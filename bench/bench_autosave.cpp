@@ -1,6 +1,7 @@
 // What recovery copies cost the UI thread on a 100,000-task plan, and what opening a plan costs
 // with the copy's watcher attached, against reading the file alone.
 
+#include "OffscreenMain.h"
 #include "Project.h"
 #include "ProjectController.h"
 #include "ProjectFile.h"
@@ -86,15 +87,8 @@ BENCHMARK(BM_OpenPlan)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iteration
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     // Copies go to a folder of their own, never the user's.
     QTemporaryDir data;
     qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
-    QApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runOffscreenBenchmarks<QApplication>(argc, argv);
 }

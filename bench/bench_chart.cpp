@@ -3,6 +3,7 @@
 
 #include "GanttView.h"
 #include "IntPublisher.h"
+#include "OffscreenMain.h"
 #include "Project.h"
 #include "ProjectView.h"
 #include "TaskNamesView.h"
@@ -387,12 +388,5 @@ BENCHMARK(BM_WindowChangeToRepaint)->Arg(MoveTask)->Arg(ChangeDuration)->Unit(be
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runOffscreenBenchmarks<QApplication>(argc, argv);
 }

@@ -2,6 +2,7 @@
 // CSV of 100,000 tasks. Run each alone (--benchmark_filter) for a peak that is its own.
 
 #include "ChartExport.h"
+#include "OffscreenMain.h"
 #include "Project.h"
 #include "ProjectCsv.h"
 
@@ -70,11 +71,6 @@ BENCHMARK(BM_ExportCsv)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char *argv[])
 {
-    // Fonts need a GUI application, a display it does not.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    // Fonts need a GUI application, no widgets.
+    return runOffscreenBenchmarks<QGuiApplication>(argc, argv);
 }
