@@ -46,6 +46,18 @@ public:
     std::optional<QString> runSavePanel(const FilePanel &) override { return std::nullopt; }
 };
 
+// Calls act with the modal widget of type Modal on every tick of poll while one is up, as a
+// person would answer it.
+template<typename Modal> void answerModal(QTimer &poll, QObject *context, std::function<void(Modal *)> act)
+{
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, context, [act = std::move(act)] {
+        if (auto *modal = qobject_cast<Modal *>(QApplication::activeModalWidget()))
+            act(modal);
+    });
+    poll.start();
+}
+
 } // namespace
 
 class TestAlerts : public QObject {
@@ -314,11 +326,7 @@ void TestAlerts::widgetPresenter()
     bool allPlain = true;
     int ticksAfterPress = 0;
     QTimer poll;
-    poll.setInterval(10);
-    connect(&poll, &QTimer::timeout, this, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
+    answerModal<QMessageBox>(poll, this, [&](QMessageBox *box) {
         if (inspected) {
             // The press did not close the box: end it rather than hang the test.
             if (++ticksAfterPress > 100)
@@ -344,7 +352,6 @@ void TestAlerts::widgetPresenter()
             }
         }
     });
-    poll.start();
     WidgetPresenter production;
     QCOMPARE(production.runAlert(alert), response);
     QVERIFY(inspected);
@@ -367,16 +374,11 @@ void TestAlerts::widgetPresenterCutsHugeTexts()
     QString shownText;
     QString shownInformativeText;
     QTimer poll;
-    poll.setInterval(10);
-    connect(&poll, &QTimer::timeout, this, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
+    answerModal<QMessageBox>(poll, this, [&](QMessageBox *box) {
         shownText = box->text();
         shownInformativeText = box->informativeText();
         box->done(-1);
     });
-    poll.start();
     WidgetPresenter production;
     production.runAlert(alert);
     QVERIFY(shownText.size() <= ShownText::alertLineLimit);
@@ -399,11 +401,7 @@ void TestAlerts::widgetPresenterShowsDetailsOnRequest()
     QString before;
     QString shown;
     QTimer poll;
-    poll.setInterval(10);
-    connect(&poll, &QTimer::timeout, this, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
+    answerModal<QMessageBox>(poll, this, [&](QMessageBox *box) {
         auto *details = box->findChild<QTextEdit *>();
         before = details ? details->toPlainText() : QStringLiteral("(no details)");
         for (QAbstractButton *button : box->buttons()) {
@@ -413,7 +411,6 @@ void TestAlerts::widgetPresenterShowsDetailsOnRequest()
         shown = details ? details->toPlainText() : QString();
         box->done(-1);
     });
-    poll.start();
     WidgetPresenter production;
     production.runAlert(alert);
     QVERIFY(!before.contains(QStringLiteral("on")));
@@ -449,10 +446,8 @@ void TestAlerts::savePanelSuffixFollowsTheChosenType()
     panel.nameFilter = QStringLiteral("PDF (*.pdf);;SVG (*.svg);;PNG (*.png);;CSV (*.csv)");
     bool answered = false;
     QTimer poll;
-    poll.setInterval(10);
-    connect(&poll, &QTimer::timeout, this, [&] {
-        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        if (!dialog || answered)
+    answerModal<QFileDialog>(poll, this, [&](QFileDialog *dialog) {
+        if (answered)
             return;
         answered = true;
         auto *types = dialog->findChild<QComboBox *>(QStringLiteral("fileTypeCombo"));
@@ -467,7 +462,6 @@ void TestAlerts::savePanelSuffixFollowsTheChosenType()
         QTest::keyClicks(name, typed);
         QTest::keyClick(name, Qt::Key_Return);
     });
-    poll.start();
     WidgetPresenter production;
     const std::optional<QString> path = production.runSavePanel(panel);
     QVERIFY(answered);
