@@ -22,15 +22,6 @@ bool unattended()
     return !value.isEmpty() && value != "0";
 }
 
-// File names are bytes, and one that is not UTF-8 must still reach the file it names.
-QStringList arguments(int argc, char *argv[])
-{
-    QStringList list;
-    for (int i = 0; i < argc; ++i)
-        list.append(decodeFileName(QByteArray(argv[i])));
-    return list;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -53,7 +44,7 @@ int main(int argc, char *argv[])
         QStringLiteral("[files...]"));
     // Answered before a window system is needed, so that they work on a terminal without a
     // display. The window system's own options are not known yet: a failed parse means nothing.
-    (void)parser.parse(arguments(argc, argv));
+    (void)parser.parse(decodedArguments(argc, argv));
     if (parser.isSet(version) || parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
         const QCoreApplication terminal(argc, argv);
         if (parser.isSet(version))
@@ -71,7 +62,7 @@ int main(int argc, char *argv[])
     // The last window to close ends the run through the quit flow of the application delegate.
     QApplication::setQuitOnLastWindowClosed(false);
     // The application has taken its own options off the command line.
-    parser.process(arguments(argc, argv));
+    parser.process(decodedArguments(argc, argv));
 
     // One Quillfern a user session: a later start gives its files to the one running, which
     // opens them in its own windows (an empty start, a new one), and is done.

@@ -3,13 +3,13 @@
 #include "ChartExport.h"
 #include "ChartGeometry.h"
 #include "Exception.h"
+#include "FileAccess.h"
 #include "Project.h"
 #include "ProjectFile.h"
 #include "SystemError.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFile>
 #include <QGuiApplication>
 #include <cmath>
 #include <cstdio>
@@ -42,27 +42,14 @@ void printError(const corvane::SystemError &error)
 }
 
 // The project in a file, or why it could not be had: the system's reason, or the reader's with
-// the position it gave up at.
+// the position it gave up at. Read as the window reads files, so that a pipe, a device or a file
+// too large is refused rather than waited on.
 std::variant<std::unique_ptr<Project>, QString> read(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return file.errorString();
-    // Mapped rather than read: a large plan's bytes are parsed where they lie, with no copy.
-    if (const qint64 size = file.size(); size > 0) {
-        if (const uchar *mapped = file.map(0, size)) {
-            try {
-                return readProject(QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), qsizetype(size)));
-            } catch (const ProjectFileError &error) {
-                return error.message();
-            }
-        }
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return file.errorString();
     try {
-        return readProject(bytes);
+        return readProject(readWholeFile(path));
+    } catch (const FileAccessError &error) {
+        return error.advice().isEmpty() ? error.reason() : error.reason() + u' ' + error.advice();
     } catch (const ProjectFileError &error) {
         return error.message();
     }
@@ -229,7 +216,7 @@ std::optional<int> runCommandLine(int argc, char *argv[])
     parser.addOption(QCommandLineOption(QStringLiteral("zoom"), QString(), QStringLiteral("factor")));
     parser.addOption(QCommandLineOption(QStringLiteral("paper"), QString(), QStringLiteral("paper")));
     const auto parse = [&] {
-        if (parser.parse(QCoreApplication::arguments()))
+        if (parser.parse(decodedArguments(argc, argv)))
             return true;
         print(stderr, parser.errorText());
         return false;

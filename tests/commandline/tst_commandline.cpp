@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -623,6 +624,10 @@ void TestCommandLine::checkFiles_data()
                                      << QStringList { QStringLiteral("garbage.quillfern: The file is not valid JSON: "
                                                                      "syntax error at byte 2"),
                                             QStringLiteral("{projects}/missing.quillfern: No such file") };
+    // Refused at once, as the window refuses it, rather than waited on for a writer.
+    QTest::newRow("a named pipe") << QStringList { QStringLiteral("pipe.quillfern"), QStringLiteral("plan.quillfern") }
+                                  << 2 << QStringList { QStringLiteral("plan.quillfern: ok") }
+                                  << QStringList { QStringLiteral("pipe.quillfern: It is a named pipe") };
 }
 
 void TestCommandLine::checkFiles()
@@ -632,6 +637,10 @@ void TestCommandLine::checkFiles()
     QFETCH(QStringList, outputHolds);
     QFETCH(QStringList, errorsHold);
 
+    const QString pipe = path(projectsFolder + QLatin1String("/pipe.quillfern"));
+    if (files.contains(QStringLiteral("pipe.quillfern")))
+        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    const auto removePipe = qScopeGuard([&pipe] { QFile::remove(pipe); });
     const QString output = runHeadless(QStringList { QStringLiteral("--check") } + projectArguments(files));
     QCOMPARE(m_process->exitStatus(), QProcess::NormalExit);
     QCOMPARE(m_process->exitCode(), status);

@@ -313,6 +313,14 @@ QByteArray encodeFileName(const QString &path)
     return encoded + QStringView(path).sliced(runStart).toUtf8();
 }
 
+QStringList decodedArguments(int argc, char *argv[])
+{
+    QStringList list;
+    for (int i = 0; i < argc; ++i)
+        list.append(decodeFileName(QByteArray(argv[i])));
+    return list;
+}
+
 namespace {
 const QLatin1String storedBytesPrefix("base64:");
 }

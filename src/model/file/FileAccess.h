@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <optional>
 #include <stdexcept>
 #include <sys/types.h>
@@ -63,6 +64,8 @@ WriteCall setWriteCallForTesting(WriteCall call);
 // file can be opened and saved again. Shown, such a character appears as a replacement mark.
 [[nodiscard]] QString decodeFileName(const QByteArray &name);
 [[nodiscard]] QByteArray encodeFileName(const QString &path);
+// The program's arguments decoded as file names are, so that one naming a file reaches it.
+[[nodiscard]] QStringList decodedArguments(int argc, char *argv[]);
 
 // An absolute file name as text that survives being stored as UTF-8 (settings, JSON), which
 // would replace a decoded name's lone surrogates: the name itself when it is valid Unicode, else
