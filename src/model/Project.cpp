@@ -36,152 +36,6 @@ ConsistencyError::ConsistencyError(const QString &message)
     , msg(message)
 { }
 
-// One step of the history. Steps are numbered as they are registered and know the step below
-// them, so that the project knows where in the history it stands; see m_drift.
-class Project::HistoryStep : public UndoStep {
-public:
-    explicit HistoryStep(Project *project)
-        : m_project(project)
-        , m_serial(++project->m_lastSerial)
-        , m_below(project->m_position)
-    {
-        project->m_position = m_serial;
-        // States kept for positions above this one belong to steps that can no longer be redone.
-        // This step starts from the plan as it is: what waited for redoing a step above is void,
-        // and what waited at this position now serves only the undo of the step below.
-        // A task already there keeps its older state: that is the one the step below recorded.
-        std::vector<TaskState> pending = project->m_undoOnly.take(m_below);
-        const quint64 kept = nextStamp();
-        for (const TaskState &state : pending)
-            state.task->m_visitStamp = kept;
-        for (TaskState &state : project->m_drift.take(m_below))
-            if (state.task->m_visitStamp != kept)
-                pending.push_back(std::move(state));
-        project->m_drift.clear();
-        for (auto it = project->m_undoOnly.begin(); it != project->m_undoOnly.end();)
-            it = it.key() > m_below ? project->m_undoOnly.erase(it) : std::next(it);
-        if (!pending.empty())
-            project->m_undoOnly.insert(m_below, std::move(pending));
-        for (auto it = project->m_reverts.begin(); it != project->m_reverts.end();) {
-            it->forRedo = false;
-            it = it.key() > m_below ? project->m_reverts.erase(it) : std::next(it);
-        }
-    }
-    void undo() final
-    {
-        if (!m_project)
-            return;
-        m_project->undoReverts(m_serial, false);
-        undoChange(*m_project);
-        m_project->m_position = m_below;
-    }
-    void redo() final
-    {
-        if (!m_project)
-            return;
-        m_project->undoReverts(m_below, true);
-        redoChange(*m_project);
-        m_project->m_position = m_serial;
-    }
-
-protected:
-    virtual void undoChange(Project &project) = 0;
-    virtual void redoChange(Project &project) = 0;
-    [[nodiscard]] quint64 serial() const { return m_serial; }
-    [[nodiscard]] quint64 below() const { return m_below; }
-
-private:
-    QPointer<Project> m_project;
-    const quint64 m_serial;
-    const quint64 m_below;
-};
-
-// Undoes and redoes an edit from what it changed: the tasks it touched, and the rows and
-// dependencies it added or removed. Tasks that a duration change's undo or redo left elsewhere
-// than this step recorded are put back first, so the result is exactly the recorded plan.
-class Project::DeltaStep final : public HistoryStep {
-public:
-    DeltaStep(Project *project, Delta delta)
-        : HistoryStep(project)
-        , m_delta(std::move(delta))
-    { }
-
-protected:
-    void undoChange(Project &project) override
-    {
-        project.restoreDrift(serial(), true);
-        project.applyDelta(m_delta, false);
-    }
-    void redoChange(Project &project) override
-    {
-        project.restoreDrift(below(), false);
-        project.applyDelta(m_delta, true);
-    }
-
-private:
-    Delta m_delta;
-};
-
-// Undoes a duration change by running the change again with the previous value, and redoes it
-// the same way; pushed successors therefore stay where they are. Where the plan then differs
-// from what the history recorded for the new position, the recorded states wait in m_drift.
-class Project::DurationStep final : public HistoryStep {
-public:
-    DurationStep(Project *project, TaskPtr task, double before, double after, std::vector<TaskState> changed)
-        : HistoryStep(project)
-        , m_task(std::move(task))
-        , m_before(before)
-        , m_after(after)
-        , m_statesBefore(std::move(changed))
-    {
-        m_statesAfter.reserve(m_statesBefore.size());
-        for (const TaskState &state : m_statesBefore)
-            m_statesAfter.push_back(stateOf(state.task));
-    }
-
-protected:
-    void undoChange(Project &project) override { run(project, m_before, serial(), below(), m_statesBefore, true); }
-    void redoChange(Project &project) override { run(project, m_after, below(), serial(), m_statesAfter, false); }
-
-private:
-    void run(Project &project, double duration, quint64 from, quint64 to, const std::vector<TaskState> &recorded,
-        bool undoing)
-    {
-        // Newer states first: what an earlier registration kept is older.
-        std::vector<TaskState> pending = project.m_drift.take(from);
-        if (undoing)
-            for (TaskState &state : project.m_undoOnly.take(from))
-                pending.push_back(std::move(state));
-        const std::vector<TaskState> rerun = project.changeDurationImpl(m_task, duration, false);
-        // The history's plan at the new position: as recorded where the change moved tasks,
-        // elsewhere as it was at the old position (which may itself have been waiting).
-        std::vector<TaskState> drift;
-        const quint64 seen = nextStamp();
-        const auto consider = [&](const TaskState &state) {
-            Task &task = *state.task;
-            if (task.m_visitStamp == seen)
-                return;
-            task.m_visitStamp = seen;
-            if (differs(task, state))
-                drift.push_back(state);
-        };
-        for (const TaskState &state : recorded)
-            consider(state);
-        for (const TaskState &state : pending)
-            consider(state);
-        for (const TaskState &state : rerun)
-            consider(state);
-        if (!drift.empty())
-            project.m_drift.insert(to, std::move(drift));
-    }
-
-    TaskPtr m_task;
-    double m_before;
-    double m_after;
-    std::vector<TaskState> m_statesBefore;
-    std::vector<TaskState> m_statesAfter;
-};
-
 Project::Project()
     : m_id(Ids::takeProjectId())
 { }
@@ -201,6 +55,8 @@ Project::~Project()
 
 void Project::setName(const QString &name)
 {
+    if (journaling())
+        noteListChange({ ListChange::Rename, {}, {}, 0, 0, {}, {}, m_name });
     Q_EMIT nameAboutToChange();
     m_name = name;
     setDirty(true);
@@ -320,25 +176,39 @@ void Project::endEdit(const QString &actionName)
     // An edit that moved tasks without recomputing the span leaves it to the next full count.
     if (m_timesChanged)
         m_spanExact = false;
-    if (!actionName.isEmpty() && m_undoManager)
-        m_undoManager->registerUndo(actionName, std::make_unique<DeltaStep>(this, std::move(m_delta)));
+    const Mark before = mark();
+    if (journaling()) {
+        std::move(m_delta.states.begin(), m_delta.states.end(), std::back_inserter(m_journalStates));
+        for (ListChange &change : m_delta.changes)
+            m_journalChanges.push_back(std::move(change));
+    }
     m_delta = {};
     // Changes from now until the next edit are nobody's; a new number tells them apart.
     ++m_edit;
+    if (!actionName.isEmpty() && m_undoManager)
+        m_undoManager->registerUndo(actionName, makeSnapshotStep(before));
+}
+
+void Project::noteState(Task &task)
+{
+    if (task.m_touchStamp == m_edit && m_editDepth > 0)
+        return;
+    task.m_touchStamp = m_edit;
+    if (m_editDepth > 0)
+        m_delta.states.push_back(stateOf(m_tasks.at(task.m_listIndex)));
+    else if (journaling())
+        m_journalStates.push_back(stateOf(m_tasks.at(task.m_listIndex)));
 }
 
 void Project::taskAboutToChange(Task &task)
 {
-    if (task.m_touchStamp != m_edit) {
-        task.m_touchStamp = m_edit;
-        if (m_editDepth == 0)
-            m_spanExact = false;
-        else if (m_recording)
-            m_delta.states.push_back(
-                { m_tasks.at(task.m_listIndex), task.m_start, task.m_duration, task.m_end, task.m_exclusionGroup });
-    }
+    if (m_editDepth == 0 && task.m_touchStamp != m_edit)
+        m_spanExact = false;
+    noteState(task);
     if (m_editDepth > 0)
         m_timesChanged = true;
+    else
+        m_spanExact = false;
     if (task.m_groupNode >= 0) {
         const auto found = m_groups.find(*task.m_exclusionGroup);
         if (found != m_groups.end())
@@ -349,101 +219,40 @@ void Project::taskAboutToChange(Task &task)
         m_unindexed.push_back(&task);
 }
 
+void Project::taskAboutToRename(Task &task)
+{
+    noteState(task);
+}
+
 void Project::taskRegrouped(Task &task)
 {
     if (m_groupsBuilt && task.m_exclusionGroup && task.m_groupNode < 0)
         m_unindexed.push_back(&task);
+    if (task.m_exclusionGroup) {
+        spreadTaint(task, true);
+        spreadTaint(task, false);
+    }
 }
 
 void Project::noteListChange(ListChange change)
 {
-    if (m_editDepth > 0)
+    if (m_editDepth > 0) {
+        // A dependency put back where the same edit took it away, or the reverse, is no change. A
+        // history stepping back over its own steps does that all the time, and noting both would
+        // make each step back longer than the last.
+        if (!m_delta.changes.isEmpty()) {
+            const ListChange &last = m_delta.changes.constLast();
+            const bool inverse = (last.kind == ListChange::InsertEdge && change.kind == ListChange::RemoveEdge)
+                || (last.kind == ListChange::RemoveEdge && change.kind == ListChange::InsertEdge);
+            if (inverse && last.index == change.index && last.edge == change.edge) {
+                m_delta.changes.removeLast();
+                return;
+            }
+        }
         m_delta.changes.append(std::move(change));
-}
-
-void Project::applyDelta(Delta &delta, bool forward)
-{
-    beginEdit();
-    // What this changes is the delta itself; noting it again would only cost time.
-    m_recording = false;
-    const bool listChanges = std::any_of(delta.changes.cbegin(), delta.changes.cend(), [](const ListChange &change) {
-        return change.kind == ListChange::AppendTask || change.kind == ListChange::RemoveTask;
-    });
-    if (listChanges)
-        Q_EMIT tasksAboutToChange();
-    std::vector<Task *> linked;
-    const auto apply = [&](const ListChange &change) {
-        ListChange::Kind kind = change.kind;
-        if (!forward) {
-            constexpr ListChange::Kind opposite[]
-                = { ListChange::RemoveTask, ListChange::AppendTask, ListChange::RemoveEdge, ListChange::InsertEdge };
-            kind = opposite[kind];
-        }
-        switch (kind) {
-        case ListChange::AppendTask:
-            if (change.task->m_listIndex < 0) {
-                change.task->setProject(this);
-                appendTask(change.task);
-                linked.push_back(change.task.get());
-            }
-            break;
-        case ListChange::RemoveTask:
-            if (change.task->m_listIndex >= 0 && change.task->m_listIndex < m_tasks.size()
-                && m_tasks[change.task->m_listIndex] == change.task) {
-                removeTaskAt(change.task->m_listIndex);
-                change.task->m_predecessors.clear();
-                change.task->m_successors.clear();
-            }
-            break;
-        case ListChange::InsertEdge:
-            insertEdgeAt(std::min(change.index, m_edges.size()), change.edge);
-            // The sets are refreshed only at the end; the levels follow from them next time.
-            if (change.edge.predecessor->m_level >= change.edge.successor->m_level)
-                m_levelsValid = false;
-            linked.push_back(change.edge.predecessor.get());
-            linked.push_back(change.edge.successor.get());
-            break;
-        case ListChange::RemoveEdge: {
-            qsizetype index = change.index;
-            if (index >= m_edges.size() || !(m_edges[index] == change.edge))
-                index = m_edges.indexOf(change.edge);
-            if (index >= 0)
-                removeEdgeAt(index);
-            linked.push_back(change.edge.predecessor.get());
-            linked.push_back(change.edge.successor.get());
-            break;
-        }
-        }
-    };
-    if (forward) {
-        for (const ListChange &change : delta.changes)
-            apply(change);
-    } else {
-        for (auto it = delta.changes.crbegin(); it != delta.changes.crend(); ++it)
-            apply(*it);
+    } else if (journaling()) {
+        m_journalChanges.push_back(std::move(change));
     }
-    for (TaskState &state : delta.states) {
-        Task &task = *state.task;
-        const TaskState current { {}, task.m_start, task.m_duration, task.m_end, task.m_exclusionGroup };
-        assignState(task, state);
-        state.start = current.start;
-        state.duration = current.duration;
-        state.end = current.end;
-        state.exclusionGroup = current.exclusionGroup;
-    }
-    if (listChanges)
-        Q_EMIT tasksChanged();
-    refreshAdjacencyOf(linked);
-    setDirty(true);
-    // A count of all tasks costs less than the copy of many states; rows added or removed by
-    // an undo are rare enough to count always.
-    if (!listChanges && qsizetype(delta.states.size()) * 8 < m_tasks.size())
-        m_delta = { {}, delta.states };
-    else
-        m_spanExact = false;
-    recomputeSpan();
-    m_recording = true;
-    endEdit();
 }
 
 void Project::recomputeSpan()
@@ -473,6 +282,8 @@ void Project::recomputeSpan()
                 end = std::max(end, change.task->m_end);
             } else if (change.kind == ListChange::RemoveTask) {
                 full = full || change.task->m_start <= m_editStart || change.task->m_end >= m_editEnd;
+            } else if (change.kind == ListChange::ReplaceTasks) {
+                full = true;
             }
         }
     }
@@ -502,9 +313,10 @@ void Project::appendTask(const TaskPtr &task)
     task->m_listIndex = m_tasks.size() - 1;
     task->m_owner = this;
     task->m_level = 0;
+    task->m_taintPush = task->m_taintPull = bool(task->m_exclusionGroup);
     if (m_groupsBuilt)
         m_unindexed.push_back(task.get());
-    noteListChange({ ListChange::AppendTask, task, {}, 0 });
+    noteListChange({ ListChange::AppendTask, task, {}, 0, 0, {}, {}, {} });
 }
 
 void Project::removeTaskAt(qsizetype index)
@@ -512,6 +324,8 @@ void Project::removeTaskAt(qsizetype index)
     // Nothing may wait for the index that could outlive its task.
     flushGroupIndex();
     const TaskPtr task = m_tasks[index];
+    // As it leaves, so that the history can bring it back as it was.
+    noteState(*task);
     if (task->m_groupNode >= 0 && task->m_exclusionGroup) {
         const auto found = m_groups.find(*task->m_exclusionGroup);
         if (found != m_groups.end())
@@ -522,18 +336,23 @@ void Project::removeTaskAt(qsizetype index)
     task->m_listIndex = -1;
     task->m_owner = nullptr;
     renumberFrom(index);
-    noteListChange({ ListChange::RemoveTask, task, {}, 0 });
+    noteListChange({ ListChange::RemoveTask, task, {}, index, 0, {}, {}, {} });
 }
 
 void Project::insertEdgeAt(qsizetype index, const Edge &edge)
 {
+    // Levels must rise along every edge to prune walks; one that does not voids them all.
+    if (edge.predecessor->m_level >= edge.successor->m_level)
+        m_levelsValid = false;
+    m_taintValid = m_taintValid && !(edge.successor->m_taintPush && !edge.predecessor->m_taintPush)
+        && !(edge.predecessor->m_taintPull && !edge.successor->m_taintPull);
     m_edges.insert(index, edge);
-    noteListChange({ ListChange::InsertEdge, {}, edge, index });
+    noteListChange({ ListChange::InsertEdge, {}, edge, index, 0, {}, {}, {} });
 }
 
 void Project::removeEdgeAt(qsizetype index)
 {
-    noteListChange({ ListChange::RemoveEdge, {}, m_edges[index], index });
+    noteListChange({ ListChange::RemoveEdge, {}, m_edges[index], index, 0, {}, {}, {} });
     m_edges.removeAt(index);
 }
 
@@ -623,12 +442,12 @@ void Project::changeDuration(const TaskPtr &task, double duration)
     changeDurationImpl(task, duration, true);
 }
 
-std::vector<Project::TaskState> Project::changeDurationImpl(const TaskPtr &task, double duration, bool record)
+void Project::changeDurationImpl(const TaskPtr &task, double duration, bool record)
 {
     if (!std::isfinite(duration)) {
         qCCritical(lcQuillfern, "refused to give task # %lld a duration that is not a finite number",
             static_cast<long long>(task->id()));
-        return {};
+        return;
     }
     beginEdit();
     const double old = task->duration();
@@ -637,52 +456,29 @@ std::vector<Project::TaskState> Project::changeDurationImpl(const TaskPtr &task,
         pushSuccessors(*task);
     setDirty(true);
     recomputeSpan();
-    std::vector<TaskState> changed = m_editDepth == 1 ? std::move(m_delta.states) : m_delta.states;
     endEdit();
     if (record && m_undoManager)
-        m_undoManager->registerUndo(QStringLiteral("Change Task Duration"),
-            std::make_unique<DurationStep>(this, task, old, duration, std::move(changed)));
-    return changed;
+        m_undoManager->registerUndo(QStringLiteral("Change Task Duration"), makeDurationStep(task, old));
 }
 
 void Project::assignState(Task &task, const TaskState &state)
 {
     // In the order and with the care of Task::assign: what did not change notifies nobody.
-    if (task.m_start != state.start)
+    if (task.m_name != state.name)
+        task.setName(state.name);
+    if (task.m_start != state.start || std::signbit(task.m_start) != std::signbit(state.start))
         task.setStart(state.start);
     if (task.m_exclusionGroup != state.exclusionGroup)
         task.setExclusionGroup(state.exclusionGroup);
-    if (task.m_duration != state.duration)
+    if (task.m_duration != state.duration || std::signbit(task.m_duration) != std::signbit(state.duration))
         task.setDurationOnly(state.duration);
-    if (task.m_end != state.end)
+    if (task.m_end != state.end || std::signbit(task.m_end) != std::signbit(state.end))
         task.setEnd(state.end);
 }
 
 Project::TaskState Project::stateOf(const TaskPtr &task)
 {
-    return { task, task->m_start, task->m_duration, task->m_end, task->m_exclusionGroup };
-}
-
-bool Project::differs(const Task &task, const TaskState &state)
-{
-    // Bit for bit: a start that reads the same may still differ in its sign or last digit.
-    const auto bits = [](double value) { return std::bit_cast<quint64>(value); };
-    return bits(task.m_start) != bits(state.start) || bits(task.m_duration) != bits(state.duration)
-        || bits(task.m_end) != bits(state.end) || task.m_exclusionGroup != state.exclusionGroup;
-}
-
-void Project::restoreDrift(quint64 position, bool undoing)
-{
-    // Older states first, so that newer ones have the last word.
-    std::vector<TaskState> states = undoing ? m_undoOnly.take(position) : std::vector<TaskState>();
-    for (TaskState &state : m_drift.take(position))
-        states.push_back(std::move(state));
-    if (states.empty())
-        return;
-    for (const TaskState &state : states)
-        assignState(*state.task, state);
-    recomputeStart();
-    recomputeEnd();
+    return { task, task->m_start, task->m_duration, task->m_end, task->m_exclusionGroup, task->m_name };
 }
 
 void Project::changeExclusionGroup(const TaskPtr &task, const ExclusionGroup &group)
@@ -690,8 +486,9 @@ void Project::changeExclusionGroup(const TaskPtr &task, const ExclusionGroup &gr
     beginEdit();
     task->setExclusionGroup(group);
     setDirty(true);
-    if (resolveExclusionConflicts(*task, false))
-        recomputeSpan();
+    // Also when the group reports no overlap: a propagation stopped half way moved tasks anyway.
+    resolveExclusionConflicts(*task, false);
+    recomputeSpan();
     endEdit(QStringLiteral("Change Exclusion Group"));
 }
 
@@ -721,9 +518,12 @@ void Project::insertEdge(const TaskPtr &predecessor, const TaskPtr &successor)
     if (isReachable(*successor, *predecessor))
         throw ConsistencyError(QLatin1String("Task ") + quoted(successor->name()) + QLatin1String(" and ")
             + quoted(predecessor->name()) + QLatin1String(" already have the opposite dependency, maybe implicitly!"));
-    insertEdgeAt(m_edges.size(), { predecessor, successor });
     if (m_levelsValid && predecessor->m_level >= successor->m_level)
         raiseLevels(*successor, predecessor->m_level + 1);
+    // The sets are current here, so the taint can spread along them instead of being counted anew.
+    const bool taintValid = m_taintValid;
+    insertEdgeAt(m_edges.size(), { predecessor, successor });
+    m_taintValid = taintValid;
     // The new edge is the last one, so the sets keep the order of the edges.
     if (!predecessor->successors().contains(successor)) {
         TaskSet successors = predecessor->successors();
@@ -739,6 +539,10 @@ void Project::insertEdge(const TaskPtr &predecessor, const TaskPtr &successor)
     } else {
         successor->setPredecessors(successor->predecessors());
     }
+    if (successor->m_taintPush)
+        spreadTaint(*predecessor, true);
+    if (predecessor->m_taintPull)
+        spreadTaint(*successor, false);
     setDirty(true);
 }
 
@@ -787,6 +591,7 @@ void Project::reorderTask(qsizetype from, qsizetype to)
     Q_EMIT tasksAboutToChange();
     m_tasks.move(from, to);
     renumberFrom(std::min(from, to));
+    noteListChange({ ListChange::ReorderTask, {}, {}, from, to, {}, {}, {} });
     Q_EMIT tasksChanged();
     setDirty(true);
 }
@@ -802,6 +607,7 @@ void Project::rebuildAdjacency()
         all.push_back(m_tasks[i].get());
     }
     m_levelsValid = false;
+    m_taintValid = false;
     refreshAdjacencyOf(all);
 }
 
@@ -895,11 +701,9 @@ void Project::recomputeEnd()
 
 void Project::applySnapshot(const ProjectMemento &memento)
 {
+    beginEdit();
     if (memento.name != m_name)
         setName(memento.name);
-    // Noted like an edit, so that undoing the step below, or redoing the one above, first takes
-    // the plan back to what the history knows.
-    beginEdit();
 
     // The current tasks by id, each id leading to its first unclaimed task and on to the next one
     // of the same id (files may repeat ids).
@@ -925,25 +729,15 @@ void Project::applySnapshot(const ProjectMemento &memento)
             appended.append(copy);
         }
     }
-
     const bool allKept = std::all_of(kept.cbegin(), kept.cend(), [](bool k) { return k; });
     if (!allKept || !appended.isEmpty()) {
         TaskList tasks;
         tasks.reserve(m_tasks.size() + appended.size());
-        for (qsizetype i = 0; i < m_tasks.size(); ++i) {
-            if (kept[i]) {
+        for (qsizetype i = 0; i < m_tasks.size(); ++i)
+            if (kept[i])
                 tasks.append(m_tasks[i]);
-            } else {
-                // Leaving the project: its links must not keep other leavers alive.
-                m_tasks[i]->m_predecessors.clear();
-                m_tasks[i]->m_successors.clear();
-                noteListChange({ ListChange::RemoveTask, m_tasks[i], {}, 0 });
-            }
-        }
-        for (const TaskPtr &task : std::as_const(appended))
-            noteListChange({ ListChange::AppendTask, task, {}, 0 });
         tasks.append(appended);
-        setTasks(std::move(tasks));
+        replaceTaskList(std::move(tasks));
     }
 
     QHash<qint64, TaskPtr> byId;
@@ -951,42 +745,46 @@ void Project::applySnapshot(const ProjectMemento &memento)
     for (const TaskPtr &task : std::as_const(m_tasks))
         if (!byId.contains(task->id()))
             byId.insert(task->id(), task);
-    for (qsizetype i = m_edges.size() - 1; i >= 0; --i)
-        noteListChange({ ListChange::RemoveEdge, {}, m_edges[i], i });
-    m_edges.clear();
-    m_edges.reserve(memento.edges.size());
+    QList<Edge> edges;
+    edges.reserve(memento.edges.size());
     for (const Edge &edge : memento.edges) {
         TaskPtr predecessor = byId.value(edge.predecessor->id());
         TaskPtr successor = byId.value(edge.successor->id());
-        if (predecessor && successor) {
-            m_edges.append({ std::move(predecessor), std::move(successor) });
-            noteListChange({ ListChange::InsertEdge, {}, m_edges.last(), m_edges.size() - 1 });
-        }
+        if (predecessor && successor)
+            edges.append({ std::move(predecessor), std::move(successor) });
     }
+    replaceEdges(std::move(edges));
 
-    m_levelsValid = false;
     setDirty(true);
     rebuildAdjacency();
     recomputeStart();
     recomputeEnd();
-    auto replaced = std::make_shared<Delta>(std::move(m_delta));
     endEdit();
-    if (m_undoManager) {
-        Revert &revert = m_reverts[m_position];
-        revert.replacements.append(std::move(replaced));
-        revert.forRedo = true;
-    }
 }
 
-void Project::undoReverts(quint64 position, bool redoing)
+void Project::replaceTaskList(TaskList tasks)
 {
-    const auto found = m_reverts.find(position);
-    if (found == m_reverts.end() || (redoing && !found->forRedo))
-        return;
-    const QList<std::shared_ptr<Delta>> replacements = found->replacements;
-    m_reverts.erase(found);
-    for (auto it = replacements.crbegin(); it != replacements.crend(); ++it)
-        applyDelta(**it, false);
+    // Leavers are noted as they were, and lose their links, which must not keep other leavers alive.
+    const quint64 staying = nextStamp();
+    for (const TaskPtr &task : std::as_const(tasks))
+        task->m_visitStamp = staying;
+    for (const TaskPtr &task : std::as_const(m_tasks)) {
+        if (task->m_visitStamp != staying && task->m_owner == this) {
+            noteState(*task);
+            task->m_predecessors.clear();
+            task->m_successors.clear();
+        }
+    }
+    noteListChange({ ListChange::ReplaceTasks, {}, {}, 0, 0, std::make_shared<const TaskList>(m_tasks), {}, {} });
+    setTasks(std::move(tasks));
+}
+
+void Project::replaceEdges(QList<Edge> edges)
+{
+    noteListChange({ ListChange::ReplaceEdges, {}, {}, 0, 0, {}, std::make_shared<const QList<Edge>>(m_edges), {} });
+    m_edges = std::move(edges);
+    m_levelsValid = false;
+    m_taintValid = false;
 }
 
 ProjectMemento Project::takeSnapshot() const

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <memory>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <vector>
 
@@ -153,6 +154,10 @@ public:
     // Applies a snapshot and returns one of the state it replaced, to swap back later.
     [[nodiscard]] ProjectMemento restoreSnapshot(const ProjectMemento &memento);
 
+    // The start that makes a task of the duration end at the time at the latest, as near to it as
+    // doubles allow: end - duration can round so that the task ends a hair after it.
+    [[nodiscard]] static double startToEndBy(double end, double duration);
+
     // How often one operation may move the same task before propagation gives up. Positive
     // durations never come near it; negative ones can let a push and a pull chase each other.
     static constexpr quint32 maxMovesPerTask = 1000;
@@ -177,60 +182,79 @@ private:
     friend class Task;
     class GraphCrawler;
     class Propagation;
-    class HistoryStep;
-    class DeltaStep;
+    class SnapshotStep;
     class DurationStep;
 
-    // What an edit changed, so that its undo step holds only that.
+    // A task's state as an edit found it.
     struct TaskState {
         TaskPtr task;
         double start;
         double duration;
         double end;
         ExclusionGroup exclusionGroup;
+        QString name;
     };
+    // A change of the task list, the dependencies or the name, with what it needs to be taken back.
     struct ListChange {
-        enum Kind { AppendTask, RemoveTask, InsertEdge, RemoveEdge };
+        enum Kind { AppendTask, RemoveTask, ReplaceTasks, ReorderTask, InsertEdge, RemoveEdge, ReplaceEdges, Rename };
         Kind kind;
         TaskPtr task; // AppendTask, RemoveTask
         Edge edge; // InsertEdge, RemoveEdge
-        qsizetype index = 0; // of the edge in edges
+        qsizetype index = 0; // of the task or edge; the row a reordered task left
+        qsizetype to = 0; // the row a reordered task went to
+        std::shared_ptr<const TaskList> tasks; // ReplaceTasks: the list replaced
+        std::shared_ptr<const QList<Edge>> edges; // ReplaceEdges: the list replaced
+        QString name; // Rename: the name replaced
     };
-    // The tasks' states on the other side of the step: before it while it is done, after it
-    // once undone; applying the delta swaps them with the current ones.
+    // What one edit changed: each task it touched as it found it, and its list changes in order.
     struct Delta {
         QList<ListChange> changes;
         std::vector<TaskState> states;
+    };
+    // A point in the history: how much of the journal had been written.
+    struct Mark {
+        quint64 states = 0;
+        quint64 changes = 0;
+        friend auto operator<=>(const Mark &, const Mark &) = default;
     };
 
     void setTasks(TaskList tasks);
     void setStart(double start);
     void setDuration(double duration);
-    // Returns the tasks it changed, as they were.
-    std::vector<TaskState> changeDurationImpl(const TaskPtr &task, double duration, bool record);
-    void restoreDrift(quint64 position, bool undoing);
-    void undoReverts(quint64 position, bool redoing);
+    void changeDurationImpl(const TaskPtr &task, double duration, bool record);
     [[nodiscard]] static TaskState stateOf(const TaskPtr &task);
     static void assignState(Task &task, const TaskState &state);
-    [[nodiscard]] static bool differs(const Task &task, const TaskState &state);
     void removeDeletedCycles();
 
     // Edits: every change of a listed task between begin and end is noted, once per task.
     void beginEdit();
-    // Ends the outermost edit; registers its delta under the action name unless that is empty.
+    // Ends the outermost edit; registers it as a step under the action name unless that is empty.
     void endEdit(const QString &actionName = QString());
     void taskAboutToChange(Task &task);
+    void taskAboutToRename(Task &task);
     void taskRegrouped(Task &task);
+    void noteState(Task &task);
     void noteListChange(ListChange change);
-    void applyDelta(Delta &delta, bool forward);
     // recomputeStart and recomputeEnd, from what the edit under way changed when that is enough.
     void recomputeSpan();
     void appendTask(const TaskPtr &task);
     void removeTaskAt(qsizetype index);
     void insertEdgeAt(qsizetype index, const Edge &edge);
     void removeEdgeAt(qsizetype index);
+    void replaceTaskList(TaskList tasks);
+    void replaceEdges(QList<Edge> edges);
     void refreshAdjacencyOf(const std::vector<Task *> &tasks);
     void renumberFrom(qsizetype index);
+
+    // The history (History.cpp): the journal of every change made while the project has an undo
+    // manager, and the plan at any point of it brought back.
+    [[nodiscard]] bool journaling() const { return m_undoManager != nullptr; }
+    [[nodiscard]] Mark mark() const;
+    void restoreTo(const Mark &mark);
+    [[nodiscard]] std::unique_ptr<UndoStep> makeSnapshotStep(const Mark &mark);
+    [[nodiscard]] std::unique_ptr<UndoStep> makeDurationStep(const TaskPtr &task, double duration);
+    void holdMark(const Mark &mark);
+    void releaseMark(const Mark &mark);
 
     [[nodiscard]] static quint64 nextStamp();
     GroupIndex *groupIndex(const ExclusionGroup &group);
@@ -238,6 +262,9 @@ private:
     void ensureLevels();
     // Lifts the task to at least the level, and what follows it as far as needed.
     void raiseLevels(Task &task, int level);
+    // Which tasks lead to a group member (push) or are led to from one (pull); see Scheduling.cpp.
+    void ensureTaint();
+    void spreadTaint(Task &task, bool towardsPredecessors);
 
     const qint64 m_id;
     double m_duration = 0.0;
@@ -250,10 +277,9 @@ private:
     QList<Edge> m_edges;
     bool m_isDirty = true;
 
-    // The edit under way: its nesting depth, its number, the tasks it changed (as they were) and
-    // the list changes it made; the span as it stood when it began.
+    // The edit under way: its nesting depth, its number, what it changed; the span as it stood
+    // when it began.
     int m_editDepth = 0;
-    bool m_recording = true;
     quint64 m_edit = 1;
     Delta m_delta;
     bool m_spanExact = false;
@@ -261,21 +287,12 @@ private:
     double m_editStart = 0.0;
     double m_editEnd = 0.0;
 
-    // Where the project stands in its history: the number of the last step registered and of
-    // the step whose state the plan is in. Undoing or redoing a duration change runs the change
-    // again, which can leave tasks elsewhere than the neighbouring steps recorded them; what
-    // the history holds for them waits here, by position, for the next step through it. Once a
-    // new step starts from the plan as it is, what waited at its position serves only undoing.
-    quint64 m_lastSerial = 0;
-    quint64 m_position = 0;
-    QHash<quint64, std::vector<TaskState>> m_drift;
-    QHash<quint64, std::vector<TaskState>> m_undoOnly;
-    // Plans replaced by a revert at a position, undone before the history moves on from it.
-    struct Revert {
-        QList<std::shared_ptr<Delta>> replacements;
-        bool forRedo = true;
-    };
-    QHash<quint64, Revert> m_reverts;
+    // Every edit's delta in order, and the changes made between edits; the marks the history's
+    // steps go back to, so that what lies before all of them can be dropped.
+    std::vector<TaskState> m_journalStates;
+    std::vector<ListChange> m_journalChanges;
+    Mark m_journalBase;
+    std::multiset<Mark> m_heldMarks;
 
     // Members of each exclusion group by time, built on first use and then kept current; tasks
     // whose times or group changed wait in m_unindexed until the next look-up.
@@ -283,4 +300,5 @@ private:
     bool m_groupsBuilt = false;
     std::vector<Task *> m_unindexed;
     bool m_levelsValid = false;
+    bool m_taintValid = false;
 };

@@ -1,14 +1,20 @@
 // Incremental scheduling: a change is carried along dependencies and exclusion groups just as
-// far as the rules demand.
+// far as the rules demand, by the recursion of shiftTask, pushSuccessors, pullPredecessors and
+// resolveExclusionConflicts, run on a stack of frames instead of the call stack, so that chains
+// of any length fit.
 //
-// Dependencies are settled by worklists in topological order (by level, every successor's level
-// being higher than its predecessor's), so that a task reached by many paths waits until every
-// path has reached it and then moves once, to the latest end (or earliest start) they demand.
-// Followed one path at a time, a ladder of diamonds would move its last task once per path,
-// which doubles with every rung. Exclusion groups are resolved at once when a task moves, in
-// task-list order, each displaced member resolving its own group in turn; the moved task keeps
-// its place. Ties keep the order in which tasks were reached: successors by ascending start,
-// predecessors by descending end, each in the order of the dependencies.
+// Visiting order, which decides where groups are involved: a task's successors by ascending
+// start, its predecessors by descending end, both read when the routine takes the set, ties in
+// the order of the set (the order in which the dependency list first names each); the members of
+// a group in task-list order. Everything follows from the plan: no address or hash order takes part.
+//
+// One shortcut keeps diamonds of dependencies from being walked once per path: a task from which
+// no path of dependencies leads to a member of any group (a "free" task for pushes; for pulls,
+// none leads to it from one) can influence nothing that a group decides, and what the recursion
+// does to such tasks is the least fixed point of the pushes (pulls) they are given, whatever the
+// order. Those are noted and settled in topological order, each task moved once; before the
+// recursion reads or moves anything the other way, they are settled, so every group sees exactly
+// what the recursion would show it.
 
 #include "Logging.h"
 #include "Project.h"
@@ -26,22 +32,31 @@ constexpr double infinity = std::numeric_limits<double>::infinity();
 
 // Stable, and without the buffer std::stable_sort allocates: most tasks have one or two
 // neighbours, and a long chain would pay one allocation per task.
-template<typename Less> void sortStably(std::vector<Task *> &tasks, Less less)
+template<typename Iterator, typename Less> void sortStably(Iterator begin, Iterator end, Less less)
 {
-    if (tasks.size() > 32) {
-        std::stable_sort(tasks.begin(), tasks.end(), less);
+    if (end - begin > 32) {
+        std::stable_sort(begin, end, less);
         return;
     }
-    for (size_t i = 1; i < tasks.size(); ++i) {
-        Task *task = tasks[i];
-        size_t j = i;
-        for (; j > 0 && less(task, tasks[j - 1]); --j)
-            tasks[j] = tasks[j - 1];
-        tasks[j] = task;
+    for (Iterator i = begin; i != end; ++i) {
+        auto task = *i;
+        Iterator j = i;
+        for (; j != begin && less(task, *(j - 1)); --j)
+            *j = *(j - 1);
+        *j = task;
     }
 }
 
 } // namespace
+
+double Project::startToEndBy(double end, double duration)
+{
+    // start + duration can round above the end, which would leave a dependency broken by a hair.
+    double start = end - duration;
+    for (int i = 0; i < 4 && start + duration > end; ++i)
+        start = std::nextafter(start, -infinity);
+    return start;
+}
 
 class Project::Propagation {
 public:
@@ -50,6 +65,87 @@ public:
         , m_operation(++g_operation)
     {
         project.ensureLevels();
+        project.ensureTaint();
+    }
+
+    // shiftTask: the task is moved by the delta and what the move demands follows.
+    void shift(Task &task, double delta)
+    {
+        if (delta > 0 || delta < 0)
+            shiftTo(task, task.start() + delta, delta);
+        run();
+    }
+
+    void pushSuccessors(Task &task)
+    {
+        beginPush(task);
+        run();
+    }
+
+    void pullPredecessors(Task &task)
+    {
+        beginPull(task);
+        run();
+    }
+
+    bool resolve(Task &task, bool placeBefore)
+    {
+        m_frames.push_back({ Frame::Resolve, placeBefore, false, &task, 0.0, 0, 0 });
+        m_rootResolve = true;
+        run();
+        return m_rootMoved;
+    }
+
+    void alignPredecessor(Task &predecessor, double time)
+    {
+        if (predecessor.end() <= time)
+            return;
+        if (!moveTo(predecessor, startToEndBy(time, predecessor.duration())))
+            return;
+        m_frames.push_back({ Frame::Resolve, true, false, &predecessor, 0.0, 0, 0 });
+        beginPull(predecessor);
+        run();
+    }
+
+private:
+    // One routine under way. Push and Pull walk the neighbours in m_items[first, last) from next;
+    // Resolve walks the group members it overlapped there, once it has begun (read its times).
+    struct Frame {
+        enum Kind : quint8 { Push, Pull, Resolve };
+        Kind kind;
+        bool placeBefore;
+        bool begun;
+        Task *task;
+        double time; // the end that pushes, or the start that pulls or bounds the group
+        size_t first;
+        size_t next;
+    };
+
+    struct Entry {
+        int level;
+        quint64 sequence;
+        Task *task;
+    };
+    // Heap orders: pushes lowest level first, pulls highest; ties first come, first served.
+    static bool laterPush(const Entry &a, const Entry &b)
+    {
+        return a.level != b.level ? a.level > b.level : a.sequence > b.sequence;
+    }
+    static bool laterPull(const Entry &a, const Entry &b)
+    {
+        return a.level != b.level ? a.level < b.level : a.sequence > b.sequence;
+    }
+
+    void prepare(Task &task)
+    {
+        if (task.m_moveStamp == m_operation)
+            return;
+        task.m_moveStamp = m_operation;
+        task.m_moveCount = 0;
+        task.m_pushPending = false;
+        task.m_pullPending = false;
+        task.m_requiredStart = -infinity;
+        task.m_requiredEnd = infinity;
     }
 
     // Moves the task; counts the move, and stops everything once one task moved too often.
@@ -66,206 +162,191 @@ public:
         return true;
     }
 
-    // Places the task so that it ends at the time at the latest: start + duration can round
-    // above it, which would leave a dependency broken by a hair.
-    bool moveToEndAt(Task &task, double end)
+    // The recursion's shiftTask of a task that the routine under way moves to the start given.
+    void shiftTo(Task &task, double start, double delta)
     {
-        double start = end - task.duration();
-        for (int i = 0; i < 4 && start + task.duration() > end; ++i)
-            start = std::nextafter(start, -infinity);
-        return moveTo(task, start);
+        if (delta > 0) {
+            settlePulls();
+            if (moveTo(task, start))
+                beginPush(task);
+        } else if (delta < 0) {
+            settlePushes();
+            if (moveTo(task, start)) {
+                // The pull first, then the group, as the frames come off the stack.
+                m_frames.push_back({ Frame::Resolve, true, false, &task, 0.0, 0, 0 });
+                beginPull(task);
+            }
+        }
     }
 
-    void queuePush(Task &task)
+    void beginPush(Task &task)
     {
-        prepare(task);
-        if (task.m_pushPending)
-            return;
-        task.m_pushPending = true;
-        m_push.push_back({ task.m_level, m_sequence++, &task });
-        std::push_heap(m_push.begin(), m_push.end(), laterPush);
+        const size_t first = m_items.size();
+        for (const TaskPtr &successor : task.successors())
+            m_items.push_back(successor.get());
+        sortStably(m_items.begin() + qsizetype(first), m_items.end(),
+            [](const Task *a, const Task *b) { return a->start() < b->start(); });
+        m_frames.push_back({ Frame::Push, false, true, &task, task.end(), first, first });
     }
 
-    void queuePull(Task &task)
+    void beginPull(Task &task)
     {
-        prepare(task);
-        if (task.m_pullPending)
-            return;
-        task.m_pullPending = true;
-        m_pull.push_back({ task.m_level, m_sequence++, &task });
-        std::push_heap(m_pull.begin(), m_pull.end(), laterPull);
+        const size_t first = m_items.size();
+        for (const TaskPtr &predecessor : task.predecessors())
+            m_items.push_back(predecessor.get());
+        sortStably(m_items.begin() + qsizetype(first), m_items.end(),
+            [](const Task *a, const Task *b) { return a->end() > b->end(); });
+        m_frames.push_back({ Frame::Pull, true, true, &task, task.start(), first, first });
     }
 
-    // Works off both lists until every dependency reached holds.
     void run()
     {
-        while (!m_stopped) {
-            if (!m_push.empty()) {
-                std::pop_heap(m_push.begin(), m_push.end(), laterPush);
-                Task &task = *m_push.back().task;
-                m_push.pop_back();
-                task.m_pushPending = false;
-                push(task);
-            } else if (!m_pull.empty()) {
-                std::pop_heap(m_pull.begin(), m_pull.end(), laterPull);
-                Task &task = *m_pull.back().task;
-                m_pull.pop_back();
-                task.m_pullPending = false;
-                pull(task);
-            } else {
+        while (!m_frames.empty() && !m_stopped)
+            step();
+        if (!m_stopped) {
+            settlePushes();
+            settlePulls();
+        }
+        m_frames.clear();
+        m_items.clear();
+    }
+
+    // Takes the top frame one visit further: at most one recursive shift per call.
+    void step()
+    {
+        const size_t top = m_frames.size() - 1;
+        Frame &frame = m_frames[top];
+        if (frame.kind == Frame::Resolve && !frame.begun) {
+            beginResolve(top);
+            return;
+        }
+        if (frame.next == m_items.size()) {
+            finish(top);
+            return;
+        }
+        Task &other = *m_items[frame.next++];
+        const double time = frame.time;
+        switch (frame.kind) {
+        case Frame::Push:
+            // A free successor can only be noted once nothing waits to be pulled.
+            settlePulls();
+            if (!other.m_taintPush)
+                notePush(other, time);
+            else if (time - other.start() > 0)
+                shiftTo(other, time, time - other.start());
+            break;
+        case Frame::Pull:
+            settlePushes();
+            if (!other.m_taintPull)
+                notePull(other, time);
+            else if (time - other.end() < 0)
+                shiftTo(other, startToEndBy(time, other.duration()), time - other.end());
+            break;
+        case Frame::Resolve:
+            if (!frame.task->overlaps(other))
                 break;
-            }
+            m_resolveMoved[top] = true;
+            if (frame.placeBefore)
+                shiftTo(other, startToEndBy(time, other.duration()), time - other.end());
+            else
+                shiftTo(other, time, time - other.start());
+            break;
         }
     }
 
-    // Moves every member of the task's group that it overlaps after it (placeBefore false) or
-    // before it, and then every member that those now overlap, each once; the task keeps its
-    // place. The members it overlaps line up as they would if each, in task-list order, were
-    // placed against the task and displaced whatever sat there: of those lying within the task,
-    // the one listed last ends up next to it, and one reaching past the task's far side follows
-    // the first one placed, which displaced it. Beyond them the group keeps its order in time.
-    // Moved members have their dependencies queued. Returns whether some member overlapped.
-    bool resolve(Task &task, bool placeBefore)
+    // A Resolve frame reads the task's times now and lines up the members it overlaps now, in
+    // task-list order. With no negative durations, no member the loop moves can come to overlap
+    // the task unless it starts where the task ends with nothing to move; so the members overlapped
+    // at the start, each tested again when its turn comes, are all there is to visit.
+    void beginResolve(size_t top)
     {
-        if (m_stopped || !task.exclusionGroup())
-            return false;
+        Frame &frame = m_frames[top];
+        frame.begun = true;
+        frame.first = frame.next = m_items.size();
+        if (m_resolveMoved.size() <= top)
+            m_resolveMoved.resize(top + 1);
+        m_resolveMoved[top] = false;
+        Task &task = *frame.task;
+        frame.time = frame.placeBefore ? task.start() : task.end();
         GroupIndex *index = m_project.groupIndex(task.exclusionGroup());
         if (!index)
-            return false;
-        std::vector<Task *> &line = m_line;
-        line.clear();
-        index->overlapping(task, line);
-        if (task.end() == task.start()) {
-            // An instant at a member's very start touches it, as a member's end touching the
-            // task does; moving the member away would only make a dependency between the two
-            // pull it back, for ever.
-            std::erase_if(line, [&](const Task *member) { return member->start() == task.start(); });
-        }
-        if (line.empty())
-            return false;
-        std::sort(
-            line.begin(), line.end(), [](const Task *a, const Task *b) { return a->m_listIndex < b->m_listIndex; });
-        // Those within the task in reverse order of placing, then those reaching past its far
-        // side in order; the first placed counts as within, whatever its extent.
-        const auto within = std::stable_partition(line.begin() + 1, line.end(), [&](const Task *member) {
-            return !(placeBefore ? member->start() < task.start() : member->end() > task.end());
-        });
-        std::reverse(line.begin(), within);
-
-        const quint64 lined = nextStamp();
-        for (Task *member : line)
-            member->m_visitStamp = lined;
-        double edge = placeBefore ? task.start() : task.end();
-        for (Task *member : line) {
-            if (!place(*member, edge, placeBefore))
-                return true;
-            edge = placeBefore ? member->start() : member->end();
-        }
-
-        // The rest of the group, outward in time from the task, as far as each move reaches.
-        Task *previous = line.back();
-        Task *next = placeBefore ? index->below(task.start(), nullptr) : index->atOrAbove(task.end(), nullptr);
-        while (next && !m_stopped) {
-            Task &member = *next;
-            // Placing a member takes it out of the index; the walk goes on from where it stood.
-            const double stood = member.start();
-            next = placeBefore ? index->below(stood, &member) : index->above(stood, &member);
-            if (&member == &task || member.m_visitStamp == lined)
-                continue;
-            const bool reached = placeBefore
-                ? member.end() > edge
-                : member.start() < edge && (member.end() > member.start() || previous->overlaps(member));
-            if (!reached) {
-                // An empty member that is not reached may stand inside one that is.
-                if (member.end() > member.start())
-                    break;
-                continue;
-            }
-            if (!place(member, edge, placeBefore))
-                return true;
-            edge = placeBefore ? member.start() : member.end();
-            previous = &member;
-        }
-        return true;
-    }
-
-private:
-    struct Entry {
-        int level;
-        quint64 sequence;
-        Task *task;
-    };
-    // Heap orders: pushes lowest level first, pulls highest; ties first come, first served.
-    static bool laterPush(const Entry &a, const Entry &b)
-    {
-        return a.level != b.level ? a.level > b.level : a.sequence > b.sequence;
-    }
-    static bool laterPull(const Entry &a, const Entry &b)
-    {
-        return a.level != b.level ? a.level < b.level : a.sequence > b.sequence;
-    }
-
-    // Puts the member against the edge and queues its dependencies for the way it moved.
-    bool place(Task &member, double edge, bool placeBefore)
-    {
-        const double before = member.start();
-        const bool moved = placeBefore ? moveToEndAt(member, edge) : moveTo(member, edge);
-        if (!moved)
-            return !m_stopped;
-        if (member.start() > before)
-            queuePush(member);
-        else if (member.start() < before)
-            queuePull(member);
-        return true;
-    }
-
-    void prepare(Task &task)
-    {
-        if (task.m_moveStamp == m_operation)
             return;
-        task.m_moveStamp = m_operation;
-        task.m_moveCount = 0;
-        task.m_pushPending = false;
-        task.m_pullPending = false;
-        task.m_requiredStart = -infinity;
-        task.m_requiredEnd = infinity;
+        m_line.clear();
+        index->overlapping(task, m_line);
+        std::sort(
+            m_line.begin(), m_line.end(), [](const Task *a, const Task *b) { return a->m_listIndex < b->m_listIndex; });
+        m_items.insert(m_items.end(), m_line.begin(), m_line.end());
     }
 
-    // Every predecessor in the list has been dealt with: move once, then hand on.
-    void push(Task &task)
+    void finish(size_t top)
     {
-        if (task.m_requiredStart > task.start() && moveTo(task, task.m_requiredStart))
-            resolve(task, false);
-        const double end = task.end();
-        m_neighbours.clear();
-        for (const TaskPtr &successor : task.successors())
-            m_neighbours.push_back(successor.get());
-        sortStably(m_neighbours, [](const Task *a, const Task *b) { return a->start() < b->start(); });
-        for (Task *successor : m_neighbours) {
-            if (successor->start() < end) {
-                prepare(*successor);
-                successor->m_requiredStart = std::max(successor->m_requiredStart, end);
-                queuePush(*successor);
-            }
+        Frame frame = m_frames[top];
+        m_items.resize(frame.first);
+        m_frames.pop_back();
+        if (frame.kind == Frame::Push) {
+            // After the successors, the task's own group.
+            m_frames.push_back({ Frame::Resolve, false, false, frame.task, 0.0, 0, 0 });
+        } else if (frame.kind == Frame::Resolve && top == 0 && m_rootResolve) {
+            m_rootMoved = m_resolveMoved[0];
         }
     }
 
-    void pull(Task &task)
+    // Free tasks: the latest start (earliest end) asked of each, settled in topological order.
+    void notePush(Task &task, double start)
     {
-        if (task.m_requiredEnd < task.end() && moveToEndAt(task, task.m_requiredEnd))
-            resolve(task, true);
-        const double start = task.start();
-        m_neighbours.clear();
-        for (const TaskPtr &predecessor : task.predecessors())
-            m_neighbours.push_back(predecessor.get());
-        std::stable_sort(
-            m_neighbours.begin(), m_neighbours.end(), [](const Task *a, const Task *b) { return a->end() > b->end(); });
-        for (Task *predecessor : m_neighbours) {
-            if (predecessor->end() > start) {
-                prepare(*predecessor);
-                predecessor->m_requiredEnd = std::min(predecessor->m_requiredEnd, start);
-                queuePull(*predecessor);
-            }
+        prepare(task);
+        if (!(start > task.m_requiredStart))
+            return;
+        task.m_requiredStart = start;
+        if (!task.m_pushPending) {
+            task.m_pushPending = true;
+            m_push.push_back({ task.m_level, m_sequence++, &task });
+            std::push_heap(m_push.begin(), m_push.end(), laterPush);
+        }
+    }
+
+    void notePull(Task &task, double end)
+    {
+        prepare(task);
+        if (!(end < task.m_requiredEnd))
+            return;
+        task.m_requiredEnd = end;
+        if (!task.m_pullPending) {
+            task.m_pullPending = true;
+            m_pull.push_back({ task.m_level, m_sequence++, &task });
+            std::push_heap(m_pull.begin(), m_pull.end(), laterPull);
+        }
+    }
+
+    void settlePushes()
+    {
+        while (!m_push.empty() && !m_stopped) {
+            std::pop_heap(m_push.begin(), m_push.end(), laterPush);
+            Task &task = *m_push.back().task;
+            m_push.pop_back();
+            task.m_pushPending = false;
+            if (!(task.m_requiredStart > task.start()) || !moveTo(task, task.m_requiredStart))
+                continue;
+            const double end = task.end();
+            for (const TaskPtr &successor : task.successors())
+                if (successor->start() < end)
+                    notePush(*successor, end);
+        }
+    }
+
+    void settlePulls()
+    {
+        while (!m_pull.empty() && !m_stopped) {
+            std::pop_heap(m_pull.begin(), m_pull.end(), laterPull);
+            Task &task = *m_pull.back().task;
+            m_pull.pop_back();
+            task.m_pullPending = false;
+            if (!(task.m_requiredEnd < task.end()) || !moveTo(task, startToEndBy(task.m_requiredEnd, task.duration())))
+                continue;
+            const double start = task.start();
+            for (const TaskPtr &predecessor : task.predecessors())
+                if (predecessor->end() > start)
+                    notePull(*predecessor, start);
         }
     }
 
@@ -284,19 +365,24 @@ private:
                 static_cast<long long>(task.id()), maxMovesPerTask);
         else
             qCCritical(lcQuillfern,
-                "scheduling stopped: task # %lld was moved more than %u times by one edit; some dependencies or "
-                "group overlaps may remain",
+                "scheduling stopped: task # %lld was moved more than %u times by one edit; a task of no length "
+                "and a group member can push and pull each other for ever, so some dependencies or group "
+                "overlaps may remain",
                 static_cast<long long>(task.id()), maxMovesPerTask);
     }
 
     Project &m_project;
     const quint64 m_operation;
+    std::vector<Frame> m_frames;
+    std::vector<Task *> m_items;
+    std::vector<bool> m_resolveMoved; // by frame depth
+    std::vector<Task *> m_line; // kept to spare an allocation per group resolved
     std::vector<Entry> m_push;
     std::vector<Entry> m_pull;
-    std::vector<Task *> m_neighbours;
-    std::vector<Task *> m_line; // resolve's, kept to spare an allocation per move
     quint64 m_sequence = 0;
     bool m_stopped = false;
+    bool m_rootResolve = false;
+    bool m_rootMoved = false;
 };
 
 GroupIndex *Project::groupIndex(const ExclusionGroup &group)
@@ -381,6 +467,63 @@ void Project::raiseLevels(Task &task, int level)
     }
 }
 
+void Project::ensureTaint()
+{
+    if (m_taintValid)
+        return;
+    std::vector<Task *> pending;
+    for (const TaskPtr &task : std::as_const(m_tasks)) {
+        task->m_taintPush = task->m_taintPull = bool(task->m_exclusionGroup);
+        if (task->m_exclusionGroup)
+            pending.push_back(task.get());
+    }
+    std::vector<Task *> members = pending;
+    while (!pending.empty()) {
+        Task *task = pending.back();
+        pending.pop_back();
+        for (const TaskPtr &predecessor : task->predecessors()) {
+            if (!predecessor->m_taintPush && predecessor->m_listIndex >= 0) {
+                predecessor->m_taintPush = true;
+                pending.push_back(predecessor.get());
+            }
+        }
+    }
+    pending = std::move(members);
+    while (!pending.empty()) {
+        Task *task = pending.back();
+        pending.pop_back();
+        for (const TaskPtr &successor : task->successors()) {
+            if (!successor->m_taintPull && successor->m_listIndex >= 0) {
+                successor->m_taintPull = true;
+                pending.push_back(successor.get());
+            }
+        }
+    }
+    m_taintValid = true;
+}
+
+void Project::spreadTaint(Task &task, bool towardsPredecessors)
+{
+    if (!m_taintValid)
+        return;
+    const auto taint
+        = [towardsPredecessors](Task &t) -> bool & { return towardsPredecessors ? t.m_taintPush : t.m_taintPull; };
+    if (taint(task))
+        return;
+    taint(task) = true;
+    std::vector<Task *> pending { &task };
+    while (!pending.empty()) {
+        Task *current = pending.back();
+        pending.pop_back();
+        for (const TaskPtr &next : towardsPredecessors ? current->predecessors() : current->successors()) {
+            if (!taint(*next)) {
+                taint(*next) = true;
+                pending.push_back(next.get());
+            }
+        }
+    }
+}
+
 void Project::shiftTask(Task &task, double delta)
 {
     if (!std::isfinite(delta)) {
@@ -388,54 +531,29 @@ void Project::shiftTask(Task &task, double delta)
             static_cast<long long>(task.id()));
         return;
     }
-    Propagation propagation(*this);
-    propagation.moveTo(task, task.start() + delta);
-    if (delta > 0) {
-        propagation.queuePush(task);
-        propagation.run();
-        propagation.resolve(task, false);
-    } else if (delta < 0) {
-        propagation.queuePull(task);
-        propagation.run();
-        propagation.resolve(task, true);
-    }
-    propagation.run();
+    Propagation(*this).shift(task, delta);
 }
 
 void Project::pushSuccessors(Task &task)
 {
-    Propagation propagation(*this);
-    propagation.queuePush(task);
-    propagation.run();
-    propagation.resolve(task, false);
-    propagation.run();
+    Propagation(*this).pushSuccessors(task);
 }
 
 void Project::pullPredecessors(Task &task)
 {
-    Propagation propagation(*this);
-    propagation.queuePull(task);
-    propagation.run();
+    Propagation(*this).pullPredecessors(task);
 }
 
 bool Project::resolveExclusionConflicts(Task &task, bool placeBefore)
 {
-    Propagation propagation(*this);
-    const bool moved = propagation.resolve(task, placeBefore);
-    propagation.run();
-    return moved;
+    return Propagation(*this).resolve(task, placeBefore);
 }
 
 void Project::alignPredecessor(Task &predecessor, double time)
 {
     if (predecessor.end() <= time)
         return;
-    Propagation propagation(*this);
-    propagation.moveToEndAt(predecessor, time);
-    propagation.queuePull(predecessor);
-    propagation.run();
-    propagation.resolve(predecessor, true);
-    propagation.run();
+    Propagation(*this).alignPredecessor(predecessor, time);
     recomputeSpan();
 }
 

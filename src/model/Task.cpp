@@ -78,6 +78,8 @@ void Task::setDuration(double duration)
 
 void Task::setName(const QString &name)
 {
+    if (m_owner)
+        m_owner->taskAboutToRename(*this);
     if (observed(NameAboutToChange))
         Q_EMIT nameAboutToChange();
     m_name = name;

@@ -158,6 +158,10 @@ private:
     std::array<quint8, (signalCount + 1) / 2> m_observed {};
     bool m_pushPending = false;
     bool m_pullPending = false;
+    // Whether a path of dependencies leads from the task to a group member (push), or from a
+    // group member to the task (pull); the task's own group counts. May say yes for no reason.
+    bool m_taintPush = false;
+    bool m_taintPull = false;
 };
 
 // Equality is identity; ordering compares names; hashing uses the id alone.
