@@ -134,19 +134,21 @@ void Project::restoreTo(const Mark &target)
     const size_t firstState = size_t(target.states - m_journalBase.states);
     const size_t firstChange = size_t(target.changes - m_journalBase.changes);
 
-    // Each task as it stood at the mark: the first entry of it written since.
-    std::vector<TaskState> states;
+    // Each task as it stood at the mark: the first entry of it written since. The journal does
+    // not change before this restore ends, which writes its own entries then.
+    std::vector<const TaskState *> states;
     const quint64 seen = nextStamp();
     for (size_t i = firstState; i < m_journalStates.size(); ++i) {
         const TaskState &state = m_journalStates[i];
         if (state.task->m_visitStamp != seen) {
             state.task->m_visitStamp = seen;
-            states.push_back(state);
+            states.push_back(&state);
         }
     }
 
     // The dependencies change by change, latest first; the name and the list as they were.
     std::optional<QString> name;
+    QHash<Task *, QString> names;
     bool listChanged = false;
     bool edgesReplaced = false;
     std::vector<Task *> linked;
@@ -155,6 +157,9 @@ void Project::restoreTo(const Mark &target)
         switch (change.kind) {
         case ListChange::Rename:
             name = change.name;
+            break;
+        case ListChange::RenameTask:
+            names.insert(change.task.get(), change.name);
             break;
         case ListChange::AppendTask:
         case ListChange::RemoveTask:
@@ -186,7 +191,7 @@ void Project::restoreTo(const Mark &target)
     if (name && *name != m_name)
         setName(*name);
 
-    QHash<const Task *, TaskPtr> standIns;
+    QHash<Task *, TaskPtr> standIns;
     // Marks the tasks of then in their scratch index, which no walk below uses.
     constexpr int thenMark = -2;
     if (listChanged) {
@@ -271,12 +276,23 @@ void Project::restoreTo(const Mark &target)
         }
     }
 
-    for (const TaskState &state : states) {
-        if (const TaskPtr standIn = standIns.value(state.task.get()))
-            assignState(*standIn, state);
-        else if (state.task->m_owner == this && (!listChanged || state.task->m_scratchIndex == thenMark))
-            assignState(*state.task, state);
-    }
+    // What a task of then was is given to the task that stands for it now, or to itself.
+    const auto heirOf = [&](Task *task) -> Task * {
+        if (const TaskPtr standIn = standIns.value(task))
+            return standIn.get();
+        return task->m_owner == this && (!listChanged || task->m_scratchIndex == thenMark) ? task : nullptr;
+    };
+    // A stand-in takes the name its task had then, noted or not.
+    for (auto it = standIns.cbegin(); it != standIns.cend(); ++it)
+        if (!names.contains(it.key()))
+            names.insert(it.key(), it.key()->name());
+    for (auto it = names.cbegin(); it != names.cend(); ++it)
+        if (Task *heir = heirOf(it.key()))
+            if (heir->name() != *it)
+                heir->setName(*it);
+    for (const TaskState *state : states)
+        if (Task *heir = heirOf(state->task.get()))
+            assignState(*heir, *state);
 
     setDirty(true);
     if (listChanged || edgesReplaced)

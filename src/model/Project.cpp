@@ -221,7 +221,8 @@ void Project::taskAboutToChange(Task &task)
 
 void Project::taskAboutToRename(Task &task)
 {
-    noteState(task);
+    if (journaling())
+        noteListChange({ ListChange::RenameTask, m_tasks.at(task.m_listIndex), {}, 0, 0, {}, {}, task.m_name });
 }
 
 void Project::taskRegrouped(Task &task)
@@ -464,8 +465,6 @@ void Project::changeDurationImpl(const TaskPtr &task, double duration, bool reco
 void Project::assignState(Task &task, const TaskState &state)
 {
     // In the order and with the care of Task::assign: what did not change notifies nobody.
-    if (task.m_name != state.name)
-        task.setName(state.name);
     if (task.m_start != state.start || std::signbit(task.m_start) != std::signbit(state.start))
         task.setStart(state.start);
     if (task.m_exclusionGroup != state.exclusionGroup)
@@ -478,7 +477,7 @@ void Project::assignState(Task &task, const TaskState &state)
 
 Project::TaskState Project::stateOf(const TaskPtr &task)
 {
-    return { task, task->m_start, task->m_duration, task->m_end, task->m_exclusionGroup, task->m_name };
+    return { task, task->m_start, task->m_duration, task->m_end, task->m_exclusionGroup };
 }
 
 void Project::changeExclusionGroup(const TaskPtr &task, const ExclusionGroup &group)

@@ -161,6 +161,8 @@ public:
     // How often one operation may move the same task before propagation gives up. Positive
     // durations never come near it; negative ones can let a push and a pull chase each other.
     static constexpr quint32 maxMovesPerTask = 1000;
+    // How many moves one edit may make following the recursion before the sweep takes over.
+    static constexpr quint64 maxExactMoves = 60000;
 
 Q_SIGNALS:
     void durationAboutToChange();
@@ -182,6 +184,7 @@ private:
     friend class Task;
     class GraphCrawler;
     class Propagation;
+    class Sweep;
     class SnapshotStep;
     class DurationStep;
 
@@ -192,19 +195,28 @@ private:
         double duration;
         double end;
         ExclusionGroup exclusionGroup;
-        QString name;
     };
     // A change of the task list, the dependencies or the name, with what it needs to be taken back.
     struct ListChange {
-        enum Kind { AppendTask, RemoveTask, ReplaceTasks, ReorderTask, InsertEdge, RemoveEdge, ReplaceEdges, Rename };
+        enum Kind {
+            AppendTask,
+            RemoveTask,
+            ReplaceTasks,
+            ReorderTask,
+            InsertEdge,
+            RemoveEdge,
+            ReplaceEdges,
+            Rename,
+            RenameTask
+        };
         Kind kind;
-        TaskPtr task; // AppendTask, RemoveTask
+        TaskPtr task; // AppendTask, RemoveTask, RenameTask
         Edge edge; // InsertEdge, RemoveEdge
         qsizetype index = 0; // of the task or edge; the row a reordered task left
         qsizetype to = 0; // the row a reordered task went to
         std::shared_ptr<const TaskList> tasks; // ReplaceTasks: the list replaced
         std::shared_ptr<const QList<Edge>> edges; // ReplaceEdges: the list replaced
-        QString name; // Rename: the name replaced
+        QString name; // Rename, RenameTask: the name replaced
     };
     // What one edit changed: each task it touched as it found it, and its list changes in order.
     struct Delta {
@@ -262,6 +274,11 @@ private:
     void ensureLevels();
     // Lifts the task to at least the level, and what follows it as far as needed.
     void raiseLevels(Task &task, int level);
+    // The routines of the recursion (Scheduling.cpp), each run exactly unless that would cost too
+    // much, when what it did is taken back and the sweep (Sweep.cpp) runs instead.
+    enum class Routine { Shift, PushSuccessors, PullPredecessors, ResolvePushing, ResolvePulling, AlignPredecessor };
+    bool propagate(Task &task, Routine routine, double value);
+    bool sweep(Task &task, Routine routine, double value);
     // Which tasks lead to a group member (push) or are led to from one (pull); see Scheduling.cpp.
     void ensureTaint();
     void spreadTaint(Task &task, bool towardsPredecessors);

@@ -68,44 +68,45 @@ public:
         project.ensureTaint();
     }
 
-    // shiftTask: the task is moved by the delta and what the move demands follows.
-    void shift(Task &task, double delta)
+    // Each runs one routine of the recursion to its end and returns false when it gave up on
+    // the budget of moves, the tasks left wherever it had got to.
+    bool shift(Task &task, double delta)
     {
         if (delta > 0 || delta < 0)
             shiftTo(task, task.start() + delta, delta);
-        run();
+        return run();
     }
 
-    void pushSuccessors(Task &task)
+    bool pushSuccessors(Task &task)
     {
         beginPush(task);
-        run();
+        return run();
     }
 
-    void pullPredecessors(Task &task)
+    bool pullPredecessors(Task &task)
     {
         beginPull(task);
-        run();
+        return run();
     }
 
     bool resolve(Task &task, bool placeBefore)
     {
         m_frames.push_back({ Frame::Resolve, placeBefore, false, &task, 0.0, 0, 0 });
         m_rootResolve = true;
-        run();
-        return m_rootMoved;
+        return run();
     }
 
-    void alignPredecessor(Task &predecessor, double time)
+    bool alignPredecessor(Task &predecessor, double time)
     {
-        if (predecessor.end() <= time)
-            return;
-        if (!moveTo(predecessor, startToEndBy(time, predecessor.duration())))
-            return;
-        m_frames.push_back({ Frame::Resolve, true, false, &predecessor, 0.0, 0, 0 });
-        beginPull(predecessor);
-        run();
+        if (moveTo(predecessor, startToEndBy(time, predecessor.duration()))) {
+            m_frames.push_back({ Frame::Resolve, true, false, &predecessor, 0.0, 0, 0 });
+            beginPull(predecessor);
+        }
+        return run();
     }
+
+    [[nodiscard]] bool moved() const { return m_rootMoved; }
+    [[nodiscard]] quint64 moveCount() const { return m_moves; }
 
 private:
     // One routine under way. Push and Pull walk the neighbours in m_items[first, last) from next;
@@ -153,6 +154,10 @@ private:
     {
         if (m_stopped)
             return false;
+        if (++m_moves > maxExactMoves) {
+            m_stopped = m_overBudget = true;
+            return false;
+        }
         prepare(task);
         if (++task.m_moveCount > maxMovesPerTask) {
             stop(task);
@@ -199,7 +204,7 @@ private:
         m_frames.push_back({ Frame::Pull, true, true, &task, task.start(), first, first });
     }
 
-    void run()
+    bool run()
     {
         while (!m_frames.empty() && !m_stopped)
             step();
@@ -209,6 +214,7 @@ private:
         }
         m_frames.clear();
         m_items.clear();
+        return !m_overBudget;
     }
 
     // Takes the top frame one visit further: at most one recursive shift per call.
@@ -380,7 +386,9 @@ private:
     std::vector<Entry> m_push;
     std::vector<Entry> m_pull;
     quint64 m_sequence = 0;
+    quint64 m_moves = 0;
     bool m_stopped = false;
+    bool m_overBudget = false;
     bool m_rootResolve = false;
     bool m_rootMoved = false;
 };
@@ -524,6 +532,48 @@ void Project::spreadTaint(Task &task, bool towardsPredecessors)
     }
 }
 
+bool Project::propagate(Task &task, Routine routine, double value)
+{
+    beginEdit();
+    // What the recursion moved is noted from here on, each task as it was before the edit; the task
+    // itself may have been changed before.
+    const size_t noted = m_delta.states.size();
+    const TaskState before { {}, task.m_start, task.m_duration, task.m_end, task.m_exclusionGroup };
+    Propagation propagation(*this);
+    bool exact = true;
+    switch (routine) {
+    case Routine::Shift:
+        exact = propagation.shift(task, value);
+        break;
+    case Routine::PushSuccessors:
+        exact = propagation.pushSuccessors(task);
+        break;
+    case Routine::PullPredecessors:
+        exact = propagation.pullPredecessors(task);
+        break;
+    case Routine::ResolvePushing:
+    case Routine::ResolvePulling:
+        exact = propagation.resolve(task, routine == Routine::ResolvePulling);
+        break;
+    case Routine::AlignPredecessor:
+        exact = propagation.alignPredecessor(task, value);
+        break;
+    }
+    bool moved = propagation.moved();
+    if (!exact) {
+        qCWarning(lcQuillfern,
+            "following the rules move by move would take task # %lld's edit more than %llu moves; the tasks "
+            "are placed by the sweep instead, which keeps the rules but can line up group members otherwise",
+            static_cast<long long>(task.id()), static_cast<unsigned long long>(maxExactMoves));
+        for (size_t i = noted; i < m_delta.states.size(); ++i)
+            assignState(*m_delta.states[i].task, m_delta.states[i]);
+        assignState(task, before);
+        moved = sweep(task, routine, value);
+    }
+    endEdit();
+    return moved;
+}
+
 void Project::shiftTask(Task &task, double delta)
 {
     if (!std::isfinite(delta)) {
@@ -531,29 +581,29 @@ void Project::shiftTask(Task &task, double delta)
             static_cast<long long>(task.id()));
         return;
     }
-    Propagation(*this).shift(task, delta);
+    propagate(task, Routine::Shift, delta);
 }
 
 void Project::pushSuccessors(Task &task)
 {
-    Propagation(*this).pushSuccessors(task);
+    propagate(task, Routine::PushSuccessors, 0.0);
 }
 
 void Project::pullPredecessors(Task &task)
 {
-    Propagation(*this).pullPredecessors(task);
+    propagate(task, Routine::PullPredecessors, 0.0);
 }
 
 bool Project::resolveExclusionConflicts(Task &task, bool placeBefore)
 {
-    return Propagation(*this).resolve(task, placeBefore);
+    return propagate(task, placeBefore ? Routine::ResolvePulling : Routine::ResolvePushing, 0.0);
 }
 
 void Project::alignPredecessor(Task &predecessor, double time)
 {
     if (predecessor.end() <= time)
         return;
-    Propagation(*this).alignPredecessor(predecessor, time);
+    propagate(predecessor, Routine::AlignPredecessor, time);
     recomputeSpan();
 }
 

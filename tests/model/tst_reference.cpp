@@ -89,7 +89,22 @@ private:
 
 // ---- Steps ----
 
-enum class Op { Move, Duration, Group, Depend, Undepend, Delete, Add, Duplicate, Reorder, Save, Revert, Undo, Redo };
+enum class Op {
+    Move,
+    Duration,
+    Group,
+    Depend,
+    Undepend,
+    Delete,
+    Add,
+    Duplicate,
+    Reorder,
+    Rename,
+    Save,
+    Revert,
+    Undo,
+    Redo
+};
 
 // By Op: the word of a step as the rows write it and a failure tells it, the task names after it,
 // and the undo step of a plain edit, undone by swapping snapshots.
@@ -98,10 +113,11 @@ struct Verb {
     int names;
     const char *action;
 };
-constexpr Verb verbs[] = { { "move", 1, "Move Task" }, { "duration", 1, nullptr },
-    { "group", 1, "Change Exclusion Group" }, { "depend", 2, "Add Dependency" }, { "undepend", 2, "Delete Dependency" },
-    { "delete", 1, "Delete Task" }, { "add", 0, "Add Task" }, { "duplicate", 1, "Add Task" }, { "reorder", 0, nullptr },
-    { "save", 0, nullptr }, { "revert", 0, nullptr }, { "undo", 0, nullptr }, { "redo", 0, nullptr } };
+constexpr Verb verbs[]
+    = { { "move", 1, "Move Task" }, { "duration", 1, nullptr }, { "group", 1, "Change Exclusion Group" },
+          { "depend", 2, "Add Dependency" }, { "undepend", 2, "Delete Dependency" }, { "delete", 1, "Delete Task" },
+          { "add", 0, "Add Task" }, { "duplicate", 1, "Add Task" }, { "reorder", 0, nullptr }, { "rename", 1, nullptr },
+          { "save", 0, nullptr }, { "revert", 0, nullptr }, { "undo", 0, nullptr }, { "redo", 0, nullptr } };
 
 struct Step {
     Op op = Op::Undo;
@@ -279,6 +295,9 @@ public:
             break;
         case Op::Reorder:
             tasks.move(step.task, step.other);
+            break;
+        case Op::Rename:
+            byId(step.task)->name += QLatin1Char('+');
             break;
         case Op::Save:
             break;
@@ -583,6 +602,11 @@ std::optional<QString> perform(Model &model, const Step &step)
     case Op::Reorder:
         project.reorderTask(step.task, step.other);
         break;
+    case Op::Rename: {
+        const TaskPtr task = project.taskWithId(step.task);
+        task->setName(task->name() + QLatin1Char('+'));
+        break;
+    }
     case Op::Save:
         model.saved = open(fileOf(project));
         project.setDirty(false);
@@ -836,6 +860,8 @@ Step randomStep(Random &random, const Reference &reference, const Shape &shape)
         step.value = random.chance(0.12) ? 0.0 : length(40);
     } else if (roll < 92) {
         step.op = Op::Duplicate;
+    } else if (roll < 93 && !tasks.isEmpty()) {
+        step.op = Op::Rename;
     } else if (roll < 95 && tasks.size() >= 2) {
         step.op = Op::Reorder;
         step.task = random.below(quint32(tasks.size()));
