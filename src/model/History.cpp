@@ -32,7 +32,7 @@ public:
     ~SnapshotStep() override
     {
         if (m_project)
-            m_project->releaseMark(m_mark);
+            m_project->releaseMark(m_mark, true);
     }
     SnapshotStep(const SnapshotStep &) = delete;
     SnapshotStep &operator=(const SnapshotStep &) = delete;
@@ -48,7 +48,8 @@ private:
         const Mark now = m_project->mark();
         m_project->holdMark(now);
         m_project->restoreTo(m_mark);
-        m_project->releaseMark(m_mark);
+        // The journal is trimmed when steps go, not while the user waits for one.
+        m_project->releaseMark(m_mark, false);
         m_mark = now;
     }
 
@@ -108,24 +109,19 @@ void Project::holdMark(const Mark &mark)
     m_heldMarks.insert(mark);
 }
 
-void Project::releaseMark(const Mark &mark)
+void Project::releaseMark(const Mark &mark, bool trim)
 {
     const auto found = m_heldMarks.find(mark);
     if (found != m_heldMarks.end())
         m_heldMarks.erase(found);
-    // Entries before every mark still held are never read again. Dropped in halves, so that each
-    // entry is moved a bounded number of times.
+    if (!trim)
+        return;
+    // Entries before every mark still held are never read again.
     const Mark oldest = m_heldMarks.empty() ? this->mark() : *m_heldMarks.begin();
-    const size_t states = size_t(oldest.states - m_journalBase.states);
-    if (states > 0 && states * 2 >= m_journalStates.size()) {
-        m_journalStates.erase(m_journalStates.begin(), m_journalStates.begin() + qsizetype(states));
-        m_journalBase.states = oldest.states;
-    }
-    const size_t changes = size_t(oldest.changes - m_journalBase.changes);
-    if (changes > 0 && changes * 2 >= m_journalChanges.size()) {
-        m_journalChanges.erase(m_journalChanges.begin(), m_journalChanges.begin() + qsizetype(changes));
-        m_journalBase.changes = oldest.changes;
-    }
+    for (; m_journalBase.states < oldest.states; ++m_journalBase.states)
+        m_journalStates.pop_front();
+    for (; m_journalBase.changes < oldest.changes; ++m_journalBase.changes)
+        m_journalChanges.pop_front();
 }
 
 void Project::restoreTo(const Mark &target)
@@ -139,10 +135,11 @@ void Project::restoreTo(const Mark &target)
     std::vector<const TaskState *> states;
     const quint64 seen = nextStamp();
     for (size_t i = firstState; i < m_journalStates.size(); ++i) {
-        const TaskState &state = m_journalStates[i];
-        if (state.task->m_visitStamp != seen) {
-            state.task->m_visitStamp = seen;
-            states.push_back(&state);
+        for (const TaskState &state : m_journalStates[i]) {
+            if (state.task->m_visitStamp != seen) {
+                state.task->m_visitStamp = seen;
+                states.push_back(&state);
+            }
         }
     }
 

@@ -178,7 +178,8 @@ void Project::endEdit(const QString &actionName)
         m_spanExact = false;
     const Mark before = mark();
     if (journaling()) {
-        std::move(m_delta.states.begin(), m_delta.states.end(), std::back_inserter(m_journalStates));
+        if (!m_delta.states.empty())
+            m_journalStates.push_back(std::move(m_delta.states));
         for (ListChange &change : m_delta.changes)
             m_journalChanges.push_back(std::move(change));
     }
@@ -197,7 +198,7 @@ void Project::noteState(Task &task)
     if (m_editDepth > 0)
         m_delta.states.push_back(stateOf(m_tasks.at(task.m_listIndex)));
     else if (journaling())
-        m_journalStates.push_back(stateOf(m_tasks.at(task.m_listIndex)));
+        m_journalStates.push_back({ stateOf(m_tasks.at(task.m_listIndex)) });
 }
 
 void Project::taskAboutToChange(Task &task)

@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <set>
@@ -223,7 +224,7 @@ private:
         QList<ListChange> changes;
         std::vector<TaskState> states;
     };
-    // A point in the history: how much of the journal had been written.
+    // A point in the history: how much of the journal had been written (blocks of states, changes).
     struct Mark {
         quint64 states = 0;
         quint64 changes = 0;
@@ -266,7 +267,7 @@ private:
     [[nodiscard]] std::unique_ptr<UndoStep> makeSnapshotStep(const Mark &mark);
     [[nodiscard]] std::unique_ptr<UndoStep> makeDurationStep(const TaskPtr &task, double duration);
     void holdMark(const Mark &mark);
-    void releaseMark(const Mark &mark);
+    void releaseMark(const Mark &mark, bool trim);
 
     [[nodiscard]] static quint64 nextStamp();
     GroupIndex *groupIndex(const ExclusionGroup &group);
@@ -306,8 +307,9 @@ private:
 
     // Every edit's delta in order, and the changes made between edits; the marks the history's
     // steps go back to, so that what lies before all of them can be dropped.
-    std::vector<TaskState> m_journalStates;
-    std::vector<ListChange> m_journalChanges;
+    // States come in one block an edit, handed over whole.
+    std::deque<std::vector<TaskState>> m_journalStates;
+    std::deque<ListChange> m_journalChanges;
     Mark m_journalBase;
     std::multiset<Mark> m_heldMarks;
 

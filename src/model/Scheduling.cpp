@@ -154,10 +154,6 @@ private:
     {
         if (m_stopped)
             return false;
-        if (++m_moves > maxExactMoves) {
-            m_stopped = m_overBudget = true;
-            return false;
-        }
         prepare(task);
         if (++task.m_moveCount > maxMovesPerTask) {
             stop(task);
@@ -170,6 +166,11 @@ private:
     // The recursion's shiftTask of a task that the routine under way moves to the start given.
     void shiftTo(Task &task, double start, double delta)
     {
+        // Settling free tasks moves each once; the recursion can move one many times.
+        if ((delta > 0 || delta < 0) && ++m_moves > maxExactMoves) {
+            m_stopped = m_overBudget = true;
+            return;
+        }
         if (delta > 0) {
             settlePulls();
             if (moveTo(task, start))
