@@ -184,6 +184,7 @@ Q_SIGNALS:
 private:
     friend class Task;
     class GraphCrawler;
+    class Mover;
     class Propagation;
     class Sweep;
     class SnapshotStep;

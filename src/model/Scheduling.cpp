@@ -16,8 +16,7 @@
 // recursion reads or moves anything the other way, they are settled, so every group sees exactly
 // what the recursion would show it.
 
-#include "Logging.h"
-#include "Project.h"
+#include "Mover.h"
 
 #include <algorithm>
 #include <cmath>
@@ -26,26 +25,7 @@
 
 namespace {
 
-quint64 g_operation = 0;
-
 constexpr double infinity = std::numeric_limits<double>::infinity();
-
-// Stable, and without the buffer std::stable_sort allocates: most tasks have one or two
-// neighbours, and a long chain would pay one allocation per task.
-template<typename Iterator, typename Less> void sortStably(Iterator begin, Iterator end, Less less)
-{
-    if (end - begin > 32) {
-        std::stable_sort(begin, end, less);
-        return;
-    }
-    for (Iterator i = begin; i != end; ++i) {
-        auto task = *i;
-        Iterator j = i;
-        for (; j != begin && less(task, *(j - 1)); --j)
-            *j = *(j - 1);
-        *j = task;
-    }
-}
 
 } // namespace
 
@@ -58,13 +38,11 @@ double Project::startToEndBy(double end, double duration)
     return start;
 }
 
-class Project::Propagation {
+class Project::Propagation : public Mover {
 public:
     explicit Propagation(Project &project)
-        : m_project(project)
-        , m_operation(++g_operation)
+        : Mover(project)
     {
-        project.ensureLevels();
         project.ensureTaint();
     }
 
@@ -121,47 +99,6 @@ private:
         size_t first;
         size_t next;
     };
-
-    struct Entry {
-        int level;
-        quint64 sequence;
-        Task *task;
-    };
-    // Heap orders: pushes lowest level first, pulls highest; ties first come, first served.
-    static bool laterPush(const Entry &a, const Entry &b)
-    {
-        return a.level != b.level ? a.level > b.level : a.sequence > b.sequence;
-    }
-    static bool laterPull(const Entry &a, const Entry &b)
-    {
-        return a.level != b.level ? a.level < b.level : a.sequence > b.sequence;
-    }
-
-    void prepare(Task &task)
-    {
-        if (task.m_moveStamp == m_operation)
-            return;
-        task.m_moveStamp = m_operation;
-        task.m_moveCount = 0;
-        task.m_pushPending = false;
-        task.m_pullPending = false;
-        task.m_requiredStart = -infinity;
-        task.m_requiredEnd = infinity;
-    }
-
-    // Moves the task; counts the move, and stops everything once one task moved too often.
-    bool moveTo(Task &task, double start)
-    {
-        if (m_stopped)
-            return false;
-        prepare(task);
-        if (++task.m_moveCount > maxMovesPerTask) {
-            stop(task);
-            return false;
-        }
-        task.setStart(start);
-        return true;
-    }
 
     // The recursion's shiftTask of a task that the routine under way moves to the start given.
     void shiftTo(Task &task, double start, double delta)
@@ -305,11 +242,7 @@ private:
         if (!(start > task.m_requiredStart))
             return;
         task.m_requiredStart = start;
-        if (!task.m_pushPending) {
-            task.m_pushPending = true;
-            m_push.push_back({ task.m_level, m_sequence++, &task });
-            std::push_heap(m_push.begin(), m_push.end(), laterPush);
-        }
+        queuePush(task);
     }
 
     void notePull(Task &task, double end)
@@ -318,20 +251,13 @@ private:
         if (!(end < task.m_requiredEnd))
             return;
         task.m_requiredEnd = end;
-        if (!task.m_pullPending) {
-            task.m_pullPending = true;
-            m_pull.push_back({ task.m_level, m_sequence++, &task });
-            std::push_heap(m_pull.begin(), m_pull.end(), laterPull);
-        }
+        queuePull(task);
     }
 
     void settlePushes()
     {
         while (!m_push.empty() && !m_stopped) {
-            std::pop_heap(m_push.begin(), m_push.end(), laterPush);
-            Task &task = *m_push.back().task;
-            m_push.pop_back();
-            task.m_pushPending = false;
+            Task &task = takePush();
             if (!(task.m_requiredStart > task.start()) || !moveTo(task, task.m_requiredStart))
                 continue;
             const double end = task.end();
@@ -344,10 +270,7 @@ private:
     void settlePulls()
     {
         while (!m_pull.empty() && !m_stopped) {
-            std::pop_heap(m_pull.begin(), m_pull.end(), laterPull);
-            Task &task = *m_pull.back().task;
-            m_pull.pop_back();
-            task.m_pullPending = false;
+            Task &task = takePull();
             if (!(task.m_requiredEnd < task.end()) || !moveTo(task, startToEndBy(task.m_requiredEnd, task.duration())))
                 continue;
             const double start = task.start();
@@ -357,38 +280,11 @@ private:
         }
     }
 
-    void stop(const Task &task)
-    {
-        m_stopped = true;
-        m_push.clear();
-        m_pull.clear();
-        const bool negative = std::any_of(
-            m_project.m_tasks.cbegin(), m_project.m_tasks.cend(), [](const TaskPtr &t) { return t->duration() < 0; });
-        if (negative)
-            qCCritical(lcQuillfern,
-                "scheduling stopped: task # %lld was moved more than %u times by one edit; tasks with negative "
-                "durations can make a push and a pull chase each other, so some dependencies or group overlaps "
-                "may remain",
-                static_cast<long long>(task.id()), maxMovesPerTask);
-        else
-            qCCritical(lcQuillfern,
-                "scheduling stopped: task # %lld was moved more than %u times by one edit; a task of no length "
-                "and a group member can push and pull each other for ever, so some dependencies or group "
-                "overlaps may remain",
-                static_cast<long long>(task.id()), maxMovesPerTask);
-    }
-
-    Project &m_project;
-    const quint64 m_operation;
     std::vector<Frame> m_frames;
     std::vector<Task *> m_items;
     std::vector<bool> m_resolveMoved; // by frame depth
     std::vector<Task *> m_line; // kept to spare an allocation per group resolved
-    std::vector<Entry> m_push;
-    std::vector<Entry> m_pull;
-    quint64 m_sequence = 0;
     quint64 m_moves = 0;
-    bool m_stopped = false;
     bool m_overBudget = false;
     bool m_rootResolve = false;
     bool m_rootMoved = false;

@@ -8,8 +8,7 @@
 // against it in task-list order and the rest of the group is swept outward in time, each moved
 // once. Ties keep the order in which tasks were reached.
 
-#include "Logging.h"
-#include "Project.h"
+#include "Mover.h"
 
 #include <algorithm>
 #include <cmath>
@@ -20,88 +19,27 @@ namespace {
 
 constexpr double infinity = std::numeric_limits<double>::infinity();
 
-// Stable, and without the buffer std::stable_sort allocates: most tasks have one or two
-// neighbours, and a long chain would pay one allocation per task.
-template<typename Less> void sortStably(std::vector<Task *> &tasks, Less less)
-{
-    if (tasks.size() > 32) {
-        std::stable_sort(tasks.begin(), tasks.end(), less);
-        return;
-    }
-    for (size_t i = 1; i < tasks.size(); ++i) {
-        Task *task = tasks[i];
-        size_t j = i;
-        for (; j > 0 && less(task, tasks[j - 1]); --j)
-            tasks[j] = tasks[j - 1];
-        tasks[j] = task;
-    }
-}
-
 } // namespace
 
-class Project::Sweep {
+class Project::Sweep : public Mover {
 public:
-    explicit Sweep(Project &project)
-        : m_project(project)
-        , m_operation(nextStamp())
-    {
-        project.ensureLevels();
-    }
-
-    // Moves the task; counts the move, and stops everything once one task moved too often.
-    bool moveTo(Task &task, double start)
-    {
-        if (m_stopped)
-            return false;
-        prepare(task);
-        if (++task.m_moveCount > maxMovesPerTask) {
-            stop(task);
-            return false;
-        }
-        task.setStart(start);
-        return true;
-    }
+    using Mover::Mover;
+    using Mover::moveTo;
+    using Mover::queuePull;
+    using Mover::queuePush;
 
     // Places the task so that it ends at the time at the latest: start + duration can round
     // above it, which would leave a dependency broken by a hair.
     bool moveToEndAt(Task &task, double end) { return moveTo(task, startToEndBy(end, task.duration())); }
-
-    void queuePush(Task &task)
-    {
-        prepare(task);
-        if (task.m_pushPending)
-            return;
-        task.m_pushPending = true;
-        m_push.push_back({ task.m_level, m_sequence++, &task });
-        std::push_heap(m_push.begin(), m_push.end(), laterPush);
-    }
-
-    void queuePull(Task &task)
-    {
-        prepare(task);
-        if (task.m_pullPending)
-            return;
-        task.m_pullPending = true;
-        m_pull.push_back({ task.m_level, m_sequence++, &task });
-        std::push_heap(m_pull.begin(), m_pull.end(), laterPull);
-    }
 
     // Works off both lists until every dependency reached holds.
     void run()
     {
         while (!m_stopped) {
             if (!m_push.empty()) {
-                std::pop_heap(m_push.begin(), m_push.end(), laterPush);
-                Task &task = *m_push.back().task;
-                m_push.pop_back();
-                task.m_pushPending = false;
-                push(task);
+                push(takePush());
             } else if (!m_pull.empty()) {
-                std::pop_heap(m_pull.begin(), m_pull.end(), laterPull);
-                Task &task = *m_pull.back().task;
-                m_pull.pop_back();
-                task.m_pullPending = false;
-                pull(task);
+                pull(takePull());
             } else {
                 break;
             }
@@ -180,21 +118,6 @@ public:
     }
 
 private:
-    struct Entry {
-        int level;
-        quint64 sequence;
-        Task *task;
-    };
-    // Heap orders: pushes lowest level first, pulls highest; ties first come, first served.
-    static bool laterPush(const Entry &a, const Entry &b)
-    {
-        return a.level != b.level ? a.level > b.level : a.sequence > b.sequence;
-    }
-    static bool laterPull(const Entry &a, const Entry &b)
-    {
-        return a.level != b.level ? a.level < b.level : a.sequence > b.sequence;
-    }
-
     // Puts the member against the edge and queues its dependencies for the way it moved.
     bool place(Task &member, double edge, bool placeBefore)
     {
@@ -209,18 +132,6 @@ private:
         return true;
     }
 
-    void prepare(Task &task)
-    {
-        if (task.m_moveStamp == m_operation)
-            return;
-        task.m_moveStamp = m_operation;
-        task.m_moveCount = 0;
-        task.m_pushPending = false;
-        task.m_pullPending = false;
-        task.m_requiredStart = -infinity;
-        task.m_requiredEnd = infinity;
-    }
-
     // Every predecessor in the list has been dealt with: move once, then hand on.
     void push(Task &task)
     {
@@ -230,7 +141,8 @@ private:
         m_neighbours.clear();
         for (const TaskPtr &successor : task.successors())
             m_neighbours.push_back(successor.get());
-        sortStably(m_neighbours, [](const Task *a, const Task *b) { return a->start() < b->start(); });
+        sortStably(m_neighbours.begin(), m_neighbours.end(),
+            [](const Task *a, const Task *b) { return a->start() < b->start(); });
         for (Task *successor : m_neighbours) {
             if (successor->start() < end) {
                 prepare(*successor);
@@ -259,34 +171,8 @@ private:
         }
     }
 
-    void stop(const Task &task)
-    {
-        m_stopped = true;
-        m_push.clear();
-        m_pull.clear();
-        const bool negative = std::any_of(
-            m_project.m_tasks.cbegin(), m_project.m_tasks.cend(), [](const TaskPtr &t) { return t->duration() < 0; });
-        if (negative)
-            qCCritical(lcQuillfern,
-                "scheduling stopped: task # %lld was moved more than %u times by one edit; tasks with negative "
-                "durations can make a push and a pull chase each other, so some dependencies or group overlaps "
-                "may remain",
-                static_cast<long long>(task.id()), maxMovesPerTask);
-        else
-            qCCritical(lcQuillfern,
-                "scheduling stopped: task # %lld was moved more than %u times by one edit; some dependencies or "
-                "group overlaps may remain",
-                static_cast<long long>(task.id()), maxMovesPerTask);
-    }
-
-    Project &m_project;
-    const quint64 m_operation;
-    std::vector<Entry> m_push;
-    std::vector<Entry> m_pull;
     std::vector<Task *> m_neighbours;
     std::vector<Task *> m_line; // resolve's, kept to spare an allocation per move
-    quint64 m_sequence = 0;
-    bool m_stopped = false;
 };
 
 // What the sweep does in place of each routine of the recursion.

@@ -3,6 +3,7 @@
 // dependencies are involved, and against the saved states on undo and redo.
 
 #include "Ids.h"
+#include "RandomPlans.h"
 #include "TestUndoManager.h"
 
 #include <QHash>
@@ -21,17 +22,6 @@ namespace {
 
 constexpr double infinity = std::numeric_limits<double>::infinity();
 
-// Bit for bit: == forgives the sign of zero, QCOMPARE the last bits as well.
-bool same(double a, double b)
-{
-    return std::bit_cast<quint64>(a) == std::bit_cast<quint64>(b);
-}
-
-QString timeText(double value)
-{
-    return QString::number(value, 'g', 17);
-}
-
 // Equal but for the rounding of a subtraction and a few nudges, at the given magnitude.
 bool near(double a, double b, double scale)
 {
@@ -42,45 +32,6 @@ QString taskName(qint64 id)
 {
     return QLatin1Char('#') + QString::number(id);
 }
-
-QString groupName(quint32 index)
-{
-    return QString(QChar(char16_t(u'X' + index)));
-}
-
-// Draws from the engine's raw output only: the standard distributions differ between libraries,
-// and a seed must name the same plan everywhere.
-class Random {
-public:
-    explicit Random(quint32 seed)
-        : m_engine(seed)
-    { }
-
-    quint32 below(quint32 bound) { return bound <= 1 ? 0 : quint32(m_engine() % bound); }
-    double unit() { return double(m_engine()) / 4294967296.0; }
-    bool chance(double probability) { return unit() < probability; }
-
-    // A length of time below the limit: a whole number of grains, or any fraction when the grain is 0.
-    double time(double limit, double grain)
-    {
-        const double value = unit() * limit;
-        return grain > 0 ? std::floor(value / grain) * grain : value;
-    }
-    double positiveTime(double limit, double grain)
-    {
-        const double value = time(limit, grain);
-        return value > 0 ? value : (grain > 0 ? grain : 0.5);
-    }
-
-    template<typename T> void shuffle(QList<T> &list)
-    {
-        for (qsizetype i = list.size() - 1; i > 0; --i)
-            list.swapItemsAt(i, below(quint32(i + 1)));
-    }
-
-private:
-    std::mt19937 m_engine;
-};
 
 // ---- Plans ----
 
