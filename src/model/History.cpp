@@ -118,8 +118,14 @@ void Project::releaseMark(const Mark &mark, bool trim)
         return;
     // Entries before every mark still held are never read again.
     const Mark oldest = m_heldMarks.empty() ? this->mark() : *m_heldMarks.begin();
-    for (; m_journalBase.states < oldest.states; ++m_journalBase.states)
+    for (; m_journalBase.states < oldest.states; ++m_journalBase.states) {
+        // An edit and its undo each find one again.
+        if (m_spareBlocks.size() < 2) {
+            m_journalStates.front().clear();
+            m_spareBlocks.push_back(std::move(m_journalStates.front()));
+        }
         m_journalStates.pop_front();
+    }
     for (; m_journalBase.changes < oldest.changes; ++m_journalBase.changes)
         m_journalChanges.pop_front();
 }
@@ -132,7 +138,8 @@ void Project::restoreTo(const Mark &target)
 
     // Each task as it stood at the mark: the first entry of it written since. The journal does
     // not change before this restore ends, which writes its own entries then.
-    std::vector<const TaskState *> states;
+    std::vector<const TaskState *> &states = m_restoring;
+    states.clear();
     const quint64 seen = nextStamp();
     for (size_t i = firstState; i < m_journalStates.size(); ++i) {
         for (const TaskState &state : m_journalStates[i]) {

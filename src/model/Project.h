@@ -312,6 +312,8 @@ private:
     std::deque<std::vector<TaskState>> m_journalStates;
     std::deque<ListChange> m_journalChanges;
     Mark m_journalBase;
+    std::vector<std::vector<TaskState>> m_spareBlocks;
+    std::vector<const TaskState *> m_restoring;
     std::multiset<Mark> m_heldMarks;
 
     // Members of each exclusion group by time, built on first use and then kept current; tasks
