@@ -2,7 +2,10 @@
 #include "ModelTestSupport.h"
 #include "TestUndoManager.h"
 
+#include <QRegularExpression>
 #include <QTest>
+
+#include <algorithm>
 
 using TaskRows = QList<std::tuple<QString, double, double, QString>>;
 using Dependencies = QList<std::pair<int, int>>;
@@ -284,6 +287,34 @@ private Q_SLOTS:
 
     // P [5,10) -> T [20,30) -> S [60,70); group X holds E [12,15), T, L [50,55) and R [25,35).
     // Offsets count from the project start, 5.
+    // A long task joining a group of hundreds of members it overlaps: followed move by move, each
+    // member placed against it would displace all placed before, some 125,000 moves. The edit is
+    // taken back half way and done by the sweep, which must keep both rules and stay undoable.
+    void costlyEditsAreSwept()
+    {
+        TaskRows rows { { QStringLiteral("Long"), 0, 30000, {} } };
+        for (int i = 0; i < 500; ++i)
+            rows.append({ QStringLiteral("M%1").arg(i), 60.0 * i, 60, QStringLiteral("X") });
+        auto project = makeProject(rows, { { 1, 251 } });
+        QVERIFY(project->deletedEdges().isEmpty());
+        TestUndoManager undo;
+        project->setUndoManager(&undo);
+        const QString before = schedule(*project);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("placed by the sweep")));
+        project->changeExclusionGroup(project->tasks()[0], QStringLiteral("X"));
+        QCOMPARE(project->tasks()[0]->start(), 0.0);
+        QList<const Task *> members;
+        for (const TaskPtr &task : project->tasks())
+            members.append(task.get());
+        std::sort(members.begin(), members.end(), [](const Task *a, const Task *b) { return a->start() < b->start(); });
+        for (qsizetype i = 1; i < members.size(); ++i)
+            QVERIFY2(members[i]->start() >= members[i - 1]->end(), qPrintable(members[i]->name()));
+        QCOMPARE_GE(project->tasks()[251]->start(), project->tasks()[1]->end());
+        QCOMPARE(project->end(), members.last()->end());
+        undo.undo();
+        QCOMPARE(schedule(*project), before);
+    }
+
     void dragLimits_data()
     {
         QTest::addColumn<int>("mode");
