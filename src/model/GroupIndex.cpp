@@ -147,6 +147,52 @@ void GroupIndex::erase(Task *task)
     m_free.push_back(target);
 }
 
+void GroupIndex::rekey(Task *task)
+{
+    const int target = task->m_groupNode;
+    Node &node = m_nodes[target];
+    const double start = task->start();
+    const double end = task->end();
+    if (node.start == start && node.end == end)
+        return;
+    // The path down by the stored key, and the neighbours in key order on the way.
+    QVarLengthArray<int, 64> path;
+    int before = -1;
+    int after = -1;
+    for (int at = m_root; at != target;) {
+        if (at < 0) {
+            erase(task);
+            insert(task);
+            return;
+        }
+        path.push_back(at);
+        if (less(at, node.start, task)) {
+            before = at;
+            at = m_nodes[at].right;
+        } else {
+            after = at;
+            at = m_nodes[at].left;
+        }
+    }
+    for (int at = node.left; at >= 0; at = m_nodes[at].right)
+        before = at;
+    for (int at = node.right; at >= 0; at = m_nodes[at].left)
+        after = at;
+    const bool inOrder = (before < 0 || keyLess(m_nodes[before].start, m_nodes[before].task, start, task))
+        && (after < 0 || keyLess(start, task, m_nodes[after].start, m_nodes[after].task));
+    if (!inOrder) {
+        erase(task);
+        insert(task);
+        return;
+    }
+    m_negative += int(end < start) - int(node.end < node.start);
+    node.start = start;
+    node.end = end;
+    update(target);
+    for (auto it = path.rbegin(); it != path.rend(); ++it)
+        update(*it);
+}
+
 void GroupIndex::clear()
 {
     for (const Node &node : m_nodes)

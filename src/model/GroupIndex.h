@@ -11,9 +11,12 @@ class Task;
 // group. A randomised search tree (treap) keeps it balanced without bookkeeping per rotation.
 class GroupIndex {
 public:
-    // The task's current start and end are its key; they must not change while it is indexed.
+    // The task's start and end when inserted or rekeyed are its key.
     void insert(Task *task);
     void erase(Task *task);
+    // Takes the task's current times as its key: in place when its neighbours stay its
+    // neighbours, as a moved task's mostly do.
+    void rekey(Task *task);
     void clear();
 
     // Every member other than the task that the task overlaps (Task::overlaps, the task being

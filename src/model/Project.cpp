@@ -217,14 +217,19 @@ void Project::taskAboutToChange(Task &task)
         m_timesChanged = true;
     else
         m_spanExact = false;
+    // The index takes the new times at the next look-up, which comes before any query.
+    if (m_groupsBuilt && task.m_exclusionGroup)
+        m_unindexed.push_back(&task);
+}
+
+void Project::taskLeavingGroup(Task &task)
+{
     if (task.m_groupNode >= 0) {
         const auto found = m_groups.find(*task.m_exclusionGroup);
         if (found != m_groups.end())
             found->erase(&task);
         task.m_groupNode = -1;
     }
-    if (m_groupsBuilt && task.m_exclusionGroup)
-        m_unindexed.push_back(&task);
 }
 
 void Project::taskAboutToRename(Task &task)

@@ -246,6 +246,7 @@ private:
     void endEdit(const QString &actionName = QString());
     void taskAboutToChange(Task &task);
     void taskAboutToRename(Task &task);
+    void taskLeavingGroup(Task &task);
     void taskRegrouped(Task &task);
     void noteState(Task &task);
     void noteListChange(ListChange change);

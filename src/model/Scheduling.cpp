@@ -309,9 +309,15 @@ void Project::flushGroupIndex()
                 m_groups[*task->m_exclusionGroup].insert(task.get());
         return;
     }
-    for (Task *task : m_unindexed)
-        if (task->m_listIndex >= 0 && task->m_groupNode < 0 && task->m_exclusionGroup)
-            m_groups[*task->m_exclusionGroup].insert(task);
+    for (Task *task : m_unindexed) {
+        if (task->m_listIndex < 0 || !task->m_exclusionGroup)
+            continue;
+        GroupIndex &index = m_groups[*task->m_exclusionGroup];
+        if (task->m_groupNode >= 0)
+            index.rekey(task);
+        else
+            index.insert(task);
+    }
     m_unindexed.clear();
 }
 

@@ -107,6 +107,8 @@ void Task::updateEnd()
 
 void Task::setExclusionGroup(const ExclusionGroup &group)
 {
+    if (m_owner)
+        m_owner->taskLeavingGroup(*this);
     aboutToChange();
     if (observed(ExclusionGroupAboutToChange))
         Q_EMIT exclusionGroupAboutToChange();
