@@ -182,8 +182,13 @@ void Project::endEdit(const QString &actionName)
     // An edit that moved tasks without recomputing the span leaves it to the next full count.
     if (m_timesChanged)
         m_spanExact = false;
+    // The step goes back to before this edit, so it holds that mark before the edit is journalled.
     const Mark before = mark();
-    if (journaling()) {
+    std::unique_ptr<UndoStep> step;
+    if (!actionName.isEmpty() && m_undoManager)
+        step = makeSnapshotStep(before);
+    // With no step that can go back to a mark, nothing needs to know what changed.
+    if (m_undoManager && !m_heldMarks.empty()) {
         if (!m_delta.states.empty())
             m_journalStates.push_back(std::move(m_delta.states));
         for (ListChange &change : m_delta.changes)
@@ -193,8 +198,8 @@ void Project::endEdit(const QString &actionName)
     m_delta.states.clear();
     // Changes from now until the next edit are nobody's; a new number tells them apart.
     ++m_edit;
-    if (!actionName.isEmpty() && m_undoManager)
-        m_undoManager->registerUndo(actionName, makeSnapshotStep(before));
+    if (step)
+        m_undoManager->registerUndo(actionName, std::move(step));
 }
 
 void Project::noteState(Task &task)

@@ -263,7 +263,12 @@ private:
 
     // The history (History.cpp): the journal of every change made while the project has an undo
     // manager, and the plan at any point of it brought back.
-    [[nodiscard]] bool journaling() const { return m_undoManager != nullptr; }
+    // Whether a change is noted: inside an edit always (its end decides), between edits while a
+    // step holds a mark.
+    [[nodiscard]] bool journaling() const
+    {
+        return m_undoManager != nullptr && (m_editDepth > 0 || !m_heldMarks.empty());
+    }
     [[nodiscard]] Mark mark() const;
     void restoreTo(const Mark &mark);
     [[nodiscard]] std::unique_ptr<UndoStep> makeSnapshotStep(const Mark &mark);
