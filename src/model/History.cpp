@@ -21,70 +21,85 @@
 
 #include <algorithm>
 
-class Project::SnapshotStep final : public UndoStep {
+namespace {
+
+// Undo and redo are one and the same run: what a run replaces is what the next one sets.
+class AlternatingStep : public UndoStep {
+public:
+    void undo() final { runIfAlive(); }
+    void redo() final { runIfAlive(); }
+
+protected:
+    explicit AlternatingStep(Project *project)
+        : m_project(project)
+    { }
+    virtual void run(Project &project) = 0;
+    [[nodiscard]] Project *project() const { return m_project.data(); }
+
+private:
+    void runIfAlive()
+    {
+        if (m_project)
+            run(*m_project);
+    }
+
+    QPointer<Project> m_project;
+};
+
+} // namespace
+
+class Project::SnapshotStep final : public AlternatingStep {
 public:
     SnapshotStep(Project *project, Mark mark)
-        : m_project(project)
+        : AlternatingStep(project)
         , m_mark(mark)
     {
         project->holdMark(mark);
     }
     ~SnapshotStep() override
     {
-        if (m_project)
-            m_project->releaseMark(m_mark, true);
+        if (Project *owner = project())
+            owner->releaseMark(m_mark, true);
     }
     SnapshotStep(const SnapshotStep &) = delete;
     SnapshotStep &operator=(const SnapshotStep &) = delete;
 
-    void undo() override { run(); }
-    void redo() override { run(); }
-
 private:
-    void run()
+    void run(Project &project) override
     {
-        if (!m_project)
-            return;
-        const Mark now = m_project->mark();
-        m_project->holdMark(now);
-        m_project->restoreTo(m_mark);
+        const Mark now = project.mark();
+        project.holdMark(now);
+        project.restoreTo(m_mark);
         // The journal is trimmed when steps go, not while the user waits for one.
-        m_project->releaseMark(m_mark, false);
+        project.releaseMark(m_mark, false);
         m_mark = now;
     }
 
-    QPointer<Project> m_project;
     Mark m_mark;
 };
 
-class Project::DurationStep final : public UndoStep {
+class Project::DurationStep final : public AlternatingStep {
 public:
     DurationStep(Project *project, TaskPtr task, double duration)
-        : m_project(project)
+        : AlternatingStep(project)
         , m_task(std::move(task))
         , m_duration(duration)
     { }
 
-    void undo() override { run(); }
-    void redo() override { run(); }
-
 private:
-    void run()
+    void run(Project &project) override
     {
-        if (!m_project)
-            return;
         // A task brought back by another project's file in a revert is a different object of the
         // same id; the one listed is the one the user sees.
         TaskPtr task = m_task;
-        if (task->m_owner != m_project.data())
-            if (TaskPtr listed = m_project->taskWithId(task->id()))
+        if (task->m_owner != &project)
+            if (TaskPtr listed = project.taskWithId(task->id()))
                 task = std::move(listed);
         const double before = task->duration();
-        m_project->changeDurationImpl(task, m_duration, false);
+        project.changeDurationImpl(task, m_duration, false);
         m_duration = before;
     }
 
-    QPointer<Project> m_project;
     TaskPtr m_task;
     double m_duration;
 };
