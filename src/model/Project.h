@@ -329,4 +329,5 @@ private:
     std::vector<Task *> m_unindexed;
     bool m_levelsValid = false;
     bool m_taintValid = false;
+    std::vector<Task *> m_taintPending;
 };

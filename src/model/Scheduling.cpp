@@ -382,35 +382,15 @@ void Project::ensureTaint()
 {
     if (m_taintValid)
         return;
-    std::vector<Task *> pending;
-    for (const TaskPtr &task : std::as_const(m_tasks)) {
-        task->m_taintPush = task->m_taintPull = bool(task->m_exclusionGroup);
-        if (task->m_exclusionGroup)
-            pending.push_back(task.get());
-    }
-    std::vector<Task *> members = pending;
-    while (!pending.empty()) {
-        Task *task = pending.back();
-        pending.pop_back();
-        for (const TaskPtr &predecessor : task->predecessors()) {
-            if (!predecessor->m_taintPush && predecessor->m_listIndex >= 0) {
-                predecessor->m_taintPush = true;
-                pending.push_back(predecessor.get());
-            }
-        }
-    }
-    pending = std::move(members);
-    while (!pending.empty()) {
-        Task *task = pending.back();
-        pending.pop_back();
-        for (const TaskPtr &successor : task->successors()) {
-            if (!successor->m_taintPull && successor->m_listIndex >= 0) {
-                successor->m_taintPull = true;
-                pending.push_back(successor.get());
-            }
-        }
-    }
+    for (const TaskPtr &task : std::as_const(m_tasks))
+        task->m_taintPush = task->m_taintPull = false;
     m_taintValid = true;
+    for (const TaskPtr &task : std::as_const(m_tasks)) {
+        if (task->m_exclusionGroup) {
+            spreadTaint(*task, true);
+            spreadTaint(*task, false);
+        }
+    }
 }
 
 void Project::spreadTaint(Task &task, bool towardsPredecessors)
@@ -422,7 +402,9 @@ void Project::spreadTaint(Task &task, bool towardsPredecessors)
     if (taint(task))
         return;
     taint(task) = true;
-    std::vector<Task *> pending { &task };
+    // Kept between walks: a full count starts one from every group member.
+    std::vector<Task *> &pending = m_taintPending;
+    pending.assign(1, &task);
     while (!pending.empty()) {
         Task *current = pending.back();
         pending.pop_back();
