@@ -55,14 +55,65 @@ Task *GroupIndex::below(double start, const Task *task) const
     return best;
 }
 
+// Also adopts the children: every change of a node's children passes through here.
 void GroupIndex::update(int node)
 {
     Node &n = m_nodes[node];
     n.maxEnd = n.end;
-    if (n.left >= 0)
+    if (n.left >= 0) {
         n.maxEnd = std::max(n.maxEnd, m_nodes[n.left].maxEnd);
-    if (n.right >= 0)
+        m_nodes[n.left].parent = node;
+    }
+    if (n.right >= 0) {
         n.maxEnd = std::max(n.maxEnd, m_nodes[n.right].maxEnd);
+        m_nodes[n.right].parent = node;
+    }
+}
+
+void GroupIndex::raise(int node)
+{
+    while (node >= 0) {
+        const double before = m_nodes[node].maxEnd;
+        update(node);
+        if (m_nodes[node].maxEnd == before)
+            return;
+        node = m_nodes[node].parent;
+    }
+}
+
+void GroupIndex::setRoot(int node)
+{
+    m_root = node;
+    if (node >= 0)
+        m_nodes[node].parent = -1;
+}
+
+int GroupIndex::predecessor(int node) const
+{
+    if (m_nodes[node].left >= 0) {
+        node = m_nodes[node].left;
+        while (m_nodes[node].right >= 0)
+            node = m_nodes[node].right;
+        return node;
+    }
+    for (int parent = m_nodes[node].parent; parent >= 0; node = parent, parent = m_nodes[parent].parent)
+        if (m_nodes[parent].right == node)
+            return parent;
+    return -1;
+}
+
+int GroupIndex::successor(int node) const
+{
+    if (m_nodes[node].right >= 0) {
+        node = m_nodes[node].right;
+        while (m_nodes[node].left >= 0)
+            node = m_nodes[node].left;
+        return node;
+    }
+    for (int parent = m_nodes[node].parent; parent >= 0; node = parent, parent = m_nodes[parent].parent)
+        if (m_nodes[parent].left == node)
+            return parent;
+    return -1;
 }
 
 // Everything below the key to the left, the rest to the right.
@@ -112,14 +163,15 @@ void GroupIndex::insert(Task *task)
         node = int(m_nodes.size());
         m_nodes.emplace_back();
     }
-    m_nodes[node] = { task->start(), task->end(), task->end(), task, m_seed, -1, -1 };
+    m_nodes[node] = { task->start(), task->end(), task->end(), task, m_seed, -1, -1, -1 };
     task->m_groupNode = node;
+    task->m_groupIndex = this;
     if (task->end() < task->start())
         ++m_negative;
 
     int left, right;
     split(m_root, task->start(), task, left, right);
-    m_root = merge(merge(left, node), right);
+    setRoot(merge(merge(left, node), right));
 }
 
 void GroupIndex::erase(Task *task)
@@ -128,6 +180,7 @@ void GroupIndex::erase(Task *task)
     if (target < 0)
         return;
     task->m_groupNode = -1;
+    task->m_groupIndex = nullptr;
     const double start = m_nodes[target].start;
     int *link = &m_root;
     // On the hot path of every move of a grouped task: no allocation for a tree of sane depth.
@@ -144,6 +197,8 @@ void GroupIndex::erase(Task *task)
     m_nodes[target].task = nullptr;
     for (auto it = path.rbegin(); it != path.rend(); ++it)
         update(*it);
+    if (path.empty())
+        setRoot(m_root);
     m_free.push_back(target);
 }
 
@@ -155,29 +210,8 @@ void GroupIndex::rekey(Task *task)
     const double end = task->end();
     if (node.start == start && node.end == end)
         return;
-    // The path down by the stored key, and the neighbours in key order on the way.
-    QVarLengthArray<int, 64> path;
-    int before = -1;
-    int after = -1;
-    for (int at = m_root; at != target;) {
-        if (at < 0) {
-            erase(task);
-            insert(task);
-            return;
-        }
-        path.push_back(at);
-        if (less(at, node.start, task)) {
-            before = at;
-            at = m_nodes[at].right;
-        } else {
-            after = at;
-            at = m_nodes[at].left;
-        }
-    }
-    for (int at = node.left; at >= 0; at = m_nodes[at].right)
-        before = at;
-    for (int at = node.right; at >= 0; at = m_nodes[at].left)
-        after = at;
+    const int before = predecessor(target);
+    const int after = successor(target);
     const bool inOrder = (before < 0 || keyLess(m_nodes[before].start, m_nodes[before].task, start, task))
         && (after < 0 || keyLess(start, task, m_nodes[after].start, m_nodes[after].task));
     if (!inOrder) {
@@ -188,16 +222,16 @@ void GroupIndex::rekey(Task *task)
     m_negative += int(end < start) - int(node.end < node.start);
     node.start = start;
     node.end = end;
-    update(target);
-    for (auto it = path.rbegin(); it != path.rend(); ++it)
-        update(*it);
+    raise(target);
 }
 
 void GroupIndex::clear()
 {
     for (const Node &node : m_nodes)
-        if (node.task && node.task->m_groupNode >= 0)
+        if (node.task && node.task->m_groupNode >= 0) {
             node.task->m_groupNode = -1;
+            node.task->m_groupIndex = nullptr;
+        }
     m_nodes.clear();
     m_free.clear();
     m_root = -1;
@@ -232,11 +266,54 @@ void GroupIndex::range(int node, double low, double high, const Task *except, st
         range(n.right, low, high, except, out);
 }
 
+// Members of the subtree that end after the time.
+void GroupIndex::endingAfter(int node, double time, std::vector<Task *> &out) const
+{
+    while (node >= 0 && m_nodes[node].maxEnd > time) {
+        const Node &n = m_nodes[node];
+        endingAfter(n.left, time, out);
+        if (n.end > time)
+            out.push_back(n.task);
+        node = n.right;
+    }
+}
+
 void GroupIndex::overlapping(const Task &task, std::vector<Task *> &out) const
 {
-    stab(m_root, task.start(), &task, out);
-    if (task.end() > task.start())
-        range(m_root, task.start(), task.end(), &task, out);
+    const double start = task.start();
+    const double end = task.end();
+    const int self = task.m_groupIndex == this ? task.m_groupNode : -1;
+    if (m_negative > 0 || self < 0 || m_nodes[self].start != start || m_nodes[self].end != end) {
+        stab(m_root, start, &task, out);
+        if (end > start)
+            range(m_root, start, end, &task, out);
+        return;
+    }
+    // From the task's own node, as its neighbours are where a cascade looks. Members before it
+    // start by its start and overlap it when they end after that: its left subtree, and each
+    // ancestor it lies right of with that one's left subtree, passed over where they end by then.
+    endingAfter(m_nodes[self].left, start, out);
+    for (int child = self, parent = m_nodes[self].parent; parent >= 0;
+         child = parent, parent = m_nodes[parent].parent) {
+        const Node &p = m_nodes[parent];
+        if (p.right != child)
+            continue;
+        if (p.end > start)
+            out.push_back(p.task);
+        endingAfter(p.left, start, out);
+    }
+    // Members after it, in order, as long as they start inside it (or with it, when it has none).
+    for (int node = successor(self); node >= 0; node = successor(node)) {
+        const Node &n = m_nodes[node];
+        if (n.start <= start) {
+            if (n.end > start)
+                out.push_back(n.task);
+        } else if (n.start < end) {
+            out.push_back(n.task);
+        } else {
+            break;
+        }
+    }
 }
 
 bool GroupIndex::earliestFrom(int node, double time, const Task *except, double &best) const

@@ -41,15 +41,22 @@ private:
         quint32 priority;
         int left = -1;
         int right = -1;
+        int parent = -1;
     };
 
     [[nodiscard]] bool less(int a, double start, const Task *task) const;
     [[nodiscard]] Task *ceiling(double start, const Task *task, bool inclusive) const;
     void update(int node);
+    // Recomputes maxEnd from the node up, as far as it changes.
+    void raise(int node);
+    [[nodiscard]] int predecessor(int node) const;
+    [[nodiscard]] int successor(int node) const;
+    void setRoot(int node);
     void split(int node, double start, const Task *task, int &left, int &right);
     int merge(int left, int right);
     void stab(int node, double time, const Task *except, std::vector<Task *> &out) const;
     void range(int node, double low, double high, const Task *except, std::vector<Task *> &out) const;
+    void endingAfter(int node, double time, std::vector<Task *> &out) const;
     bool earliestFrom(int node, double time, const Task *except, double &best) const;
     void latestUpTo(int node, double time, const Task *except, double &best) const;
 

@@ -50,6 +50,7 @@ Project::~Project()
         task->m_listIndex = -1;
         task->m_owner = nullptr;
         task->m_groupNode = -1;
+        task->m_groupIndex = nullptr;
     }
 }
 
@@ -76,8 +77,8 @@ void Project::setDirty(bool dirty)
 void Project::setTasks(TaskList tasks)
 {
     Q_EMIT tasksAboutToChange();
-    for (auto it = m_groups.begin(); it != m_groups.end(); ++it)
-        it->clear();
+    for (auto &[group, index] : m_groups)
+        index.clear();
     m_groups.clear();
     m_groupsBuilt = false;
     m_unindexed.clear();
@@ -229,12 +230,9 @@ void Project::taskAboutToChange(Task &task)
 
 void Project::taskLeavingGroup(Task &task)
 {
-    if (task.m_groupNode >= 0) {
-        const auto found = m_groups.find(*task.m_exclusionGroup);
-        if (found != m_groups.end())
-            found->erase(&task);
-        task.m_groupNode = -1;
-    }
+    if (task.m_groupIndex)
+        task.m_groupIndex->erase(&task);
+    task.m_groupNode = -1;
 }
 
 void Project::taskAboutToRename(Task &task)
@@ -345,11 +343,8 @@ void Project::removeTaskAt(qsizetype index)
     const TaskPtr task = m_tasks[index];
     // As it leaves, so that the history can bring it back as it was.
     noteState(*task);
-    if (task->m_groupNode >= 0 && task->m_exclusionGroup) {
-        const auto found = m_groups.find(*task->m_exclusionGroup);
-        if (found != m_groups.end())
-            found->erase(task.get());
-    }
+    if (task->m_groupIndex)
+        task->m_groupIndex->erase(task.get());
     task->m_groupNode = -1;
     m_tasks.removeAt(index);
     task->m_listIndex = -1;

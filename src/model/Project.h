@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QObject>
 #include <deque>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -277,7 +278,8 @@ private:
     void releaseMark(const Mark &mark, bool trim);
 
     [[nodiscard]] static quint64 nextStamp();
-    GroupIndex *groupIndex(const ExclusionGroup &group);
+    // The index of the task's group, up to date; none for a task in no group or not listed.
+    GroupIndex *groupIndexOf(const Task &task);
     void flushGroupIndex();
     void ensureLevels();
     // Lifts the task to at least the level, and what follows it as far as needed.
@@ -324,7 +326,7 @@ private:
 
     // Members of each exclusion group by time, built on first use and then kept current; tasks
     // whose times or group changed wait in m_unindexed until the next look-up.
-    QHash<QString, GroupIndex> m_groups;
+    std::map<QString, GroupIndex> m_groups; // node-based: members point at their index
     bool m_groupsBuilt = false;
     std::vector<Task *> m_unindexed;
     bool m_levelsValid = false;

@@ -212,7 +212,7 @@ private:
         m_resolveMoved[top] = false;
         Task &task = *frame.task;
         frame.time = frame.placeBefore ? task.start() : task.end();
-        GroupIndex *index = m_project.groupIndex(task.exclusionGroup());
+        GroupIndex *index = m_project.groupIndexOf(task);
         if (!index)
             return;
         m_line.clear();
@@ -290,13 +290,12 @@ private:
     bool m_rootMoved = false;
 };
 
-GroupIndex *Project::groupIndex(const ExclusionGroup &group)
+GroupIndex *Project::groupIndexOf(const Task &task)
 {
-    if (!group)
+    if (!task.m_exclusionGroup || task.m_listIndex < 0)
         return nullptr;
     flushGroupIndex();
-    const auto found = m_groups.find(*group);
-    return found == m_groups.end() ? nullptr : &*found;
+    return task.m_groupIndex;
 }
 
 void Project::flushGroupIndex()
@@ -312,11 +311,10 @@ void Project::flushGroupIndex()
     for (Task *task : m_unindexed) {
         if (task->m_listIndex < 0 || !task->m_exclusionGroup)
             continue;
-        GroupIndex &index = m_groups[*task->m_exclusionGroup];
-        if (task->m_groupNode >= 0)
-            index.rekey(task);
+        if (task->m_groupIndex)
+            task->m_groupIndex->rekey(task);
         else
-            index.insert(task);
+            m_groups[*task->m_exclusionGroup].insert(task);
     }
     m_unindexed.clear();
 }
@@ -498,7 +496,7 @@ double Project::minimumStartOffset(const Task &task, DragMode mode)
     for (const TaskPtr &predecessor : task.predecessors())
         limit = std::max(limit, predecessor->end());
     if (mode.testFlag(LimitByExclusionGroup))
-        if (const GroupIndex *index = groupIndex(task.exclusionGroup()))
+        if (const GroupIndex *index = groupIndexOf(task))
             limit = std::max(limit, index->latestEndUpTo(task.start(), &task));
     return limit - m_start;
 }
@@ -510,7 +508,7 @@ std::optional<double> Project::maximumEndOffset(const Task &task, DragMode mode)
     for (const TaskPtr &successor : task.successors())
         limit = std::min(limit, successor->start());
     if (mode.testFlag(LimitByExclusionGroup))
-        if (const GroupIndex *index = groupIndex(task.exclusionGroup()))
+        if (const GroupIndex *index = groupIndexOf(task))
             limit = std::min(limit, index->earliestStartFrom(task.end(), &task));
     if (limit >= largest)
         return std::nullopt;

@@ -57,7 +57,7 @@ public:
     {
         if (m_stopped || !task.exclusionGroup())
             return false;
-        GroupIndex *index = m_project.groupIndex(task.exclusionGroup());
+        GroupIndex *index = m_project.groupIndexOf(task);
         if (!index)
             return false;
         std::vector<Task *> &line = m_line;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 
+class GroupIndex;
 class Project;
 class Task;
 
@@ -151,6 +152,7 @@ private:
     double m_requiredEnd = 0.0;
     int m_listIndex = -1;
     int m_groupNode = -1;
+    GroupIndex *m_groupIndex = nullptr; // the index holding m_groupNode, while it is one
     int m_level = 0;
     mutable int m_scratchIndex = 0;
     quint32 m_moveCount = 0;
