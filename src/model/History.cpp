@@ -50,9 +50,10 @@ private:
 
 class Project::SnapshotStep final : public AlternatingStep {
 public:
-    SnapshotStep(Project *project, Mark mark)
+    SnapshotStep(Project *project, Mark mark, std::optional<Span> span)
         : AlternatingStep(project)
         , m_mark(mark)
+        , m_span(span)
     {
         project->holdMark(mark);
     }
@@ -68,14 +69,17 @@ private:
     void run(Project &project) override
     {
         const Mark now = project.mark();
+        const std::optional<Span> spanNow = project.exactSpan();
         project.holdMark(now);
-        project.restoreTo(m_mark);
+        project.restoreTo(m_mark, m_span);
         // The journal is trimmed when steps go, not while the user waits for one.
         project.releaseMark(m_mark, false);
         m_mark = now;
+        m_span = spanNow;
     }
 
     Mark m_mark;
+    std::optional<Span> m_span;
 };
 
 class Project::DurationStep final : public AlternatingStep {
@@ -104,9 +108,16 @@ private:
     double m_duration;
 };
 
-std::unique_ptr<UndoStep> Project::makeSnapshotStep(const Mark &mark)
+std::unique_ptr<UndoStep> Project::makeSnapshotStep(const Mark &mark, const std::optional<Span> &span)
 {
-    return std::make_unique<SnapshotStep>(this, mark);
+    return std::make_unique<SnapshotStep>(this, mark, span);
+}
+
+std::optional<Project::Span> Project::exactSpan() const
+{
+    if (!m_spanExact)
+        return std::nullopt;
+    return Span { m_start, m_end };
 }
 
 std::unique_ptr<UndoStep> Project::makeDurationStep(const TaskPtr &task, double duration)
@@ -145,7 +156,7 @@ void Project::releaseMark(const Mark &mark, bool trim)
         m_journalChanges.pop_front();
 }
 
-void Project::restoreTo(const Mark &target)
+void Project::restoreTo(const Mark &target, const std::optional<Span> &spanThen)
 {
     beginEdit();
     const size_t firstState = size_t(target.states - m_journalBase.states);
@@ -155,12 +166,16 @@ void Project::restoreTo(const Mark &target)
     // not change before this restore ends, which writes its own entries then.
     std::vector<const TaskState *> &states = m_restoring;
     states.clear();
-    const quint64 seen = nextStamp();
-    for (size_t i = firstState; i < m_journalStates.size(); ++i) {
-        for (const TaskState &state : m_journalStates[i]) {
-            if (state.task->m_visitStamp != seen) {
-                state.task->m_visitStamp = seen;
-                states.push_back(&state);
+    // One edit's block names each task once: the undo of the last edit reads it as it stands.
+    const bool oneBlock = m_journalStates.size() == firstState + 1;
+    if (!oneBlock) {
+        const quint64 seen = nextStamp();
+        for (size_t i = firstState; i < m_journalStates.size(); ++i) {
+            for (const TaskState &state : m_journalStates[i]) {
+                if (state.task->m_visitStamp != seen) {
+                    state.task->m_visitStamp = seen;
+                    states.push_back(&state);
+                }
             }
         }
     }
@@ -309,15 +324,32 @@ void Project::restoreTo(const Mark &target)
         if (Task *heir = heirOf(it.key()))
             if (heir->name() != *it)
                 heir->setName(*it);
-    for (const TaskState *state : states)
-        if (Task *heir = heirOf(state->task.get()))
-            assignState(*heir, *state);
+    const auto restore = [&](const TaskState &state) {
+        if (Task *heir = heirOf(state.task.get()))
+            assignState(*heir, state);
+    };
+    if (oneBlock) {
+        m_delta.states.reserve(m_delta.states.size() + m_journalStates[firstState].size());
+        std::for_each(m_journalStates[firstState].cbegin(), m_journalStates[firstState].cend(), restore);
+    } else {
+        for (const TaskState *state : states)
+            restore(*state);
+    }
 
     setDirty(true);
     if (listChanged || edgesReplaced)
         rebuildAdjacency();
     else
         refreshAdjacencyOf(linked);
-    recomputeSpan();
+    // Every task as it was then, so the span as it was then; a changed list counts afresh.
+    if (spanThen && !listChanged && !m_tasks.isEmpty()) {
+        setStart(spanThen->start);
+        m_end = spanThen->end;
+        setDuration(m_end - m_start);
+        m_spanExact = true;
+        m_timesChanged = false;
+    } else {
+        recomputeSpan();
+    }
     endEdit();
 }

@@ -173,6 +173,7 @@ void Project::beginEdit()
     m_timesChanged = false;
     m_editStart = m_start;
     m_editEnd = m_end;
+    m_editSpanExact = m_spanExact;
 }
 
 void Project::endEdit(const QString &actionName)
@@ -187,7 +188,8 @@ void Project::endEdit(const QString &actionName)
     const Mark before = mark();
     std::unique_ptr<UndoStep> step;
     if (!actionName.isEmpty() && m_undoManager)
-        step = makeSnapshotStep(before);
+        step = makeSnapshotStep(
+            before, m_editSpanExact ? std::optional<Span>({ m_editStart, m_editEnd }) : std::nullopt);
     // With no step that can go back to a mark, nothing needs to know what changed.
     if (m_undoManager && !m_heldMarks.empty()) {
         if (!m_delta.states.empty())
@@ -281,6 +283,8 @@ void Project::recomputeSpan()
         // The span can only have shrunk where a task that held one of its ends moved inwards or
         // left; anything else extends it.
         for (const TaskState &state : m_delta.states) {
+            if (full)
+                break;
             const Task &task = *state.task;
             if (task.m_listIndex < 0) {
                 full = full || state.start <= m_editStart || state.end >= m_editEnd;
@@ -292,6 +296,8 @@ void Project::recomputeSpan()
             end = std::max(end, task.m_end);
         }
         for (const ListChange &change : std::as_const(m_delta.changes)) {
+            if (full)
+                break;
             if (change.kind == ListChange::AppendTask) {
                 // An edit that began with no tasks had 0.0 for a span that holds nothing.
                 full = full || m_tasks.size() == 1;
@@ -305,8 +311,7 @@ void Project::recomputeSpan()
         }
     }
     if (full) {
-        recomputeStart();
-        recomputeEnd();
+        recountSpan();
     } else {
         setStart(start);
         m_end = end;
@@ -711,6 +716,26 @@ void Project::recomputeEnd()
     m_spanExact = true;
 }
 
+// recomputeStart and recomputeEnd in one pass over the tasks.
+void Project::recountSpan()
+{
+    if (m_tasks.isEmpty()) {
+        recomputeStart();
+        recomputeEnd();
+        return;
+    }
+    double start = std::numeric_limits<double>::infinity();
+    double end = -std::numeric_limits<double>::infinity();
+    for (const TaskPtr &task : std::as_const(m_tasks)) {
+        start = std::min(start, task->start());
+        end = std::max(end, task->end());
+    }
+    setStart(start);
+    m_end = end;
+    setDuration(m_end - m_start);
+    m_spanExact = true;
+}
+
 void Project::applySnapshot(const ProjectMemento &memento)
 {
     beginEdit();
@@ -769,8 +794,7 @@ void Project::applySnapshot(const ProjectMemento &memento)
 
     setDirty(true);
     rebuildAdjacency();
-    recomputeStart();
-    recomputeEnd();
+    recountSpan();
     endEdit();
 }
 

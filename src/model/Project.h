@@ -232,6 +232,11 @@ private:
         quint64 changes = 0;
         friend auto operator<=>(const Mark &, const Mark &) = default;
     };
+    // The project's start and end at a mark, where they were known exactly then.
+    struct Span {
+        double start;
+        double end;
+    };
 
     void setTasks(TaskList tasks);
     void setStart(double start);
@@ -271,17 +276,20 @@ private:
         return m_undoManager != nullptr && (m_editDepth > 0 || !m_heldMarks.empty());
     }
     [[nodiscard]] Mark mark() const;
-    void restoreTo(const Mark &mark);
-    [[nodiscard]] std::unique_ptr<UndoStep> makeSnapshotStep(const Mark &mark);
+    // Brings back the plan as it stood at the mark; the span then, if known, spares a count.
+    void restoreTo(const Mark &mark, const std::optional<Span> &spanThen);
+    [[nodiscard]] std::optional<Span> exactSpan() const;
+    [[nodiscard]] std::unique_ptr<UndoStep> makeSnapshotStep(const Mark &mark, const std::optional<Span> &span);
     [[nodiscard]] std::unique_ptr<UndoStep> makeDurationStep(const TaskPtr &task, double duration);
     void holdMark(const Mark &mark);
     void releaseMark(const Mark &mark, bool trim);
 
     [[nodiscard]] static quint64 nextStamp();
-    // The index of the task's group, up to date; none for a task in no group or not listed.
+    // The index of the task's group, up to date; none for a task in no group.
     GroupIndex *groupIndexOf(const Task &task);
     void flushGroupIndex();
     void ensureLevels();
+    void recountSpan();
     // Lifts the task to at least the level, and what follows it as far as needed.
     void raiseLevels(Task &task, int level);
     // The routines of the recursion (Scheduling.cpp), each run exactly unless that would cost too
@@ -313,6 +321,7 @@ private:
     bool m_timesChanged = false;
     double m_editStart = 0.0;
     double m_editEnd = 0.0;
+    bool m_editSpanExact = false;
 
     // Every edit's delta in order, and the changes made between edits; the marks the history's
     // steps go back to, so that what lies before all of them can be dropped.

@@ -292,10 +292,14 @@ private:
 
 GroupIndex *Project::groupIndexOf(const Task &task)
 {
-    if (!task.m_exclusionGroup || task.m_listIndex < 0)
+    if (!task.m_exclusionGroup)
         return nullptr;
     flushGroupIndex();
-    return task.m_groupIndex;
+    if (task.m_groupIndex)
+        return task.m_groupIndex;
+    // A task no longer listed (an undo can change one) still meets the members of its group.
+    const auto found = m_groups.find(*task.m_exclusionGroup);
+    return found == m_groups.end() ? nullptr : &found->second;
 }
 
 void Project::flushGroupIndex()
