@@ -6,9 +6,11 @@
 #include "ViewTestSupport.h"
 
 #include <QAction>
+#include <QDateTimeEdit>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QPushButton>
 #include <QScopeGuard>
 #include <QTest>
 
@@ -338,6 +340,45 @@ private Q_SLOTS:
         QCOMPARE(view.durationLabel()->text(), QStringLiteral("Duration: 100"));
         plan.project->setName(QStringLiteral("Renamed"));
         QCOMPARE(view.titleField()->text(), QStringLiteral("Renamed"));
+    }
+
+    // Today's button, typing a date and the clear button: each one step, each undone.
+    void projectStartDate()
+    {
+        Plan plan(planTasks);
+        ProjectAttributesView view(plan.project.get());
+        view.show();
+        view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        QDateTimeEdit *field = view.originField();
+        QCOMPARE(field->text(), QStringLiteral(" "));
+        QVERIFY(!view.clearDateButton()->isEnabled());
+        QTest::mouseClick(view.todayButton(), Qt::LeftButton);
+        const QDateTime today(QDate::currentDate(), QTime(8, 0), Qt::LocalTime);
+        QCOMPARE(plan.project->origin(), today);
+        QCOMPARE(plan.stack.undoText(), QStringLiteral("Change Project Start Date"));
+        QVERIFY(plan.project->isDirty());
+        QCOMPARE(field->dateTime(), today);
+
+        field->setFocus();
+        QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(field, QStringLiteral("2026-12-14 09:30"));
+        QTest::keyClick(field, Qt::Key_Return);
+        QCOMPARE(plan.project->origin(), QDateTime(QDate(2026, 12, 14), QTime(9, 30), Qt::LocalTime));
+        QCOMPARE(plan.stack.count(), 2);
+        // Leaving the field as it shows is no edit.
+        QTest::keyClick(field, Qt::Key_Return);
+        QCOMPARE(plan.stack.count(), 2);
+
+        QTest::mouseClick(view.clearDateButton(), Qt::LeftButton);
+        QCOMPARE(plan.project->origin(), std::nullopt);
+        QCOMPARE(field->text(), QStringLiteral(" "));
+        plan.stack.undo();
+        QCOMPARE(field->dateTime(), QDateTime(QDate(2026, 12, 14), QTime(9, 30), Qt::LocalTime));
+        plan.stack.undo();
+        plan.stack.undo();
+        QCOMPARE(plan.project->origin(), std::nullopt);
+        QCOMPARE(field->text(), QStringLiteral(" "));
     }
 
     // The left pane shows the selected task, or the project when the selection names none.
