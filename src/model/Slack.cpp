@@ -135,6 +135,13 @@ SlackTracker::SlackTracker(Project *project, QObject *parent)
     connect(project, &Project::tasksChanged, this, &SlackTracker::invalidate);
 }
 
+SlackTracker *SlackTracker::of(Project *project)
+{
+    if (auto *tracker = project->findChild<SlackTracker *>(QString(), Qt::FindDirectChildrenOnly))
+        return tracker;
+    return new SlackTracker(project, project);
+}
+
 void SlackTracker::invalidate()
 {
     m_valid = false;

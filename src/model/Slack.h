@@ -1,11 +1,10 @@
 #pragma once
 
+#include "Project.h"
+
 #include <QObject>
 #include <QPointer>
 #include <vector>
-
-class Project;
-class Task;
 
 // How far each task could start later without moving the project's end: its dependencies push
 // their successors, and the member of its exclusion group that comes next in time is pushed just
@@ -27,6 +26,8 @@ class SlackTracker final : public QObject {
 
 public:
     explicit SlackTracker(Project *project, QObject *parent = nullptr);
+    // The project's own tracker, which every view of it shares; made on first use, owned by the project.
+    [[nodiscard]] static SlackTracker *of(Project *project);
 
     [[nodiscard]] Project *project() const { return m_project; }
     // Seconds; 0 for a task that is not the project's.

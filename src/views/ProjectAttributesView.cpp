@@ -57,15 +57,21 @@ ProjectAttributesView::ProjectAttributesView(Project *project, QWidget *parent)
     m_clear->setObjectName(QStringLiteral("projectClearDateButton"));
     m_today->setToolTip(tr("Start the project today at 08:00"));
     m_clear->setToolTip(tr("Plan without dates"));
-    auto *originRow = new QHBoxLayout;
+    // Label, field and buttons one under the other: the panel is narrow.
+    auto *originRow = new QVBoxLayout;
     originRow->setContentsMargins(0, 0, 0, 0);
+    originRow->setSpacing(4);
     auto *originLabel = new QLabel(tr("Starts on"), this);
     originLabel->setBuddy(m_origin);
     m_origin->setAccessibleName(originLabel->text());
+    auto *buttons = new QHBoxLayout;
+    buttons->setContentsMargins(0, 0, 0, 0);
+    buttons->addStretch(1);
+    buttons->addWidget(m_today);
+    buttons->addWidget(m_clear);
     originRow->addWidget(originLabel);
-    originRow->addWidget(m_origin, 1);
-    originRow->addWidget(m_today);
-    originRow->addWidget(m_clear);
+    originRow->addWidget(m_origin);
+    originRow->addLayout(buttons);
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(10, 10, 10, 10);
