@@ -342,6 +342,30 @@ private Q_SLOTS:
         QCOMPARE(view.titleField()->text(), QStringLiteral("Renamed"));
     }
 
+    // Slack follows every edit and undo; a start date adds the dates and counts slack in hours.
+    void datesAndSlack()
+    {
+        QLocale::setDefault(QLocale(QStringLiteral("en_GB")));
+        const auto restore = qScopeGuard([] { QLocale::setDefault(QLocale::c()); });
+        TaskPanel panel("edited");
+        QVERIFY(!panel.view->startsLabel()->isVisibleTo(panel.view.get()));
+        // It ends at 3600, the plan at 6000.
+        QCOMPARE(panel.view->slackLabel()->text(), QStringLiteral("Slack: 40"));
+        panel.plan.project->moveTask(panel.task(), 600.0);
+        QTRY_COMPARE(panel.view->slackLabel()->text(), QStringLiteral("Slack: 30"));
+        panel.plan.stack.undo();
+        QTRY_COMPARE(panel.view->slackLabel()->text(), QStringLiteral("Slack: 40"));
+        panel.plan.project->changeOrigin(QDateTime(QDate(2026, 12, 14), QTime(8, 0), Qt::LocalTime));
+        QVERIFY(panel.view->startsLabel()->isVisibleTo(panel.view.get()));
+        QCOMPARE(panel.view->startsLabel()->text(), QStringLiteral("Starts: Mon 14 Dec 2026 08:55"));
+        QCOMPARE(panel.view->endsLabel()->text(), QStringLiteral("Ends: Mon 14 Dec 2026 09:00"));
+        QTRY_COMPARE(panel.view->slackLabel()->text(), QStringLiteral("Slack: 40 min"));
+        // 72.5 hours.
+        panel.plan.project->changeDuration(panel.plan.task("last"), 3.0 * 86400.0);
+        QTRY_COMPARE(panel.view->slackLabel()->text(), QStringLiteral("Slack: 3 d 1 h"));
+        QCOMPARE(panel.view->startLabel()->text(), QStringLiteral("Start at: -4355"));
+    }
+
     // Today's button, typing a date and the clear button: each one step, each undone.
     void projectStartDate()
     {
