@@ -33,80 +33,86 @@ std::vector<double> of(const Project &project)
 {
     const TaskList &tasks = project.tasks();
     const auto n = std::size_t(tasks.size());
-    std::vector<double> slack(n, std::numeric_limits<double>::infinity());
     if (n == 0)
-        return slack;
-    double end = -std::numeric_limits<double>::infinity();
-    for (const TaskPtr &task : tasks)
-        end = std::max(end, task->end());
-
-    // The next and previous member of each task's group in time, -1 for none.
-    std::vector<qsizetype> nextInGroup(n, -1);
-    std::vector<qsizetype> previousInGroup(n, -1);
+        return {};
+    constexpr double unknown = std::numeric_limits<double>::infinity();
+    // Tasks lie all over the heap, and the backward pass visits them in no order memory likes:
+    // their times and their predecessors' rows are read once, in list order, into arrays.
+    std::vector<double> starts(n);
+    std::vector<double> ends(n);
+    std::vector<quint32> waiting(n, 0);
+    std::vector<std::size_t> firstPredecessor(n + 1);
+    std::vector<quint32> predecessorRows;
+    predecessorRows.reserve(std::size_t(project.edges().size()));
+    double end = -unknown;
     QHash<QString, std::vector<Member>> groups;
-    for (qsizetype row = 0; row < tasks.size(); ++row)
-        if (const ExclusionGroup &group = tasks[row]->exclusionGroup())
-            groups[*group].push_back({ tasks[row]->start(), tasks[row]->end(), row });
+    for (std::size_t row = 0; row < n; ++row) {
+        const Task &task = *tasks[qsizetype(row)];
+        starts[row] = task.start();
+        ends[row] = task.end();
+        end = std::max(end, ends[row]);
+        firstPredecessor[row] = predecessorRows.size();
+        for (const TaskPtr &predecessor : task.predecessors()) {
+            const qsizetype at = project.rowOf(*predecessor);
+            if (at >= 0) {
+                predecessorRows.push_back(quint32(at));
+                ++waiting[std::size_t(at)];
+            }
+        }
+        if (const ExclusionGroup &group = task.exclusionGroup())
+            groups[*group].push_back({ starts[row], ends[row], qsizetype(row) });
+    }
+    firstPredecessor[n] = predecessorRows.size();
+
+    // The previous member of each task's group in time, -1 for none; the next one waits for it.
+    std::vector<qsizetype> previousInGroup(n, -1);
     for (auto it = groups.begin(); it != groups.end(); ++it) {
         std::vector<Member> &members = *it;
         std::sort(members.begin(), members.end());
         for (std::size_t i = 1; i < members.size(); ++i) {
-            nextInGroup[std::size_t(members[i - 1].row)] = members[i].row;
             previousInGroup[std::size_t(members[i].row)] = members[i - 1].row;
+            ++waiting[std::size_t(members[i - 1].row)];
         }
     }
 
-    // Backward over the plan: a task is settled once everything it pushes is.
-    std::vector<quint32> waiting(n, 0);
+    // Backward over the plan: a task is settled once everything it pushes is, and then lowers the
+    // slack of what pushes it. best starts as the room before the project's end.
+    std::vector<double> slack(n);
+    for (std::size_t row = 0; row < n; ++row)
+        slack[row] = end - ends[row];
     std::vector<qsizetype> ready;
     ready.reserve(n);
-    for (std::size_t row = 0; row < n; ++row) {
-        waiting[row] = quint32(tasks[qsizetype(row)]->successors().size()) + (nextInGroup[row] >= 0 ? 1 : 0);
+    for (std::size_t row = 0; row < n; ++row)
         if (waiting[row] == 0)
             ready.push_back(qsizetype(row));
-    }
-    const auto settle = [&](qsizetype row) {
-        const Task &task = *tasks[row];
-        double best = end - task.end();
-        const auto through = [&](const Task &pushed, qsizetype pushedRow) {
-            const double known = slack[std::size_t(pushedRow)];
-            if (std::isfinite(known))
-                best = std::min(best, pushed.start() - task.end() + known);
-        };
-        for (const TaskPtr &successor : task.successors()) {
-            const qsizetype at = project.rowOf(*successor);
-            if (at >= 0)
-                through(*successor, at);
-        }
-        if (const qsizetype next = nextInGroup[std::size_t(row)]; next >= 0)
-            through(*tasks[next], next);
-        slack[std::size_t(row)] = best;
+    std::vector<bool> settled(n, false);
+    std::size_t count = 0;
+    const auto pushedBy = [&](std::size_t pusher, std::size_t pushed) {
+        if (settled[pusher])
+            return;
+        slack[pusher] = std::min(slack[pusher], starts[pushed] - ends[pusher] + slack[pushed]);
+        if (waiting[pusher] > 0 && --waiting[pusher] == 0)
+            ready.push_back(qsizetype(pusher));
     };
-    const auto release = [&](qsizetype row) {
-        if (waiting[std::size_t(row)] > 0 && --waiting[std::size_t(row)] == 0)
-            ready.push_back(row);
-    };
-    std::size_t settled = 0;
-    while (settled < n) {
+    while (count < n) {
         while (!ready.empty()) {
-            const qsizetype row = ready.back();
+            const auto row = std::size_t(ready.back());
             ready.pop_back();
-            settle(row);
-            ++settled;
-            for (const TaskPtr &predecessor : tasks[row]->predecessors()) {
-                const qsizetype at = project.rowOf(*predecessor);
-                if (at >= 0)
-                    release(at);
-            }
-            if (const qsizetype previous = previousInGroup[std::size_t(row)]; previous >= 0)
-                release(previous);
+            if (settled[row])
+                continue;
+            settled[row] = true;
+            ++count;
+            for (std::size_t i = firstPredecessor[row]; i < firstPredecessor[row + 1]; ++i)
+                pushedBy(predecessorRows[i], row);
+            if (const qsizetype previous = previousInGroup[row]; previous >= 0)
+                pushedBy(std::size_t(previous), row);
         }
-        if (settled == n)
+        if (count == n)
             break;
         // Only tasks of no length at one instant can push each other round in a circle; the last
         // of them in the list is settled by what is known and frees the rest.
         for (std::size_t row = n; row-- > 0;) {
-            if (waiting[row] > 0) {
+            if (!settled[row]) {
                 waiting[row] = 0;
                 ready.push_back(qsizetype(row));
                 break;
@@ -118,9 +124,8 @@ std::vector<double> of(const Project &project)
 
 double tolerance(const Project &project)
 {
-    double magnitude = 1.0;
-    for (const TaskPtr &task : project.tasks())
-        magnitude = std::max(magnitude, std::abs(task->end()));
+    // Times are exact where the rules placed them; what is left is the rounding of the largest times.
+    const double magnitude = std::max({ 1.0, std::abs(project.start()), std::abs(project.end()) });
     return std::max(1e-6, magnitude * 1e-12);
 }
 

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QFontMetricsF>
+#include <QHash>
 #include <algorithm>
 #include <cmath>
 
@@ -265,6 +266,11 @@ QString CalendarScale::label(const QDateTime &at, Step step, bool first) const
 
 QString CalendarScale::widestLabel(Step step) const
 {
+    // Built once a locale and unit: every frame chooses its steps anew.
+    thread_local QHash<QString, QString> known;
+    const QString key = m_locale.name() + u'/' + QString::number(int(step.unit));
+    if (const auto found = known.constFind(key); found != known.cend())
+        return *found;
     // Names of days and months differ in width; a few long ones stand for all.
     static const QDate samples[] = { QDate(2000, 9, 27), QDate(2000, 12, 28), QDate(2000, 5, 24), QDate(2000, 2, 26),
         QDate(2000, 11, 29), QDate(2000, 8, 30), QDate(2000, 7, 31) };
@@ -276,5 +282,7 @@ QString CalendarScale::widestLabel(Step step) const
                 widest = text;
         }
     }
-    return widest + QStringLiteral("00");
+    widest += QStringLiteral("00");
+    known.insert(key, widest);
+    return widest;
 }
