@@ -154,7 +154,7 @@ std::optional<CalendarScale> CalendarScale::forProject(
 
 double CalendarScale::offsetOf(const QDateTime &at) const
 {
-    return double(m_atStart.msecsTo(at)) / 1000.0;
+    return double(at.toMSecsSinceEpoch() - m_startMsecs) / 1000.0;
 }
 
 QDateTime CalendarScale::dateTimeAt(double offset) const
@@ -162,7 +162,14 @@ QDateTime CalendarScale::dateTimeAt(double offset) const
     constexpr double farthest = 2.8e11;
     if (!(std::abs(offset) < farthest))
         return {};
-    return m_atStart.addMSecs(qint64(std::llround(offset * 1000.0)));
+    return QDateTime::fromMSecsSinceEpoch(m_startMsecs + qint64(std::llround(offset * 1000.0)), m_zone);
+}
+
+QDateTime CalendarScale::earliest(const QDateTime &at)
+{
+    // A time the clock shows twice, as it goes back, is taken the first time it comes.
+    const QDateTime hourBefore = at.addSecs(-3600);
+    return hourBefore.isValid() && hourBefore.time() == at.time() ? hourBefore : at;
 }
 
 QDateTime CalendarScale::tickAtOrBefore(Step step, const QDateTime &at) const
@@ -175,27 +182,27 @@ QDateTime CalendarScale::tickAtOrBefore(Step step, const QDateTime &at) const
     case Unit::Hour: {
         const int seconds = step.count * (step.unit == Unit::Hour ? 3600 : 60);
         const int into = at.time().msecsSinceStartOfDay() / 1000;
-        return QDateTime(date, QTime(0, 0).addSecs(into / seconds * seconds), Qt::LocalTime);
+        return earliest(QDateTime(date, QTime(0, 0).addSecs(into / seconds * seconds), m_zone));
     }
     case Unit::Day: {
         const qint64 back = ((date.toJulianDay() % step.count) + step.count) % step.count;
-        return date.addDays(-back).startOfDay(Qt::LocalTime);
+        return date.addDays(-back).startOfDay(m_zone);
     }
     case Unit::Week: {
         // Julian day 0 was a Monday.
         const qint64 monday = date.toJulianDay() - (date.dayOfWeek() - 1);
         const qint64 week = monday / 7;
         const qint64 back = ((week % step.count) + step.count) % step.count;
-        return QDate::fromJulianDay(monday - back * 7).startOfDay(Qt::LocalTime);
+        return QDate::fromJulianDay(monday - back * 7).startOfDay(m_zone);
     }
     case Unit::Month: {
         const int index = date.year() * 12 + date.month() - 1;
         const int first = index - ((index % step.count) + step.count) % step.count;
-        return QDate(first / 12, first % 12 + 1, 1).startOfDay(Qt::LocalTime);
+        return QDate(first / 12, first % 12 + 1, 1).startOfDay(m_zone);
     }
     case Unit::Year: {
         const int year = date.year() - ((date.year() % step.count) + step.count) % step.count;
-        return QDate(std::max(1, year), 1, 1).startOfDay(Qt::LocalTime);
+        return QDate(std::max(1, year), 1, 1).startOfDay(m_zone);
     }
     }
     return {};
@@ -217,7 +224,7 @@ QDateTime CalendarScale::tickAfter(Step step, const QDateTime &tick) const
                 day = day.addDays(1);
                 next = 0;
             }
-            const QDateTime candidate(day, QTime(0, 0).addSecs(next), Qt::LocalTime);
+            const QDateTime candidate = earliest(QDateTime(day, QTime(0, 0).addSecs(next), m_zone));
             if (candidate.isValid() && candidate.time().msecsSinceStartOfDay() / 1000 == next && candidate > tick)
                 return candidate;
             next += seconds;
@@ -225,13 +232,13 @@ QDateTime CalendarScale::tickAfter(Step step, const QDateTime &tick) const
         return tick.addSecs(seconds);
     }
     case Unit::Day:
-        return date.addDays(step.count).startOfDay(Qt::LocalTime);
+        return date.addDays(step.count).startOfDay(m_zone);
     case Unit::Week:
-        return date.addDays(7 * step.count).startOfDay(Qt::LocalTime);
+        return date.addDays(7 * step.count).startOfDay(m_zone);
     case Unit::Month:
-        return date.addMonths(step.count).startOfDay(Qt::LocalTime);
+        return date.addMonths(step.count).startOfDay(m_zone);
     case Unit::Year:
-        return date.addYears(step.count).startOfDay(Qt::LocalTime);
+        return date.addYears(step.count).startOfDay(m_zone);
     }
     return {};
 }
@@ -277,7 +284,7 @@ QString CalendarScale::widestLabel(Step step) const
     QString widest;
     for (const QDate &date : samples) {
         for (const QTime time : { QTime(23, 58), QTime(0, 0), QTime(10, 58) }) {
-            const QString text = label(QDateTime(date, time, Qt::LocalTime), step, true);
+            const QString text = label(QDateTime(date, time, Qt::UTC), step, true);
             if (text.size() > widest.size())
                 widest = text;
         }

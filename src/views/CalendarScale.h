@@ -6,6 +6,7 @@
 #include <QFont>
 #include <QLocale>
 #include <QString>
+#include <QTimeZone>
 #include <optional>
 
 class Project;
@@ -75,8 +76,12 @@ private:
     // The first tick of a step at or before a local date and time.
     [[nodiscard]] QDateTime tickAtOrBefore(Step step, const QDateTime &at) const;
     [[nodiscard]] QDateTime tickAfter(Step step, const QDateTime &tick) const;
+    [[nodiscard]] static QDateTime earliest(const QDateTime &at);
 
-    QDateTime m_atStart;
+    // The local zone's rules, read once: a frame converts hundreds of ticks, and the C library's
+    // local time looks the zone up again on every call.
+    QTimeZone m_zone;
+    qint64 m_startMsecs = 0;
     QLocale m_locale;
     Step m_minor;
     Step m_major;
@@ -118,7 +123,8 @@ inline constexpr CalendarScale::Step steps[] = {
 template<typename Measure>
 CalendarScale::CalendarScale(
     const ChartGeometry &geometry, const QDateTime &atStart, const QLocale &locale, Measure labelWidth)
-    : m_atStart(atStart)
+    : m_zone(QTimeZone::systemTimeZone())
+    , m_startMsecs(atStart.toMSecsSinceEpoch())
     , m_locale(locale)
 {
     if (!geometry.isScalable() || !atStart.isValid())
@@ -166,10 +172,10 @@ template<typename Visit> void CalendarScale::forEachWeekend(double from, double 
     QDate day = dateTimeAt(from).date();
     constexpr int most = 5000;
     for (int i = 0; i < most && day.isValid(); ++i, day = day.addDays(1)) {
-        const double start = offsetOf(day.startOfDay(Qt::LocalTime));
+        const double start = offsetOf(day.startOfDay(m_zone));
         if (start > to)
             break;
         if (day.dayOfWeek() >= Qt::Saturday)
-            visit(start, offsetOf(day.addDays(1).startOfDay(Qt::LocalTime)));
+            visit(start, offsetOf(day.addDays(1).startOfDay(m_zone)));
     }
 }

@@ -396,6 +396,19 @@ void ChartPainter::paintCalendarScale(QPainter &painter, const CalendarScale &ca
     const double labelLeft = left - metrics.horizontalAdvance(calendar.widestLabel()) - scalePadding;
     painter.setPen(m_palette.color(QPalette::WindowText));
     bool named = false;
+    // Where the range begins between two labelled ticks, it is named too when there is room, so that
+    // the plan's first day has its date.
+    double firstTick = right;
+    calendar.forEachTick(calendar.majorStep(), from, to,
+        [&](double offset, const QDateTime &) { firstTick = std::min(firstTick, m_geometry.xForOffset(offset)); });
+    const double startX = std::max(left, m_geometry.xForOffset(from));
+    const QString opening = calendar.label(calendar.dateTimeAt(from), true);
+    if (startX + 2.0 * scalePadding + metrics.horizontalAdvance(opening) < firstTick) {
+        painter.drawText(
+            QRectF(startX + scalePadding, scalePadding, metrics.horizontalAdvance(opening) + 1.0, metrics.height()),
+            Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, opening);
+        named = true;
+    }
     calendar.forEachTick(calendar.majorStep(), std::max(0.0, m_geometry.offsetForX(labelLeft)), to,
         [&](double offset, const QDateTime &at) {
             const double x = m_geometry.xForOffset(offset);
