@@ -2,8 +2,8 @@
 
 #include "Project.h"
 
+#include <QElapsedTimer>
 #include <QHash>
-#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -135,6 +135,8 @@ SlackTracker::SlackTracker(Project *project, QObject *parent)
     : QObject(parent)
     , m_project(project)
 {
+    m_notice.setSingleShot(true);
+    connect(&m_notice, &QTimer::timeout, this, &SlackTracker::changed);
     connect(project, &Project::edited, this, &SlackTracker::invalidate);
     connect(project, &Project::editFinished, this, &SlackTracker::invalidate);
     connect(project, &Project::tasksChanged, this, &SlackTracker::invalidate);
@@ -150,22 +152,20 @@ SlackTracker *SlackTracker::of(Project *project)
 void SlackTracker::invalidate()
 {
     m_valid = false;
-    if (m_notifying)
-        return;
-    m_notifying = true;
-    QTimer::singleShot(0, this, [this] {
-        m_notifying = false;
-        Q_EMIT changed();
-    });
+    constexpr qint64 frameNanoseconds = 4'000'000;
+    m_notice.start(m_lastCost > frameNanoseconds ? 150 : 0);
 }
 
 void SlackTracker::ensure() const
 {
     if (m_valid || !m_project)
         return;
+    QElapsedTimer clock;
+    clock.start();
     m_slack = Slack::of(*m_project);
     m_tolerance = Slack::tolerance(*m_project);
     m_valid = true;
+    m_lastCost = clock.nsecsElapsed();
 }
 
 double SlackTracker::slackOf(const Task &task) const

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 #include <vector>
 
 // How far each task could start later without moving the project's end: its dependencies push
@@ -38,7 +39,9 @@ public:
 
 Q_SIGNALS:
     // The plan changed, so slack may have: readers look again. Queued through the event loop, so
-    // that nobody reads it halfway through an edit.
+    // that nobody reads it halfway through an edit; where working it out takes longer than a frame
+    // has (a plan of many thousand tasks), told once the edits pause, so that a burst of them (a key
+    // held down) is not slowed by it. What reads slack meanwhile gets it current.
     void changed();
 
 private:
@@ -49,5 +52,6 @@ private:
     mutable std::vector<double> m_slack;
     mutable double m_tolerance = 0.0;
     mutable bool m_valid = false;
-    bool m_notifying = false;
+    mutable qint64 m_lastCost = 0;
+    QTimer m_notice;
 };

@@ -239,13 +239,15 @@ bool ChartPainter::paintLinks(QPainter &painter, qsizetype first, qsizetype last
     // all of one task's successors on one side, and for its predecessors that turn at one x: a
     // task with thousands of them costs a few lines.
     std::unordered_set<qint64> turns;
+    // Without a selection to follow or a critical path every arrow is plain: nothing to tell apart.
+    const bool uniform = !m_options.critical && !(m_options.followSelection && m_options.selectedId);
     for (qsizetype row = first; row <= last; ++row) {
         const Task &task = *tasks.at(row);
         bool leftAbove = false;
         bool leftBelow = false;
         for (const TaskPtr &successor : task.successors()) {
             const qsizetype successorRow = m_project.rowOf(*successor);
-            if (successorRow < 0 || linkOf(task, *successor) != kind)
+            if (successorRow < 0 || (!uniform && linkOf(task, *successor) != kind))
                 continue;
             if (successorRow < first || successorRow > last) {
                 bool &drawn = successorRow < first ? leftAbove : leftBelow;
@@ -262,7 +264,7 @@ bool ChartPainter::paintLinks(QPainter &painter, qsizetype first, qsizetype last
         for (const TaskPtr &predecessor : task.predecessors()) {
             const qsizetype predecessorRow = m_project.rowOf(*predecessor);
             if (predecessorRow < 0 || (predecessorRow >= first && predecessorRow <= last)
-                || linkOf(*predecessor, task) != kind)
+                || (!uniform && linkOf(*predecessor, task) != kind))
                 continue;
             const bool above = predecessorRow < first;
             const bool same = previous && above == previousAbove && predecessor->start() == previous->start()
