@@ -1,5 +1,6 @@
 #!/bin/sh
-# Takes the README's screenshots of docs/garden-house.quillfern under Xvfb, light and dark:
+# Takes the README's screenshots of docs/garden-house.quillfern under Xvfb, light and dark, with its
+# dates in British English and the critical path highlighted:
 # docs/screenshot.png and docs/screenshot-dark.png; and its first page exported to PDF, as
 # docs/export-page.png (needs pdftoppm from poppler-utils). Needs xvfb, xdotool and imagemagick, and a
 # built Quillfern (scripts/run.sh builds one); run from the repository's root.
@@ -14,10 +15,12 @@ sleep 1
 shoot() {
     output=$1
     shift
-    # No update check: the settings say it is off.
+    # No update check: the settings say it is off. The critical path is on.
     mkdir -p "$home/.config/Quillfern"
-    printf '[General]\ncheck%%20version=true\n' >"$home/.config/Quillfern/Quillfern.conf"
-    HOME=$home XDG_CONFIG_HOME=$home/.config DISPLAY=$display "$binary" "$@" docs/garden-house.quillfern &
+    printf '[General]\ncheck%%20version=true\nProject%%20Window%%20Highlight%%20Critical%%20Path=true\n' \
+        >"$home/.config/Quillfern/Quillfern.conf"
+    LANG=en_GB.UTF-8 HOME=$home XDG_CONFIG_HOME=$home/.config DISPLAY=$display "$binary" "$@" \
+        docs/garden-house.quillfern &
     program=$!
     sleep 3
     window=$(DISPLAY=$display xdotool search --name "Garden house" | head -n 1)
@@ -33,5 +36,5 @@ shoot() {
 shoot docs/screenshot.png
 shoot docs/screenshot-dark.png -style Fusion -stylesheet docs/dark.qss
 pdf="$home/export.pdf"
-env -u DISPLAY -u WAYLAND_DISPLAY HOME=$home "$binary" --export "$pdf" docs/garden-house.quillfern
+env -u DISPLAY -u WAYLAND_DISPLAY LANG=en_GB.UTF-8 HOME=$home "$binary" --export "$pdf" docs/garden-house.quillfern
 pdftoppm -png -r 110 -singlefile "$pdf" docs/export-page

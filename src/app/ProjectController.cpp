@@ -36,6 +36,7 @@ namespace {
 const QString geometryKey = QStringLiteral("Project Window");
 const QString dividersKey = QStringLiteral("Project Window Dividers");
 const QString showDependenciesKey = QStringLiteral("Project Window Show Dependencies");
+const QString highlightCriticalKey = QStringLiteral("Project Window Highlight Critical Path");
 constexpr QSize initialSize(480, 300);
 
 // In the order the projects were opened, so that quitting asks about them in that order.
@@ -239,6 +240,7 @@ void ProjectController::showWindow()
     restoreWindowFrame(m_window.get(), initialSize, geometryKey);
     restoreDividers(m_view->splitter(), dividersKey);
     m_view->ganttView()->setShowDependencies(restoreViewChoice(showDependenciesKey, true));
+    m_view->setHighlightCritical(restoreViewChoice(highlightCriticalKey, false));
 
     createActions();
     createMenus();
@@ -299,6 +301,13 @@ void ProjectController::createActions()
     m_actions[ShowDependencies]->setCheckable(true);
     m_actions[ShowDependencies]->setChecked(chart->showsDependencies());
     connect(chart, &GanttView::showDependenciesChanged, m_actions[ShowDependencies], &QAction::setChecked);
+    add(HighlightCriticalPath, tr("Highlight Critical Path"), QKeySequence(), [this](bool highlight) {
+        m_view->setHighlightCritical(highlight);
+        saveViewChoice(highlightCriticalKey, highlight);
+    });
+    m_actions[HighlightCriticalPath]->setCheckable(true);
+    m_actions[HighlightCriticalPath]->setChecked(m_view->highlightsCritical());
+    add(Find, tr("Find..."), QKeySequence(QKeySequence::Find), [this] { m_view->showFindBar(); });
     add(About, tr("About Quillfern"), QKeySequence(), [this] {
         corvane::Alert about;
         about.style = corvane::AlertStyle::Informational;
@@ -345,6 +354,7 @@ void ProjectController::createMenus()
     edit->addAction(m_actions[Redo]);
     edit->addSeparator();
     edit->addAction(m_actions[Delete]);
+    edit->addAction(m_actions[Find]);
     edit->addSeparator();
     edit->addAction(m_actions[Preferences]);
     QMenu *task = bar->addMenu(tr("&Task"));
@@ -359,6 +369,7 @@ void ProjectController::createMenus()
     view->addAction(m_actions[FitWholeProject]);
     view->addSeparator();
     view->addAction(m_actions[ShowDependencies]);
+    view->addAction(m_actions[HighlightCriticalPath]);
     bar->addMenu(tr("&Help"))->addAction(m_actions[About]);
     for (QMenu *menu : { file, edit, task })
         connect(menu, &QMenu::aboutToShow, this, &ProjectController::updateActions);

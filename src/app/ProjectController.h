@@ -87,6 +87,8 @@ public:
         ZoomOut,
         FitWholeProject,
         ShowDependencies,
+        HighlightCriticalPath,
+        Find,
         About
     };
     [[nodiscard]] QAction *action(Command command) const;

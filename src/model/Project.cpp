@@ -4,6 +4,7 @@
 #include "Logging.h"
 #include "TextForm.h"
 
+#include <QPointer>
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -62,6 +63,95 @@ void Project::setName(const QString &name)
     m_name = name;
     setDirty(true);
     Q_EMIT nameChanged();
+}
+
+class Project::OriginStep final : public UndoStep {
+public:
+    OriginStep(Project *project, std::optional<QDateTime> before, std::optional<QDateTime> after)
+        : m_project(project)
+        , m_before(std::move(before))
+        , m_after(std::move(after))
+    { }
+    void undo() override
+    {
+        if (m_project)
+            m_project->setOrigin(m_before);
+    }
+    void redo() override
+    {
+        if (m_project)
+            m_project->setOrigin(m_after);
+    }
+
+private:
+    QPointer<Project> m_project;
+    std::optional<QDateTime> m_before;
+    std::optional<QDateTime> m_after;
+};
+
+void Project::setOrigin(const std::optional<QDateTime> &origin)
+{
+    m_origin = origin;
+    setDirty(true);
+    Q_EMIT originChanged();
+}
+
+void Project::changeOrigin(const std::optional<QDateTime> &origin)
+{
+    if (origin && !isValidOrigin(*origin))
+        return;
+    if (origin == m_origin)
+        return;
+    std::optional<QDateTime> before = m_origin;
+    setOrigin(origin);
+    if (m_undoManager)
+        m_undoManager->registerUndo(
+            QStringLiteral("Change Project Start Date"), std::make_unique<OriginStep>(this, std::move(before), origin));
+}
+
+bool Project::isValidOrigin(const QDateTime &origin)
+{
+    return origin.isValid() && origin.timeSpec() == Qt::LocalTime && origin.time().msec() == 0
+        && origin.date().year() >= 1 && origin.date().year() <= 9999;
+}
+
+QString Project::originText(const QDateTime &origin)
+{
+    return origin.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+}
+
+std::optional<QDateTime> Project::originFromText(const QString &text)
+{
+    // Exactly the one form written: a local date and time to the second, no zone, no fraction.
+    static const auto digit = [](QChar c) { return c >= u'0' && c <= u'9'; };
+    if (text.size() != 19)
+        return std::nullopt;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const bool separator = i == 4 || i == 7 || i == 10 || i == 13 || i == 16;
+        const QChar expected = i == 10 ? u'T' : i == 13 || i == 16 ? u':' : u'-';
+        if (separator ? text.at(i) != expected : !digit(text.at(i)))
+            return std::nullopt;
+    }
+    const QDate date(text.left(4).toInt(), text.mid(5, 2).toInt(), text.mid(8, 2).toInt());
+    const QTime time(text.mid(11, 2).toInt(), text.mid(14, 2).toInt(), text.mid(17, 2).toInt());
+    if (!date.isValid() || !time.isValid())
+        return std::nullopt;
+    const QDateTime origin(date, time, Qt::LocalTime);
+    if (!isValidOrigin(origin))
+        return std::nullopt;
+    return origin;
+}
+
+std::optional<QDateTime> Project::dateTimeAt(double time) const
+{
+    // About 9,000 years either way, well inside what QDateTime and a 64-bit count of milliseconds hold.
+    constexpr double farthest = 2.8e11;
+    if (!m_origin || !(std::abs(time) < farthest))
+        return std::nullopt;
+    QDateTime at = m_origin->addMSecs(qint64(std::llround(time * 1000.0)));
+    if (!at.isValid())
+        return std::nullopt;
+    return at;
 }
 
 void Project::setDirty(bool dirty)
@@ -203,6 +293,7 @@ void Project::endEdit(const QString &actionName)
     ++m_edit;
     if (step)
         m_undoManager->registerUndo(actionName, std::move(step));
+    Q_EMIT editFinished();
 }
 
 void Project::noteState(Task &task)
@@ -741,6 +832,8 @@ void Project::applySnapshot(const ProjectMemento &memento)
     beginEdit();
     if (memento.name != m_name)
         setName(memento.name);
+    if (memento.origin != m_origin)
+        setOrigin(memento.origin);
 
     // The current tasks by id, each id leading to its first unclaimed task and on to the next one
     // of the same id (files may repeat ids).
@@ -828,6 +921,7 @@ ProjectMemento Project::takeSnapshot() const
     ProjectMemento memento;
     memento.name = m_name;
     memento.edges = m_edges;
+    memento.origin = m_origin;
     memento.tasks.reserve(m_tasks.size());
     for (const TaskPtr &task : m_tasks)
         memento.tasks.append(Task::createStartingAt(

@@ -3,6 +3,7 @@
 #include "GroupIndex.h"
 #include "Task.h"
 
+#include <QDateTime>
 #include <QHash>
 #include <QObject>
 #include <deque>
@@ -43,6 +44,7 @@ struct ProjectMemento {
     TaskList tasks;
     QString name;
     QList<Edge> edges;
+    std::optional<QDateTime> origin;
 };
 
 // One recorded step; the undo manager calls undo() and redo() alternately.
@@ -100,6 +102,22 @@ public:
     [[nodiscard]] const QString &name() const { return m_name; }
     // Every assignment, also of the same name, marks the project dirty.
     void setName(const QString &name);
+    // The local date and time that time 0 of the axis stands for; none for a plan without dates.
+    // Times stay elapsed seconds: a day on the axis is 24 hours, also across a clock change.
+    [[nodiscard]] const std::optional<QDateTime> &origin() const { return m_origin; }
+    // Sets the origin as it stands and marks the project dirty, recording no step.
+    void setOrigin(const std::optional<QDateTime> &origin);
+    // The user's edit of the origin: one undo step "Change Project Start Date"; nothing when unchanged.
+    void changeOrigin(const std::optional<QDateTime> &origin);
+    // Whether a date and time can be an origin: valid, local, whole seconds, years 1 to 9999 (the
+    // four digits a file writes).
+    [[nodiscard]] static bool isValidOrigin(const QDateTime &origin);
+    // The origin as the file writes it, 2026-12-14T08:00:00, and back; none for text that is not one.
+    [[nodiscard]] static QString originText(const QDateTime &origin);
+    [[nodiscard]] static std::optional<QDateTime> originFromText(const QString &text);
+    // The local date and time of a time on the axis; none without an origin or beyond the dates
+    // QDateTime keeps.
+    [[nodiscard]] std::optional<QDateTime> dateTimeAt(double time) const;
     [[nodiscard]] UndoManager *undoManager() const { return m_undoManager; }
     // Not owned; the window's history outlives no project it was given to.
     void setUndoManager(UndoManager *undoManager) { m_undoManager = undoManager; }
@@ -175,12 +193,16 @@ Q_SIGNALS:
     void tasksChanged();
     void nameAboutToChange();
     void nameChanged();
+    void originChanged();
     // The dirty flag is no published property, but the window's commands depend on it; this
     // reports each flip, after the fact.
     void dirtyChanged(bool dirty);
     // Every change that marks the project dirty, also when it was dirty already: the unsaved work
     // grew, and a recovery copy of it is out of date.
     void edited();
+    // The outermost edit (an operation, an undo, a revert) is complete: whatever reads the plan as
+    // a whole can read it again.
+    void editFinished();
 
 private:
     friend class Task;
@@ -190,6 +212,7 @@ private:
     class Sweep;
     class SnapshotStep;
     class DurationStep;
+    class OriginStep;
 
     // A task's state as an edit found it.
     struct TaskState {
@@ -311,6 +334,7 @@ private:
     double m_end = 0.0;
     QList<Edge> m_edges;
     bool m_isDirty = true;
+    std::optional<QDateTime> m_origin;
 
     // The edit under way: its nesting depth, its number, what it changed; the span as it stood
     // when it began.

@@ -1,5 +1,7 @@
 #include "ChartAccessibility.h"
 
+#include "CalendarScale.h"
+
 #include "GanttView.h"
 #include "IntPublisher.h"
 #include "Project.h"
@@ -185,8 +187,19 @@ private:
     // the chart's time axis begins.
     [[nodiscard]] QString description() const
     {
-        const QString start = MinuteText::wholeMinutes(m_task->start() - m_items->project()->start());
+        const Project &project = *m_items->project();
         const QString duration = MinuteText::wholeMinutes(m_task->duration());
+        const std::optional<QDateTime> starts = project.dateTimeAt(m_task->start());
+        const std::optional<QDateTime> ends = project.dateTimeAt(m_task->end());
+        if (starts && ends) {
+            QString text = QCoreApplication::translate("ChartAccessibility", "starts %1, ends %2, lasts %3 min")
+                               .arg(CalendarText::dateTime(*starts), CalendarText::dateTime(*ends), duration);
+            if (const ExclusionGroup &group = m_task->exclusionGroup())
+                text += QCoreApplication::translate("ChartAccessibility", ", group %1")
+                            .arg(corvane::ShownText::cut(*group));
+            return text;
+        }
+        const QString start = MinuteText::wholeMinutes(m_task->start() - project.start());
         if (const ExclusionGroup &group = m_task->exclusionGroup())
             return QCoreApplication::translate("ChartAccessibility", "starts at %1 min, lasts %2 min, group %3")
                 .arg(start, duration, corvane::ShownText::cut(*group));

@@ -1,5 +1,7 @@
 #include "ChartExport.h"
 
+#include "CalendarScale.h"
+
 #include "ChartPainter.h"
 #include "Exception.h"
 #include "Project.h"
@@ -151,6 +153,22 @@ double footerHeight(const QFontMetricsF &metrics)
     return std::ceil(metrics.height()) + footerGap;
 }
 
+// "Mon 14 Dec 2026 08:00 – Fri 18 Dec 2026 17:00" for a plan with dates.
+std::optional<QString> dateRange(const Project &project)
+{
+    const std::optional<QDateTime> from = project.dateTimeAt(project.start());
+    const std::optional<QDateTime> to = project.dateTimeAt(project.end());
+    if (!from || !to || project.tasks().isEmpty())
+        return std::nullopt;
+    return CalendarText::dateTime(*from) + QStringLiteral(" \u2013 ") + CalendarText::dateTime(*to);
+}
+
+// A whole drawing of a plan with dates has its range in a line under the rows.
+double wholeFooterHeight(const Project &project, const QFont &font)
+{
+    return dateRange(project) ? footerHeight(QFontMetricsF(font)) : 0.0;
+}
+
 void commit(QSaveFile &file)
 {
     if (!file.commit())
@@ -218,7 +236,7 @@ QPalette paperPalette()
 QSizeF wholeSize(const Project &project, double totalWidth, const Appearance &appearance)
 {
     const Sheet sheet(project, totalWidth, appearance);
-    return { sheet.width(), sheet.scaleHeight() + rowsHeight(project) };
+    return { sheet.width(), sheet.scaleHeight() + rowsHeight(project) + wholeFooterHeight(project, sheet.font()) };
 }
 
 void paintWhole(QPainter &painter, const Project &project, double totalWidth, const Appearance &appearance,
@@ -230,6 +248,14 @@ void paintWhole(QPainter &painter, const Project &project, double totalWidth, co
     if (!sheet.paintRows(painter, 0, project.tasks().size() - 1, sheet.scaleHeight(), height))
         throw Cancelled();
     sheet.paintScale(painter);
+    if (const std::optional<QString> range = dateRange(project)) {
+        const double footer = wholeFooterHeight(project, sheet.font());
+        painter.fillRect(QRectF(0.0, height, sheet.width(), footer), sheet.palette().color(QPalette::Base));
+        painter.setFont(sheet.font());
+        painter.setPen(sheet.palette().color(QPalette::Text));
+        painter.drawText(QRectF(footerGap, height + footerGap, sheet.width() - footerGap, sheet.metrics().height()),
+            Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, *range);
+    }
 }
 
 QSize imagePixelSize(const Project &project, double totalWidth, const Appearance &appearance, double devicePixelRatio)
@@ -288,9 +314,13 @@ int paintPages(QPainter &painter, QPagedPaintDevice &device, const Project &proj
         const QRectF line(0.0, page.height() - sheet.metrics().height(), page.width(), sheet.metrics().height());
         painter.drawText(line, Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine, number);
         const double titleWidth = std::max(0.0, page.width() - numberWidth - 4.0 * footerGap);
+        // The dates stay whole; a long title gives way to them.
+        const QString range = dateRange(project).value_or(QString());
+        const QString joined = range.isEmpty() ? QString() : QStringLiteral(" \u2014 ") + range;
+        const double nameWidth = std::max(0.0, titleWidth - sheet.metrics().horizontalAdvance(joined) - 1.0);
         painter.drawText(line.adjusted(0.0, 0.0, -(page.width() - titleWidth), 0.0),
             Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-            sheet.metrics().elidedText(title, Qt::ElideRight, titleWidth, Qt::TextSingleLine));
+            sheet.metrics().elidedText(title, Qt::ElideRight, nameWidth, Qt::TextSingleLine) + joined);
         painter.restore();
         if (progress && !progress(index + 1, pages))
             throw Cancelled();

@@ -1,6 +1,8 @@
 #include "ChartPainter.h"
 
+#include "CalendarScale.h"
 #include "Project.h"
+#include "Slack.h"
 #include "TaskBox.h"
 #include "TimeScale.h"
 
@@ -134,10 +136,11 @@ bool ChartPainter::paintRows(QPainter &painter, qsizetype first, qsizetype last,
     painter.setFont(m_font);
     for (qsizetype row = first; row <= last; ++row) {
         const bool selected = m_options.selectedId == tasks.at(row)->id();
+        const bool critical = m_options.critical && m_options.critical->isCriticalRow(row);
         if (m_options.dragged && m_options.dragged->row() == row)
-            m_options.dragged->paint(painter, m_geometry, m_palette, left, right, selected);
+            m_options.dragged->paint(painter, m_geometry, m_palette, left, right, selected, critical);
         else
-            TaskBox(tasks.at(row), row).paint(painter, m_geometry, m_palette, left, right, selected);
+            TaskBox(tasks.at(row), row).paint(painter, m_geometry, m_palette, left, right, selected, critical);
         if (!goOn(before + row - first + 1, rows))
             return false;
     }
@@ -146,6 +149,10 @@ bool ChartPainter::paintRows(QPainter &painter, qsizetype first, qsizetype last,
 
 void ChartPainter::paintGrid(QPainter &painter, double top, double bottom, double left, double right) const
 {
+    if (const std::optional<CalendarScale> calendar = CalendarScale::forProject(m_project, m_geometry, m_font)) {
+        paintCalendarGrid(painter, *calendar, top, bottom, left, right);
+        return;
+    }
     const TimeScale scale = TimeScale::measuredIn(m_geometry, m_font);
     if (!scale.isValid())
         return;
@@ -159,12 +166,71 @@ void ChartPainter::paintGrid(QPainter &painter, double top, double bottom, doubl
     painter.restore();
 }
 
+void ChartPainter::paintCalendarGrid(
+    QPainter &painter, const CalendarScale &calendar, double top, double bottom, double left, double right) const
+{
+    const double from = m_geometry.offsetForX(left);
+    const double to = m_geometry.offsetForX(right);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    // Weekends only where a day is wide enough to tell from the grid's lines.
+    if (m_geometry.xForOffset(24.0 * 3600.0) - m_geometry.xForOffset(0.0) >= 3.0) {
+        const QColor weekend = tint(m_palette.color(QPalette::Text), m_palette.color(QPalette::Base), 0.06f);
+        calendar.forEachWeekend(from, to, [&](double start, double end) {
+            const double x0 = std::max(left, m_geometry.xForOffset(start));
+            const double x1 = std::min(right, m_geometry.xForOffset(end));
+            painter.fillRect(QRectF(x0, top, x1 - x0, bottom - top), weekend);
+        });
+    }
+    QPen pen(gridColor(m_palette), m_options.cosmeticLines ? 0.0 : 0.5);
+    pen.setCosmetic(m_options.cosmeticLines);
+    painter.setPen(pen);
+    calendar.forEachTick(calendar.majorStep(), from, to, [&](double offset, const QDateTime &) {
+        const double x = m_geometry.xForOffset(offset);
+        painter.drawLine(QPointF(x, top), QPointF(x, bottom));
+    });
+    painter.restore();
+}
+
+ChartPainter::Link ChartPainter::linkOf(const Task &predecessor, const Task &successor) const
+{
+    if (m_options.followSelection && m_options.selectedId
+        && (predecessor.id() == *m_options.selectedId || successor.id() == *m_options.selectedId))
+        return Link::Selected;
+    if (m_options.critical && m_options.critical->isCritical(predecessor) && m_options.critical->isCritical(successor)
+        && successor.start() == predecessor.end())
+        return Link::Critical;
+    return m_options.followSelection && m_options.selectedId ? Link::Dimmed : Link::Plain;
+}
+
 bool ChartPainter::paintDependencies(QPainter &painter, qsizetype first, qsizetype last) const
+{
+    // Plain or dimmed first, so that the highlighted ones lie over them where paths share pixels.
+    const Link ground = m_options.followSelection && m_options.selectedId ? Link::Dimmed : Link::Plain;
+    if (!paintLinks(painter, first, last, ground, true))
+        return false;
+    if (m_options.critical)
+        paintLinks(painter, first, last, Link::Critical, false);
+    if (ground == Link::Dimmed)
+        paintLinks(painter, first, last, Link::Selected, false);
+    return true;
+}
+
+bool ChartPainter::paintLinks(QPainter &painter, qsizetype first, qsizetype last, Link kind, bool report) const
 {
     const TaskList &tasks = m_project.tasks();
     painter.save();
-    QPen pen(dependencyColor(m_palette), m_options.cosmeticLines ? 0.0 : 1.0);
+    QColor colour = dependencyColor(m_palette);
+    if (kind == Link::Dimmed)
+        colour = tint(m_palette.color(QPalette::Text), m_palette.color(QPalette::Base), 0.2f);
+    else if (kind == Link::Critical)
+        colour = TaskBox::criticalColor(m_palette);
+    else if (kind == Link::Selected)
+        colour = m_palette.color(QPalette::Highlight);
+    QPen pen(colour, m_options.cosmeticLines ? 0.0 : 1.0);
     pen.setCosmetic(m_options.cosmeticLines);
+    if (kind == Link::Selected || kind == Link::Critical)
+        pen.setWidthF(m_options.cosmeticLines ? 2.0 : 1.5);
     painter.setPen(pen);
     const Band band { first, last, double(first) * ChartGeometry::rowHeight,
         double(last + 1) * ChartGeometry::rowHeight + ChartGeometry::overhang };
@@ -173,13 +239,15 @@ bool ChartPainter::paintDependencies(QPainter &painter, qsizetype first, qsizety
     // all of one task's successors on one side, and for its predecessors that turn at one x: a
     // task with thousands of them costs a few lines.
     std::unordered_set<qint64> turns;
+    // Without a selection to follow or a critical path every arrow is plain: nothing to tell apart.
+    const bool uniform = !m_options.critical && !(m_options.followSelection && m_options.selectedId);
     for (qsizetype row = first; row <= last; ++row) {
         const Task &task = *tasks.at(row);
         bool leftAbove = false;
         bool leftBelow = false;
         for (const TaskPtr &successor : task.successors()) {
             const qsizetype successorRow = m_project.rowOf(*successor);
-            if (successorRow < 0)
+            if (successorRow < 0 || (!uniform && linkOf(task, *successor) != kind))
                 continue;
             if (successorRow < first || successorRow > last) {
                 bool &drawn = successorRow < first ? leftAbove : leftBelow;
@@ -195,7 +263,8 @@ bool ChartPainter::paintDependencies(QPainter &painter, qsizetype first, qsizety
         bool previousAbove = false;
         for (const TaskPtr &predecessor : task.predecessors()) {
             const qsizetype predecessorRow = m_project.rowOf(*predecessor);
-            if (predecessorRow < 0 || (predecessorRow >= first && predecessorRow <= last))
+            if (predecessorRow < 0 || (predecessorRow >= first && predecessorRow <= last)
+                || (!uniform && linkOf(*predecessor, task) != kind))
                 continue;
             const bool above = predecessorRow < first;
             const bool same = previous && above == previousAbove && predecessor->start() == previous->start()
@@ -212,7 +281,7 @@ bool ChartPainter::paintDependencies(QPainter &painter, qsizetype first, qsizety
             if (turns.insert(key).second)
                 paintDependency(painter, *predecessor, predecessorRow, task, row, band);
         }
-        if (!goOn(row - first + 1, last - first + 1)) {
+        if (report && !goOn(row - first + 1, last - first + 1)) {
             painter.restore();
             return false;
         }
@@ -285,6 +354,11 @@ void ChartPainter::paintScale(QPainter &painter, double left, double right) cons
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setPen(QPen(tint(m_palette.color(QPalette::WindowText), m_palette.color(QPalette::Window), 0.45f), 0.0));
     painter.drawLine(QPointF(left, height - 0.5), QPointF(right, height - 0.5));
+    if (const std::optional<CalendarScale> calendar = CalendarScale::forProject(m_project, m_geometry, m_font)) {
+        paintCalendarScale(painter, *calendar, left, right);
+        painter.restore();
+        return;
+    }
     const TimeScale scale = TimeScale::measuredIn(m_geometry, m_font);
     if (scale.isValid()) {
         forEachTick(m_geometry, scale.minorStep(), left, right, [&](double, double x, bool) {
@@ -309,4 +383,44 @@ void ChartPainter::paintScale(QPainter &painter, double left, double right) cons
         });
     }
     painter.restore();
+}
+
+void ChartPainter::paintCalendarScale(QPainter &painter, const CalendarScale &calendar, double left, double right) const
+{
+    const QFontMetricsF metrics(m_font);
+    const double height = scaleHeight(m_font);
+    const double from = std::max(0.0, m_geometry.offsetForX(left));
+    const double to = m_geometry.offsetForX(right);
+    calendar.forEachTick(calendar.minorStep(), from, to, [&](double offset, const QDateTime &) {
+        const double x = m_geometry.xForOffset(offset);
+        painter.drawLine(QPointF(x, height - minorTickLength), QPointF(x, height));
+    });
+    const double labelLeft = left - metrics.horizontalAdvance(calendar.widestLabel()) - scalePadding;
+    painter.setPen(m_palette.color(QPalette::WindowText));
+    bool named = false;
+    // Where the range begins between two labelled ticks, it is named too when there is room, so that
+    // the plan's first day has its date.
+    double firstTick = right;
+    calendar.forEachTick(calendar.majorStep(), from, to,
+        [&](double offset, const QDateTime &) { firstTick = std::min(firstTick, m_geometry.xForOffset(offset)); });
+    const double startX = std::max(left, m_geometry.xForOffset(from));
+    const QString opening = calendar.label(calendar.dateTimeAt(from), true);
+    if (startX + 2.0 * scalePadding + metrics.horizontalAdvance(opening) < firstTick) {
+        painter.drawText(
+            QRectF(startX + scalePadding, scalePadding, metrics.horizontalAdvance(opening) + 1.0, metrics.height()),
+            Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, opening);
+        named = true;
+    }
+    calendar.forEachTick(calendar.majorStep(), std::max(0.0, m_geometry.offsetForX(labelLeft)), to,
+        [&](double offset, const QDateTime &at) {
+            const double x = m_geometry.xForOffset(offset);
+            const bool first = !named && x >= left;
+            named |= first;
+            const QString label = calendar.label(at, first);
+            painter.drawLine(QPointF(x, scalePadding), QPointF(x, height));
+            const QRectF text(x + scalePadding, scalePadding, metrics.horizontalAdvance(label) + 1.0, metrics.height());
+            if (m_options.wholeLabels && text.right() > right)
+                return;
+            painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, label);
+        });
 }

@@ -8,7 +8,9 @@
 #include <functional>
 #include <optional>
 
+class CalendarScale;
 class Project;
+class SlackTracker;
 class QPainter;
 class TaskBox;
 
@@ -22,6 +24,10 @@ public:
         bool dependencies = true;
         bool grid = true;
         std::optional<qint64> selectedId;
+        // The selected task's dependencies drawn in the highlight colour, the others dimmed.
+        bool followSelection = false;
+        // Critical tasks with red borders and the dependencies between them in red; none: no highlight.
+        const SlackTracker *critical = nullptr;
         // Hairlines one device pixel wide, which a screen strokes fastest; a printer's pixel is
         // too fine for that, so paged output draws them a point wide.
         bool cosmeticLines = true;
@@ -54,6 +60,10 @@ public:
 
 private:
     void paintGrid(QPainter &painter, double top, double bottom, double left, double right) const;
+    // With a start date: weekends shaded, lines where the calendar's major steps begin.
+    void paintCalendarGrid(
+        QPainter &painter, const CalendarScale &calendar, double top, double bottom, double left, double right) const;
+    void paintCalendarScale(QPainter &painter, const CalendarScale &calendar, double left, double right) const;
     // The rows being drawn, and the band of y their boxes cover.
     struct Band {
         qsizetype first;
@@ -62,6 +72,10 @@ private:
         double bottom;
     };
     bool paintDependencies(QPainter &painter, qsizetype first, qsizetype last) const;
+    // How one dependency is drawn; each kind in a pass of its own, the stronger over the weaker.
+    enum class Link : quint8 { Plain, Dimmed, Critical, Selected };
+    [[nodiscard]] Link linkOf(const Task &predecessor, const Task &successor) const;
+    bool paintLinks(QPainter &painter, qsizetype first, qsizetype last, Link kind, bool report) const;
     // Whether painting goes on after this many of the rows' steps.
     [[nodiscard]] bool goOn(qsizetype done, qsizetype rows) const;
     void paintDependency(QPainter &painter, const Task &predecessor, qsizetype predecessorRow, const Task &successor,

@@ -1,7 +1,11 @@
 #include "GanttView.h"
 
+#include "CalendarScale.h"
 #include "ChartPainter.h"
 #include "IntPublisher.h"
+#include "ShownText.h"
+#include "Slack.h"
+#include "TaskAttributesView.h"
 #include "TimeScale.h"
 
 #include <QKeyEvent>
@@ -9,6 +13,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QToolTip>
 #include <QWheelEvent>
 #include <cmath>
 
@@ -64,6 +69,7 @@ GanttView::GanttView(Project *project, IntPublisher *selection, QWidget *parent)
     };
     connect(project, &Project::tasksChanged, this, &GanttView::tasksChanged);
     connect(project, &Project::startChanged, this, repaint);
+    connect(project, &Project::originChanged, this, repaint);
     connect(project, &Project::durationChanged, this, [this, repaint] {
         // A longer or shorter span changes how far a zoomed chart reaches.
         updateScrollRanges();
@@ -166,6 +172,9 @@ void GanttView::paintEvent(QPaintEvent *event)
     options.dependencies = m_showDependencies;
     options.selectedId = m_selection ? m_selection->ref() : std::nullopt;
     options.dragged = isDragging() ? &*m_box : nullptr;
+    options.followSelection = true;
+    if (m_highlightCritical)
+        options.critical = SlackTracker::of(m_project);
     const ChartPainter chart(*m_project, chartGeometry(), palette(), font(), options);
     // Labels beside boxes keep within the viewport, not the dirty part of it.
     chart.paintRows(painter, ChartPainter::firstRowReaching(top + dirty.top()),
@@ -502,8 +511,51 @@ void GanttView::mouseReleaseEvent(QMouseEvent *event)
     m_project->moveTask(box.task(), delta);
 }
 
+void GanttView::setHighlightCritical(bool highlight)
+{
+    if (highlight == m_highlightCritical || !m_project)
+        return;
+    m_highlightCritical = highlight;
+    SlackTracker *tracker = SlackTracker::of(m_project);
+    disconnect(tracker, &SlackTracker::changed, viewport(), nullptr);
+    if (highlight)
+        connect(tracker, &SlackTracker::changed, viewport(), qOverload<>(&QWidget::update));
+    viewport()->update();
+    Q_EMIT highlightCriticalChanged(highlight);
+}
+
+QString GanttView::taskSummary(const Project &project, const Task &task)
+{
+    QStringList lines { corvane::ShownText::cut(task.name()) };
+    const std::optional<QDateTime> starts = project.dateTimeAt(task.start());
+    const std::optional<QDateTime> ends = project.dateTimeAt(task.end());
+    if (starts && ends) {
+        lines << tr("Starts: ") + CalendarText::dateTime(*starts) << tr("Ends: ") + CalendarText::dateTime(*ends);
+    } else {
+        lines << tr("Starts %1 min after the project's start")
+                     .arg(MinuteText::wholeMinutes(task.start() - project.start()));
+    }
+    lines << tr("Duration: %1 min").arg(MinuteText::wholeMinutes(task.duration()));
+    if (Project *owner = task.project()) {
+        const double slack = SlackTracker::of(owner)->slackOf(task);
+        lines << tr("Slack: ")
+                + (project.origin() ? CalendarText::daysAndHours(slack) : MinuteText::wholeMinutes(slack));
+    }
+    return lines.join(u'\n');
+}
+
 bool GanttView::viewportEvent(QEvent *event)
 {
+    if (event->type() == QEvent::ToolTip && m_project) {
+        const auto *help = static_cast<QHelpEvent *>(event);
+        if (const std::optional<qsizetype> row = rowAt(help->pos())) {
+            // The task first, then how to move it.
+            QToolTip::showText(help->globalPos(),
+                taskSummary(*m_project, *m_project->tasks().at(*row)) + QStringLiteral("\n\n") + toolTip(), viewport(),
+                boxRect(*row).toAlignedRect());
+            return true;
+        }
+    }
     if (event->type() == QEvent::Leave && !isDragging() && m_hovering) {
         m_hovering = false;
         viewport()->setCursor(Qt::ArrowCursor);

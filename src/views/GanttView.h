@@ -57,6 +57,10 @@ public:
     // Zooms about a viewport x, which keeps showing the same time.
     void setZoom(double zoom, double anchorX);
     [[nodiscard]] bool showsDependencies() const { return m_showDependencies; }
+    [[nodiscard]] bool highlightsCritical() const { return m_highlightCritical; }
+    // What the tooltip and readers say of a task: its dates (or minutes without a start date),
+    // its duration and its slack.
+    [[nodiscard]] static QString taskSummary(const Project &project, const Task &task);
 
     // The time scale's minor tick in seconds, which the keys move a task by.
     [[nodiscard]] double minorStep() const;
@@ -71,10 +75,13 @@ public Q_SLOTS:
     void zoomOut();
     void fitWholeProject();
     void setShowDependencies(bool show);
+    // Critical tasks with red borders and the dependencies between them in red.
+    void setHighlightCritical(bool highlight);
 
 Q_SIGNALS:
     void zoomChanged(double zoom);
     void showDependenciesChanged(bool show);
+    void highlightCriticalChanged(bool highlight);
     // The viewport moved or changed size within the view: the rows' area beside it follows.
     void rowAreaChanged();
 
@@ -120,6 +127,7 @@ private:
     bool m_hovering = false;
     double m_zoom = 1.0;
     bool m_showDependencies = true;
+    bool m_highlightCritical = false;
     // The span's width when the scroll ranges were last set, to keep the left edge's time on resizing.
     double m_laidOutWidth = 0.0;
 

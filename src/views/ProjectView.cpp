@@ -2,6 +2,7 @@
 
 #include "ChartAccessibility.h"
 #include "ChartGeometry.h"
+#include "FindBar.h"
 #include "GanttView.h"
 #include "Project.h"
 #include "ProjectAttributesView.h"
@@ -17,6 +18,7 @@
 #include <QListView>
 #include <QScrollBar>
 #include <QSplitter>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -56,6 +58,7 @@ ProjectView::ProjectView(Project *project, QWidget *parent)
     , m_project(project)
     , m_properties(new PropertiesView(project, &m_selection, this))
     , m_splitter(new QSplitter(Qt::Horizontal, this))
+    , m_findBar(new FindBar(project, &m_selection, this))
     , m_names(new TaskNamesView(project, &m_selection, m_splitter))
     , m_chart(new GanttView(project, &m_selection, m_splitter))
 {
@@ -85,7 +88,13 @@ ProjectView::ProjectView(Project *project, QWidget *parent)
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_properties);
-    layout->addWidget(m_splitter);
+    // Over both, so that the names stay level with the chart's rows while it is open.
+    auto *rows = new QVBoxLayout;
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setSpacing(0);
+    rows->addWidget(m_findBar);
+    rows->addWidget(m_splitter, 1);
+    layout->addLayout(rows);
 
     // The panel rebuilds itself on these before this view hears of them.
     const auto focusOrder = [this] { orderFocus(m_properties, m_names, m_chart); };
@@ -156,6 +165,22 @@ void ProjectView::keyPressEvent(QKeyEvent *event)
         break;
     }
     QWidget::keyPressEvent(event);
+}
+
+void ProjectView::showFindBar()
+{
+    m_findBar->open();
+}
+
+void ProjectView::setHighlightCritical(bool highlight)
+{
+    m_chart->setHighlightCritical(highlight);
+    m_names->setHighlightCritical(highlight);
+}
+
+bool ProjectView::highlightsCritical() const
+{
+    return m_chart->highlightsCritical();
 }
 
 void ProjectView::deleteSelectedTask()

@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QWidget>
 
+class FindBar;
 class GanttView;
 class Project;
 class PropertiesView;
@@ -25,6 +26,13 @@ public:
     [[nodiscard]] TaskNamesView *taskNamesView() const { return m_names; }
     [[nodiscard]] GanttView *ganttView() const { return m_chart; }
     [[nodiscard]] QSplitter *splitter() const { return m_splitter; }
+    [[nodiscard]] FindBar *findBar() const { return m_findBar; }
+    // Edit > Find...: the find bar over the names and the chart, its field taking the keyboard.
+    void showFindBar();
+
+    // Critical tasks highlighted in the chart and the names list.
+    void setHighlightCritical(bool highlight);
+    [[nodiscard]] bool highlightsCritical() const;
 
     // Deletes the selected task, if any, and clears the selection either way.
     void deleteSelectedTask();
@@ -46,6 +54,7 @@ private:
     IntPublisher m_selection;
     PropertiesView *m_properties;
     QSplitter *m_splitter;
+    FindBar *m_findBar;
     TaskNamesView *m_names;
     GanttView *m_chart;
     // Where Escape in the panel sends the keyboard back to: the list or the chart that Enter left.

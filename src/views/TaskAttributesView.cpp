@@ -1,8 +1,10 @@
 #include "TaskAttributesView.h"
 
 #include "Beep.h"
+#include "CalendarScale.h"
 #include "Project.h"
 #include "ShownText.h"
+#include "Slack.h"
 #include "TaskListView.h"
 #include "TextForm.h"
 
@@ -136,6 +138,9 @@ TaskAttributesView::TaskAttributesView(Project *project, TaskPtr task, QWidget *
     , m_duration(new QLineEdit(this))
     , m_group(new QLineEdit(this))
     , m_start(new QLabel(this))
+    , m_starts(new QLabel(this))
+    , m_ends(new QLabel(this))
+    , m_slack(new QLabel(this))
     , m_predecessors(new TaskListView(project, m_task, false, this))
     , m_successors(new TaskListView(project, m_task, true, this))
 {
@@ -143,6 +148,9 @@ TaskAttributesView::TaskAttributesView(Project *project, TaskPtr task, QWidget *
     m_duration->setObjectName(QStringLiteral("durationField"));
     m_group->setObjectName(QStringLiteral("groupField"));
     m_start->setObjectName(QStringLiteral("startLabel"));
+    m_starts->setObjectName(QStringLiteral("startsLabel"));
+    m_ends->setObjectName(QStringLiteral("endsLabel"));
+    m_slack->setObjectName(QStringLiteral("slackLabel"));
     for (QLineEdit *field : { m_title, m_duration, m_group })
         leaveUndoKeysToTheWindow(field);
 
@@ -174,6 +182,9 @@ TaskAttributesView::TaskAttributesView(Project *project, TaskPtr task, QWidget *
     column->addSpacing(11);
     column->addLayout(form);
     column->addWidget(m_start);
+    column->addWidget(m_starts);
+    column->addWidget(m_ends);
+    column->addWidget(m_slack);
     column->addSpacing(9);
     column->addLayout(lists, 1);
 
@@ -189,7 +200,11 @@ TaskAttributesView::TaskAttributesView(Project *project, TaskPtr task, QWidget *
     // The project's end has no signal of its own; a new end always comes with a new duration.
     connect(project, &Project::durationChanged, this, &TaskAttributesView::showValues);
     connect(project, &Project::startChanged, this, &TaskAttributesView::showValues);
+    connect(project, &Project::originChanged, this, &TaskAttributesView::showValues);
+    // Slack depends on the whole plan: it is read again once an edit is over, not while it runs.
+    connect(SlackTracker::of(project), &SlackTracker::changed, this, &TaskAttributesView::showSlack);
     showValues();
+    showSlack();
 }
 
 Project *TaskAttributesView::liveProject() const
@@ -205,8 +220,29 @@ void TaskAttributesView::showValues()
     showUnlessEditing(m_title, corvane::ShownText::cut(m_task->name()));
     showUnlessEditing(m_duration, MinuteText::wholeMinutes(m_task->duration()));
     showUnlessEditing(m_group, groupText(m_task->exclusionGroup()));
-    if (m_project)
-        m_start->setText(tr("Start at: ") + MinuteText::wholeMinutes(m_task->start() - m_project->end()));
+    if (!m_project)
+        return;
+    m_start->setText(tr("Start at: ") + MinuteText::wholeMinutes(m_task->start() - m_project->end()));
+    const std::optional<QDateTime> starts = m_project->dateTimeAt(m_task->start());
+    const std::optional<QDateTime> ends = m_project->dateTimeAt(m_task->end());
+    m_starts->setVisible(starts.has_value());
+    m_ends->setVisible(ends.has_value());
+    if (starts)
+        m_starts->setText(tr("Starts: ") + CalendarText::dateTime(*starts));
+    if (ends)
+        m_ends->setText(tr("Ends: ") + CalendarText::dateTime(*ends));
+}
+
+void TaskAttributesView::showSlack()
+{
+    Project *project = liveProject();
+    if (!project) {
+        m_slack->clear();
+        return;
+    }
+    const double slack = SlackTracker::of(project)->slackOf(*m_task);
+    m_slack->setText(
+        tr("Slack: ") + (project->origin() ? CalendarText::daysAndHours(slack) : MinuteText::wholeMinutes(slack)));
 }
 
 void TaskAttributesView::commitTitle()

@@ -42,6 +42,10 @@ public:
     [[nodiscard]] QLineEdit *durationField() const { return m_duration; }
     [[nodiscard]] QLineEdit *groupField() const { return m_group; }
     [[nodiscard]] QLabel *startLabel() const { return m_start; }
+    // The start and end as dates, hidden for a plan without dates, and the task's slack.
+    [[nodiscard]] QLabel *startsLabel() const { return m_starts; }
+    [[nodiscard]] QLabel *endsLabel() const { return m_ends; }
+    [[nodiscard]] QLabel *slackLabel() const { return m_slack; }
     [[nodiscard]] TaskListView *predecessorsView() const { return m_predecessors; }
     [[nodiscard]] TaskListView *successorsView() const { return m_successors; }
 
@@ -50,6 +54,7 @@ private:
     void commitDuration();
     void commitGroup();
     void showValues();
+    void showSlack();
     // The owning project while the task still belongs to it; none once it has left.
     [[nodiscard]] Project *liveProject() const;
 
@@ -59,6 +64,9 @@ private:
     QLineEdit *m_duration;
     QLineEdit *m_group;
     QLabel *m_start;
+    QLabel *m_starts;
+    QLabel *m_ends;
+    QLabel *m_slack;
     TaskListView *m_predecessors;
     TaskListView *m_successors;
 };

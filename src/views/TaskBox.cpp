@@ -34,10 +34,10 @@ QRectF TaskBox::rect(const ChartGeometry &geometry) const
 }
 
 void TaskBox::paint(QPainter &painter, const ChartGeometry &geometry, const QPalette &palette, double chartLeft,
-    double chartRight, bool selected) const
+    double chartRight, bool selected, bool critical) const
 {
     constexpr double border = ChartGeometry::borderWidth;
-    const QColor green = borderColor(palette);
+    const QColor green = critical ? criticalColor(palette) : borderColor(palette);
     const QColor fill = selected ? palette.color(QPalette::Highlight) : palette.color(QPalette::Base);
     const QRectF box = rect(geometry).normalized();
     const bool milestone = geometry.isMilestone(m_task->duration());
@@ -96,6 +96,12 @@ QString TaskBox::durationLabel(double seconds)
     if (rounded >= -limit && rounded < limit)
         return QString::number(static_cast<qlonglong>(std::llround(minutes)));
     return QString::number(rounded, 'g', 6);
+}
+
+QColor TaskBox::criticalColor(const QPalette &palette)
+{
+    const bool darkBase = palette.color(QPalette::Base).lightnessF() < 0.5;
+    return darkBase ? QColor(0xff, 0x6b, 0x5e) : QColor(0xd0, 0x21, 0x1c);
 }
 
 QColor TaskBox::borderColor(const QPalette &palette)

@@ -35,9 +35,9 @@ public:
 
     // Labels that do not fit inside the box are set beside it, between chartLeft and chartRight
     // (content coordinates).
-    // A selected box is filled with the palette's highlight.
+    // A selected box is filled with the palette's highlight; a critical one has a red border.
     void paint(QPainter &painter, const ChartGeometry &geometry, const QPalette &palette, double chartLeft,
-        double chartRight, bool selected = false) const;
+        double chartRight, bool selected = false, bool critical = false) const;
 
     // The duration in whole minutes, halves away from zero. Beyond the 64-bit range the rounded
     // minutes are shown in exponent form, infinities as signed infinity signs and not-a-number as
@@ -45,6 +45,8 @@ public:
     [[nodiscard]] static QString durationLabel(double seconds);
     // A green with enough contrast against the palette's Base colour, light or dark.
     [[nodiscard]] static QColor borderColor(const QPalette &palette);
+    // The red of the critical path, as readable on the palette's Base colour.
+    [[nodiscard]] static QColor criticalColor(const QPalette &palette);
 
 private:
     TaskPtr m_task;

@@ -3,6 +3,8 @@
 #include "ChartGeometry.h"
 
 #include "IntPublisher.h"
+#include "Project.h"
+#include "Slack.h"
 #include "TaskNameField.h"
 #include "TaskNamesModel.h"
 
@@ -43,6 +45,7 @@ protected:
 TaskNamesView::TaskNamesView(Project *project, IntPublisher *selection, QWidget *parent)
     : QListView(parent)
     , m_selection(selection)
+    , m_project(project)
     , m_model(new TaskNamesModel(project, this))
     , m_heading(new NamesHeading(this))
 {
@@ -91,6 +94,19 @@ TaskNamesView::TaskNamesView(Project *project, IntPublisher *selection, QWidget 
 QSize TaskNamesView::sizeHint() const
 {
     return { 100, QListView::sizeHint().height() };
+}
+
+void TaskNamesView::setHighlightCritical(bool highlight)
+{
+    auto *field = qobject_cast<TaskNameField *>(itemDelegate());
+    if (!field || !m_project)
+        return;
+    SlackTracker *tracker = SlackTracker::of(m_project);
+    field->setCritical(highlight ? tracker : nullptr);
+    disconnect(tracker, &SlackTracker::changed, viewport(), nullptr);
+    if (highlight)
+        connect(tracker, &SlackTracker::changed, viewport(), qOverload<>(&QWidget::update));
+    viewport()->update();
 }
 
 void TaskNamesView::setRowAreaMargins(int top, int bottom)

@@ -24,6 +24,8 @@ public:
     // Room above and below the rows, to keep them level with the chart's: a heading over the
     // chart's time scale, and the chart's room below its last box and its scroll bar.
     void setRowAreaMargins(int top, int bottom);
+    // Names of critical tasks in red.
+    void setHighlightCritical(bool highlight);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -47,6 +49,7 @@ private:
     bool m_pressTaken = false;
 
     QPointer<IntPublisher> m_selection;
+    QPointer<Project> m_project;
     TaskNamesModel *m_model;
     QWidget *m_heading;
     // Set while the view itself writes the highlight, or the model reshapes the rows.

@@ -2,6 +2,7 @@
 #include "AppDelegate.h"
 #include "AppTestSupport.h"
 #include "FileAccess.h"
+#include "FindBar.h"
 #include "GanttView.h"
 #include "Ids.h"
 #include "IntPublisher.h"
@@ -14,6 +15,7 @@
 #include "RecentDocuments.h"
 #include "ShownText.h"
 #include "TaskListView.h"
+#include "TaskNamesView.h"
 
 #include <QAction>
 #include <QApplication>
@@ -444,6 +446,82 @@ private Q_SLOTS:
             QTest::keyClick(controller->projectWindow(), key, Qt::ControlModifier);
             QVERIFY2(triggered.size() == 1, qPrintable(QKeySequence(Qt::CTRL | key).toString()));
         }
+    }
+
+    // Ctrl+F from the chart and from the names, typing, F3 both ways round the list, Escape.
+    void findByName()
+    {
+        std::unique_ptr<Project> project
+            = readProject(R"({"tasks":[{"duration":600.0,"start":0.0,"id":1,"name":"Order bricks"},)"
+                          R"({"duration":600.0,"start":600.0,"id":2,"name":"Caf\u00e9 break"},)"
+                          R"({"duration":300.0,"start":1200.0,"id":3,"name":"Lay bricks"},)"
+                          R"({"duration":300.0,"start":1500.0,"id":4,"name":"CAFE\u0301 again"}],)"
+                          R"("dependencies":[],"name":"Plan"})");
+        ProjectController *controller = openWindow(std::move(project));
+        ProjectView *view = controller->projectView();
+        FindBar *bar = view->findBar();
+        IntPublisher *selection = view->selectedTaskIdHolder();
+        QVERIFY(!bar->isVisible());
+        view->ganttView()->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(bar->isVisible());
+        QCOMPARE(QApplication::focusWidget(), bar->field());
+        const auto type = [&](const QString &text) {
+            QTest::keyClicks(bar->field(), text);
+            return bar->countLabel()->text();
+        };
+        const auto key = [&](Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+            QTest::keyClick(bar->field(), key, modifiers);
+            return std::pair(bar->countLabel()->text(), selection->ref().value_or(0));
+        };
+        QCOMPARE(type(QStringLiteral("BRI")), QStringLiteral("1 of 2"));
+        QCOMPARE(selection->ref(), 1);
+        QCOMPARE(key(Qt::Key_F3), std::pair(QStringLiteral("2 of 2"), qint64(3)));
+        QCOMPARE(key(Qt::Key_Return), std::pair(QStringLiteral("1 of 2"), qint64(1)));
+        QCOMPARE(key(Qt::Key_F3, Qt::ShiftModifier), std::pair(QStringLiteral("2 of 2"), qint64(3)));
+        // Accents and case do not count, on either side.
+        QTest::keyClick(bar->field(), Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(type(QStringLiteral("cafe")), QStringLiteral("1 of 2"));
+        QCOMPARE(selection->ref(), 2);
+        QCOMPARE(key(Qt::Key_F3), std::pair(QStringLiteral("2 of 2"), qint64(4)));
+        QCOMPARE(bar->field()->accessibleDescription(), QStringLiteral("2 of 2"));
+        QCOMPARE(type(QStringLiteral("zz")), QStringLiteral("No task matches"));
+        QCOMPARE(key(Qt::Key_F3), std::pair(QStringLiteral("No task matches"), qint64(4)));
+        // A renamed task is found from where the bar left off.
+        controller->project()->tasks()[0]->setName(QStringLiteral("cafezz"));
+        QCOMPARE(key(Qt::Key_F3), std::pair(QStringLiteral("1 of 1"), qint64(1)));
+        QCOMPARE(key(Qt::Key_Escape), std::pair(QStringLiteral("1 of 1"), qint64(1)));
+        QVERIFY(!bar->isVisible());
+        QCOMPARE(QApplication::focusWidget(), view->ganttView());
+
+        view->taskNamesView()->setFocus();
+        QTest::keyClick(view->taskNamesView(), Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(bar->isVisible());
+        QCOMPARE(bar->field()->selectedText(), QStringLiteral("cafezz"));
+        QTest::keyClick(bar->field(), Qt::Key_Escape);
+        QCOMPARE(QApplication::focusWidget(), view->taskNamesView());
+        QCOMPARE(selection->ref(), 1);
+        controller->project()->setDirty(false);
+    }
+
+    // Off at first; a choice the next window keeps.
+    void criticalPathIsRemembered()
+    {
+        ProjectController *first = openWindow(threeTasks());
+        QAction *highlight = first->action(ProjectController::HighlightCriticalPath);
+        QVERIFY(highlight->isCheckable());
+        QVERIFY(!highlight->isChecked());
+        QVERIFY(!first->projectView()->highlightsCritical());
+        highlight->trigger();
+        QVERIFY(first->projectView()->ganttView()->highlightsCritical());
+        first->project()->setDirty(false);
+        first->projectWindow()->close();
+        ProjectController *second = openWindow(threeTasks());
+        QVERIFY(second->action(ProjectController::HighlightCriticalPath)->isChecked());
+        QVERIFY(second->projectView()->highlightsCritical());
+        second->action(ProjectController::HighlightCriticalPath)->trigger();
+        QVERIFY(!second->projectView()->highlightsCritical());
+        second->project()->setDirty(false);
     }
 
     void layoutIsRememberedForTheNextWindow()

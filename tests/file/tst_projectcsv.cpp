@@ -12,6 +12,26 @@ class TestProjectCsv : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // Elapsed time: a day from the evening before the clock goes back ends an hour earlier by the clock.
+    void datedColumns()
+    {
+        qputenv("TZ", "Europe/Berlin");
+        tzset();
+        const std::unique_ptr<Project> project = Project::load(QStringLiteral("P"),
+            { Task::createStartingAt(1, nullptr, QStringLiteral("a"), 0.0, 86400.0),
+                Task::createStartingAt(2, nullptr, QStringLiteral("b"), 86400.0, 600.0) },
+            { { 1, 2 } });
+        const QByteArray undated = writeProjectCsv(*project);
+        project->setOrigin(QDateTime(QDate(2026, 10, 24), QTime(20, 0), Qt::LocalTime));
+        QCOMPARE(writeProjectCsv(*project),
+            QByteArray("id,name,start,duration,end,exclusion group,predecessors,start date,end date\r\n"
+                       "1,a,-1450,1440,-10,,,2026-10-24T20:00:00,2026-10-25T19:00:00\r\n"
+                       "2,b,-10,10,0,,1,2026-10-25T19:00:00,2026-10-25T19:10:00\r\n"));
+        project->setOrigin(std::nullopt);
+        QCOMPARE(writeProjectCsv(*project), undated);
+        QVERIFY(undated.startsWith("id,name,start,duration,end,exclusion group,predecessors\r\n1,a,"));
+    }
+
     void readBack()
     {
         const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));

@@ -389,6 +389,63 @@ private Q_SLOTS:
             << QStringLiteral("The \"b\" member of dependency 1 is 18446744073709551616, outside the range of ids.");
     }
 
+    void originRoundTrips_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QDateTime>("origin");
+        const QByteArray plan = launch();
+        const auto dated
+            = [&](const char *text) -> QByteArray { return plan.chopped(1) + ",\"origin\":\"" + text + "\"}"; };
+        QTest::newRow("working morning") << dated("2026-12-14T08:00:00")
+                                         << QDateTime(QDate(2026, 12, 14), QTime(8, 0), Qt::LocalTime);
+        QTest::newRow("seconds, first year")
+            << dated("0001-01-01T00:00:59") << QDateTime(QDate(1, 1, 1), QTime(0, 0, 59), Qt::LocalTime);
+        QTest::newRow("leap day, last year")
+            << dated("9996-02-29T23:59:59") << QDateTime(QDate(9996, 2, 29), QTime(23, 59, 59), Qt::LocalTime);
+        QTest::newRow("none") << plan << QDateTime();
+    }
+
+    // A plan without a date is written as it always was; one with a date gets the member last,
+    // and reads back to the same bytes.
+    void originRoundTrips()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QDateTime, origin);
+        const std::unique_ptr<Project> project = readProject(bytes);
+        QCOMPARE(project->origin().value_or(QDateTime()), origin);
+        QVERIFY(!project->isDirty());
+        QCOMPARE(writeProject(*project), bytes);
+        // Anywhere in the object, as every member.
+        if (origin.isValid())
+            QCOMPARE(readProject("{\"origin\":\"" + Project::originText(origin).toUtf8() + "\"," + launch().mid(1))
+                         ->origin(),
+                origin);
+    }
+
+    void originRefused_data()
+    {
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<QString>("found");
+        QTest::newRow("null") << QByteArray("null") << QStringLiteral("null");
+        QTest::newRow("number") << QByteArray("20261214") << QStringLiteral("a number");
+        QTest::newRow("object") << QByteArray("{}") << QStringLiteral("an object");
+        const auto text = [](const char *value) { return QByteArray("\"").append(value).append('"'); };
+        for (const char *bad : { "2026-12-14", "2026-12-14 08:00:00", "2026-12-14T08:00:00Z", "2026-12-14T08:00:00.5",
+                 "2026-13-01T08:00:00", "2026-02-30T08:00:00", "2026-12-14T24:00:00", "0000-01-01T00:00:00",
+                 "+2026-12-14T08:00", "2026-1a-14T08:00:00", "" })
+            QTest::newRow(bad) << text(bad) << QStringLiteral("\"%1\"").arg(QLatin1String(bad));
+    }
+
+    void originRefused()
+    {
+        QFETCH(QByteArray, value);
+        QFETCH(QString, found);
+        QCOMPARE(readError(launch().chopped(1) + ",\"origin\":" + value + "}"),
+            QStringLiteral("The \"origin\" member of the project is %1, not a local date and time such as "
+                           "\"2026-12-14T08:00:00\".")
+                .arg(found));
+    }
+
     void readFailsWithMessage()
     {
         QFETCH(QByteArray, bytes);

@@ -103,6 +103,40 @@ private Q_SLOTS:
         QCOMPARE(schedule(*project), QStringLiteral("A 30 40, B 40 50"));
     }
 
+    // The start date is one step of its own among task edits, and a revert brings back the saved one.
+    void originChangeIsOneStep()
+    {
+        auto project
+            = makeProject({ { QStringLiteral("A"), 0, 10, {} }, { QStringLiteral("B"), 10, 10, {} } }, { { 0, 1 } });
+        TestUndoManager undo;
+        project->setUndoManager(&undo);
+        const ProjectMemento saved = project->takeSnapshot();
+        project->setDirty(false);
+        QSignalSpy changed(project.get(), &Project::originChanged);
+        const QDateTime monday(QDate(2026, 12, 14), QTime(8, 0), Qt::LocalTime);
+        project->changeOrigin(monday);
+        QCOMPARE(undo.undoName(), QStringLiteral("Change Project Start Date"));
+        QVERIFY(project->isDirty());
+        project->moveTask(project->tasks()[0], 30.0);
+        project->changeOrigin(monday);
+        project->changeOrigin(QDateTime(QDate(2026, 12, 14), QTime(8, 0, 0, 5), Qt::LocalTime));
+        project->changeOrigin(QDateTime(QDate(2026, 12, 14), QTime(8, 0), Qt::UTC));
+        QCOMPARE(undo.count(), 2);
+        QCOMPARE(changed.count(), 1);
+        undo.undo();
+        QCOMPARE(schedule(*project), QStringLiteral("A 0 10, B 10 20"));
+        QCOMPARE(project->origin(), monday);
+        undo.undo();
+        QCOMPARE(project->origin(), std::nullopt);
+        undo.redo();
+        QCOMPARE(project->origin(), monday);
+        QCOMPARE(project->dateTimeAt(36.0 * 3600.0), QDateTime(QDate(2026, 12, 15), QTime(20, 0), Qt::LocalTime));
+        QCOMPARE(project->dateTimeAt(1e300), std::nullopt);
+        project->applySnapshot(saved);
+        QCOMPARE(project->origin(), std::nullopt);
+        QCOMPARE(changed.count(), 4);
+    }
+
     void durationUndoKeepsPushedSuccessors()
     {
         auto project

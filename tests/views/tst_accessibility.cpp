@@ -8,6 +8,7 @@
 
 #include <QAccessible>
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <string>
@@ -91,6 +92,21 @@ private Q_SLOTS:
         QTest::newRow("long name cut") << 3 << corvane::ShownText::cut(QString::fromStdString(longName))
                                        << "starts at 0 min, lasts 1 min";
     }
+    // With a start date, readers hear dates, also on the tooltip over a box.
+    void datedDescriptions()
+    {
+        QLocale::setDefault(QLocale(QStringLiteral("en_GB")));
+        const auto restore = qScopeGuard([] { QLocale::setDefault(QLocale::c()); });
+        const Window window;
+        window.plan.project->changeOrigin(QDateTime(QDate(2026, 12, 14), QTime(8, 0), Qt::LocalTime));
+        QCOMPARE(window.rows()->child(1)->text(QAccessible::Description),
+            QStringLiteral("starts Mon 14 Dec 2026 08:40, ends Mon 14 Dec 2026 09:25, lasts 45 min, group A"));
+        const QString summary = GanttView::taskSummary(*window.plan.project, *window.plan.project->tasks().at(1));
+        QVERIFY2(summary.startsWith(QStringLiteral("b\nStarts: Mon 14 Dec 2026 08:40\nEnds: Mon 14 Dec 2026 09:25\n"
+                                                   "Duration: 45 min\nSlack: ")),
+            qPrintable(summary));
+    }
+
     void items()
     {
         QFETCH(int, row);

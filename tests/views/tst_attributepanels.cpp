@@ -6,9 +6,11 @@
 #include "ViewTestSupport.h"
 
 #include <QAction>
+#include <QDateTimeEdit>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QPushButton>
 #include <QScopeGuard>
 #include <QTest>
 
@@ -338,6 +340,69 @@ private Q_SLOTS:
         QCOMPARE(view.durationLabel()->text(), QStringLiteral("Duration: 100"));
         plan.project->setName(QStringLiteral("Renamed"));
         QCOMPARE(view.titleField()->text(), QStringLiteral("Renamed"));
+    }
+
+    // Slack follows every edit and undo; a start date adds the dates and counts slack in hours.
+    void datesAndSlack()
+    {
+        QLocale::setDefault(QLocale(QStringLiteral("en_GB")));
+        const auto restore = qScopeGuard([] { QLocale::setDefault(QLocale::c()); });
+        TaskPanel panel("edited");
+        QVERIFY(!panel.view->startsLabel()->isVisibleTo(panel.view.get()));
+        // It ends at 3600, the plan at 6000.
+        QCOMPARE(panel.view->slackLabel()->text(), QStringLiteral("Slack: 40"));
+        panel.plan.project->moveTask(panel.task(), 600.0);
+        QTRY_COMPARE(panel.view->slackLabel()->text(), QStringLiteral("Slack: 30"));
+        panel.plan.stack.undo();
+        QTRY_COMPARE(panel.view->slackLabel()->text(), QStringLiteral("Slack: 40"));
+        panel.plan.project->changeOrigin(QDateTime(QDate(2026, 12, 14), QTime(8, 0), Qt::LocalTime));
+        QVERIFY(panel.view->startsLabel()->isVisibleTo(panel.view.get()));
+        QCOMPARE(panel.view->startsLabel()->text(), QStringLiteral("Starts: Mon 14 Dec 2026 08:55"));
+        QCOMPARE(panel.view->endsLabel()->text(), QStringLiteral("Ends: Mon 14 Dec 2026 09:00"));
+        QTRY_COMPARE(panel.view->slackLabel()->text(), QStringLiteral("Slack: 40 min"));
+        // 72.5 hours.
+        panel.plan.project->changeDuration(panel.plan.task("last"), 3.0 * 86400.0);
+        QTRY_COMPARE(panel.view->slackLabel()->text(), QStringLiteral("Slack: 3 d 1 h"));
+        QCOMPARE(panel.view->startLabel()->text(), QStringLiteral("Start at: -4355"));
+    }
+
+    // Today's button, typing a date and the clear button: each one step, each undone.
+    void projectStartDate()
+    {
+        Plan plan(planTasks);
+        ProjectAttributesView view(plan.project.get());
+        view.show();
+        view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        QDateTimeEdit *field = view.originField();
+        QCOMPARE(field->text(), QStringLiteral(" "));
+        QVERIFY(!view.clearDateButton()->isEnabled());
+        QTest::mouseClick(view.todayButton(), Qt::LeftButton);
+        const QDateTime today(QDate::currentDate(), QTime(8, 0), Qt::LocalTime);
+        QCOMPARE(plan.project->origin(), today);
+        QCOMPARE(plan.stack.undoText(), QStringLiteral("Change Project Start Date"));
+        QVERIFY(plan.project->isDirty());
+        QCOMPARE(field->dateTime(), today);
+
+        field->setFocus();
+        QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(field, QStringLiteral("2026-12-14 09:30"));
+        QTest::keyClick(field, Qt::Key_Return);
+        QCOMPARE(plan.project->origin(), QDateTime(QDate(2026, 12, 14), QTime(9, 30), Qt::LocalTime));
+        QCOMPARE(plan.stack.count(), 2);
+        // Leaving the field as it shows is no edit.
+        QTest::keyClick(field, Qt::Key_Return);
+        QCOMPARE(plan.stack.count(), 2);
+
+        QTest::mouseClick(view.clearDateButton(), Qt::LeftButton);
+        QCOMPARE(plan.project->origin(), std::nullopt);
+        QCOMPARE(field->text(), QStringLiteral(" "));
+        plan.stack.undo();
+        QCOMPARE(field->dateTime(), QDateTime(QDate(2026, 12, 14), QTime(9, 30), Qt::LocalTime));
+        plan.stack.undo();
+        plan.stack.undo();
+        QCOMPARE(plan.project->origin(), std::nullopt);
+        QCOMPARE(field->text(), QStringLiteral(" "));
     }
 
     // The left pane shows the selected task, or the project when the selection names none.

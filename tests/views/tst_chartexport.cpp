@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -105,6 +106,35 @@ private Q_SLOTS:
                 QCOMPARE(found.next().captured(1).toInt(), next++);
         }
         QCOMPARE(next, tasks);
+    }
+
+    // A plan with dates: dated labels on the scale, the range in every footer and under a whole
+    // drawing, which grows by that line alone.
+    void datedOutput()
+    {
+        QLocale::setDefault(QLocale(QStringLiteral("en_GB")));
+        const auto restore = qScopeGuard([] { QLocale::setDefault(QLocale::c()); });
+        const std::unique_ptr<Project> project = chain(200);
+        const QSizeF undated = ChartExport::wholeSize(*project, 2000.0, appearance());
+        project->setOrigin(QDateTime(QDate(2026, 12, 14), QTime(8, 0), Qt::LocalTime));
+        const QString range = QStringLiteral("Mon 14 Dec 2026 08:00 \u2013 Tue 15 Dec 2026 17:20");
+        const QString path = m_dir.filePath(QStringLiteral("dated.pdf"));
+        ChartExport::writePdf(path, *project, QPageSize(QPageSize::A4), appearance());
+        for (const QString &page : { QStringLiteral("1"), QStringLiteral("7") }) {
+            const QString text = run(QStringLiteral("pdftotext"),
+                { QStringLiteral("-f"), page, QStringLiteral("-l"), page, path, QStringLiteral("-") });
+            QVERIFY2(text.contains(QStringLiteral("Chain \u2014 ") + range), qPrintable(text));
+            QVERIFY2(text.contains(QStringLiteral("Tue 15 Dec")), qPrintable(text));
+            QVERIFY2(!text.contains(QStringLiteral("d 2")), qPrintable(text));
+        }
+        const QSizeF dated = ChartExport::wholeSize(*project, 2000.0, appearance());
+        QCOMPARE(dated.width(), undated.width());
+        QVERIFY(dated.height() > undated.height() && dated.height() < undated.height() + 40.0);
+        const QString svg = m_dir.filePath(QStringLiteral("dated.svg"));
+        ChartExport::writeSvg(svg, *project, 2000.0, appearance());
+        QFile file(svg);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(QString::fromUtf8(file.readAll()).contains(range));
     }
 
     // One green rectangle per box and one text per name, as text.

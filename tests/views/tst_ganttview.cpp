@@ -705,6 +705,56 @@ private Q_SLOTS:
         QVERIFY(chart.viewport()->rect().contains(chart.view->boxRect(row).toRect().adjusted(0, 0, 0, -4)));
     }
 
+    // a decides the end through b; c and d have time to spare. Critical boxes and the arrows between
+    // them turn red; a selected task's arrows take the highlight and the others fade.
+    void criticalPathAndSelectedLinks()
+    {
+        Chart chart(
+            { { "a", 0, 1000 }, { "b", 1000, 1000 }, { "c", 0, 500 }, { "d", 0, 300 } }, { { 1, 2 }, { 3, 2 } });
+        QVERIFY(QTest::qWaitForWindowExposed(chart.view.get()));
+        const QPalette palette = chart.view->palette();
+        const auto near = [](QColor a, QColor b) {
+            return std::abs(a.red() - b.red()) < 60 && std::abs(a.green() - b.green()) < 60
+                && std::abs(a.blue() - b.blue()) < 60;
+        };
+        const auto border = [&](const QImage &image, qsizetype row) {
+            const QRectF box = chart.view->boxRect(row);
+            return image.pixelColor(int(box.left()), int(box.center().y()));
+        };
+        const QRectF a = chart.view->boxRect(0);
+        const QRectF b = chart.view->boxRect(1);
+        const QPoint intoTop(int(a.right()) + 6, 18);
+        const QPoint fromC(int(b.left()) - 20, int(b.center().y()));
+
+        QImage image = chart.viewport()->grab().toImage();
+        for (qsizetype row = 0; row < 4; ++row)
+            QCOMPARE(border(image, row), TaskBox::borderColor(palette));
+        const QColor plain = image.pixelColor(intoTop);
+        QVERIFY(!near(plain, palette.color(QPalette::Base)));
+
+        chart.view->setHighlightCritical(true);
+        image = chart.viewport()->grab().toImage();
+        const QColor red = TaskBox::criticalColor(palette);
+        QCOMPARE(border(image, 0), red);
+        QCOMPARE(border(image, 1), red);
+        QCOMPARE(border(image, 2), TaskBox::borderColor(palette));
+        QCOMPARE(border(image, 3), TaskBox::borderColor(palette));
+        QVERIFY(near(image.pixelColor(intoTop), red));
+        QVERIFY(!near(image.pixelColor(fromC), red));
+
+        // A move of c that takes its time to spare makes it critical, and an undo takes that back.
+        chart.project->moveTask(chart.task("c"), 500.0);
+        QTRY_COMPARE(border(chart.viewport()->grab().toImage(), 2), red);
+        chart.stack.undo();
+        QTRY_COMPARE(border(chart.viewport()->grab().toImage(), 2), TaskBox::borderColor(palette));
+
+        chart.view->setHighlightCritical(false);
+        chart.selection.setRef(chart.task("c")->id());
+        image = chart.viewport()->grab().toImage();
+        QVERIFY(near(image.pixelColor(fromC), palette.color(QPalette::Highlight)));
+        QVERIFY(image.pixelColor(intoTop).lightness() > plain.lightness());
+    }
+
     // Arrows run from a predecessor's end to its successor's start, under the boxes, and the
     // selected box is filled with the highlight.
     void drawsDependenciesAndSelection()

@@ -28,7 +28,10 @@ QByteArray writeProjectCsv(const Project &project)
     QByteArray out;
     // Most plans' names are short; a guess that spares most regrowth of the buffer.
     out.reserve(64 + project.tasks().size() * 64);
-    out += "id,name,start,duration,end,exclusion group,predecessors\r\n";
+    // A plan with dates gets its times as local ISO 8601 dates as well, in two more columns.
+    const bool dated = project.origin().has_value();
+    out += dated ? "id,name,start,duration,end,exclusion group,predecessors,start date,end date\r\n"
+                 : "id,name,start,duration,end,exclusion group,predecessors\r\n";
     const double end = project.end();
     for (const TaskPtr &task : project.tasks()) {
         out += QByteArray::number(task->id());
@@ -50,6 +53,13 @@ QByteArray writeProjectCsv(const Project &project)
                 out += ' ';
             first = false;
             out += QByteArray::number(predecessor->id());
+        }
+        if (dated) {
+            for (const double time : { task->start(), task->end() }) {
+                out += ',';
+                if (const std::optional<QDateTime> at = project.dateTimeAt(time))
+                    out += Project::originText(*at).toLatin1();
+            }
         }
         out += "\r\n";
     }

@@ -304,6 +304,8 @@ public:
                 m_pairIndex = 0;
             } else if (key == "name") {
                 m_target = &m_projectName;
+            } else if (key == "origin") {
+                m_target = &m_origin;
             }
         } else if (m_where == Where::Task) {
             if (key == "duration")
@@ -356,7 +358,23 @@ public:
         if (m_projectName.kind != Kind::String)
             throw ProjectFileError(
                 QStringLiteral("The \"name\" member of the project is %1, not a string.").arg(describe(m_projectName)));
-        return Project::load(fromUtf8(m_projectName.text), std::move(m_tasks), m_pairs);
+        std::optional<QDateTime> origin;
+        if (m_origin.kind != Kind::Missing) {
+            if (m_origin.kind == Kind::String)
+                origin = Project::originFromText(fromUtf8(m_origin.text));
+            if (!origin)
+                throw ProjectFileError(QStringLiteral("The \"origin\" member of the project is %1, not a local date "
+                                                      "and time such as \"2026-12-14T08:00:00\".")
+                                           .arg(m_origin.kind == Kind::String ? QLatin1Char('"')
+                                                       + fromUtf8(m_origin.text).left(40) + QLatin1Char('"')
+                                                                              : describe(m_origin)));
+        }
+        std::unique_ptr<Project> project = Project::load(fromUtf8(m_projectName.text), std::move(m_tasks), m_pairs);
+        if (origin) {
+            project->setOrigin(origin);
+            project->setDirty(false);
+        }
+        return project;
     }
 
 private:
@@ -526,6 +544,7 @@ private:
     Value m_tasksValue;
     Value m_dependenciesValue;
     Value m_projectName;
+    Value m_origin;
     TaskList m_tasks;
     QList<IntPair> m_pairs;
     QString m_tasksError;

@@ -182,6 +182,11 @@ QByteArray writeProject(const Project &project)
     }
     out.append("],\"name\":");
     appendString(out, project.name());
+    // Only a plan with dates has the member, so one without is written as it always was.
+    if (const std::optional<QDateTime> &origin = project.origin()) {
+        out.append(",\"origin\":");
+        appendString(out, Project::originText(*origin));
+    }
     out.append('}');
     return out;
 }
