@@ -1,5 +1,7 @@
 #include "GanttView.h"
 
+#include "Beep.h"
+
 #include "ChartPainter.h"
 #include "IntPublisher.h"
 #include "TimeScale.h"
@@ -354,8 +356,8 @@ bool GanttView::stepSelectedTask(int direction, Qt::KeyboardModifiers modifiers)
         if (end + delta > *highest)
             delta = std::max(0.0, *highest - end);
     }
-    if (delta != 0.0 && std::isfinite(delta))
-        m_project->moveTask(task, delta);
+    if (delta != 0.0 && std::isfinite(delta) && !m_project->moveTask(task, delta))
+        beep();
     scrollToRow(row);
     return true;
 }
@@ -499,7 +501,8 @@ void GanttView::mouseReleaseEvent(QMouseEvent *event)
     m_hovering = true;
     viewport()->setCursor(Qt::OpenHandCursor);
     viewport()->update();
-    m_project->moveTask(box.task(), delta);
+    if (!m_project->moveTask(box.task(), delta))
+        beep();
 }
 
 bool GanttView::viewportEvent(QEvent *event)
