@@ -29,6 +29,7 @@
 #include <QPrinter>
 #include <QProgressDialog>
 #include <QSaveFile>
+#include <QScopeGuard>
 #include <QUndoStack>
 #include <vector>
 
@@ -465,21 +466,22 @@ void ProjectController::revertToSavedState()
 
 bool ProjectController::writeTo(const QString &path, WhenNotWritable notWritable)
 {
-    QByteArray bytes;
     try {
-        bytes = writeProject(*m_project);
+        // Taking the bytes of a large plan and writing and syncing them takes a while: it runs
+        // off the UI thread, the window drawn but taking no edits and staying open meanwhile,
+        // so that the plan holds still while it is read.
+        FileStamp written;
+        m_saving = true;
+        const auto saved = qScopeGuard([this] { m_saving = false; });
+        const Project &project = *m_project;
+        ProjectLoader::runInBackground(m_window.get(),
+            tr("Saving \u201c%1\u201d\u2026").arg(QFileInfo(path).fileName()),
+            [&written, &path, &project] { written = replaceFile(path, writeProject(project)); });
+        m_fileStamp = written;
     } catch (const ProjectFileError &error) {
         corvane::showSystemError(corvane::SystemError(error.message(),
             QStringLiteral("Correct the value, then save again."), { { QStringLiteral("File"), path } }));
         return false;
-    }
-    try {
-        // Writing and syncing some megabytes takes a while: the window is drawn meanwhile.
-        FileStamp written;
-        ProjectLoader::runInBackground(m_window.get(),
-            tr("Saving \u201c%1\u201d\u2026").arg(QFileInfo(path).fileName()),
-            [&written, &path, &bytes] { written = replaceFile(path, bytes); });
-        m_fileStamp = written;
     } catch (const FileAccessError &error) {
         if (error.kind() == FileAccessError::Kind::NotWritable && notWritable == WhenNotWritable::OfferSaveAs) {
             corvane::Alert alert;
@@ -534,6 +536,9 @@ bool holdsAProjectOrIsNew(const QString &path)
 
 bool ProjectController::save()
 {
+    // Asked again while the save runs (by the quit flow, say): that one is still writing.
+    if (m_saving)
+        return false;
     if (m_url && m_urlNeedsConfirming && !holdsAProjectOrIsNew(*m_url))
         m_url.reset();
     m_urlNeedsConfirming = false;
@@ -616,6 +621,8 @@ std::unique_ptr<Project> ProjectController::readFrom(const QString &path, FileSt
 
 bool ProjectController::windowShouldClose()
 {
+    if (m_saving)
+        return false;
     if (!m_project->isDirty())
         return true;
     switch (askToSaveChanges()) {
@@ -657,7 +664,8 @@ void ProjectController::windowWillClose()
 
 void ProjectController::closeWindowWithoutAsking()
 {
-    if (!m_window)
+    // The save running reads the plan: the window goes once it is done, if asked again.
+    if (!m_window || m_saving)
         return;
     m_closingWithoutAsking = true;
     m_window->close();

@@ -166,5 +166,6 @@ private:
     QHash<Command, QAction *> m_actions;
     bool m_closingWithoutAsking = false;
     bool m_urlNeedsConfirming = false;
+    bool m_saving = false;
     std::chrono::milliseconds m_progressDelay = std::chrono::milliseconds(500);
 };

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QPointer>
@@ -17,13 +18,15 @@
 #include <atomic>
 #include <condition_variable>
 #include <exception>
+#include <limits>
 #include <mutex>
 
 namespace ProjectLoader {
 
 namespace {
 
-std::atomic<qint64> defaultDelayMs { 500 };
+// From the start of the read, so that the window is up before half a second has passed.
+std::atomic<qint64> defaultDelayMs { 400 };
 
 // What the reading thread and the waiting UI thread share; whichever lets go last frees it,
 // and that is always the UI thread once the read has finished (the wake-up call holds it).
@@ -91,6 +94,8 @@ std::chrono::milliseconds setDefaultProgressDelay(std::chrono::milliseconds dela
 
 std::optional<Loaded> load(const QString &path, const Options &options)
 {
+    QElapsedTimer started;
+    started.start();
     auto read = std::make_shared<Read>();
     QThread *uiThread
         = QCoreApplication::instance() ? QCoreApplication::instance()->thread() : QThread::currentThread();
@@ -114,31 +119,34 @@ std::optional<Loaded> load(const QString &path, const Options &options)
         lock.unlock();
         QEventLoop loop;
         read->loop = &loop;
-        std::optional<QProgressDialog> progress;
+        // Made now, hidden: the first window of a run takes a while to make, and the plan being
+        // opened may be that first window.
+        QProgressDialog progress(QCoreApplication::translate("ProjectLoader", "Reading \u201c%1\u201d\u2026")
+                                     .arg(QFileInfo(path).fileName()),
+            QCoreApplication::translate("ProjectLoader", "Cancel"), 0, 1000, options.window);
+        progress.setWindowTitle(QCoreApplication::translate("ProjectLoader", "Quillfern"));
+        progress.setWindowModality(options.window ? Qt::WindowModal : Qt::NonModal);
+        // Shown by the timer below, never by the dialog's own guess.
+        progress.setMinimumDuration(std::numeric_limits<int>::max());
+        progress.setAutoClose(false);
+        progress.setAutoReset(false);
+        QObject::connect(&progress, &QProgressDialog::canceled, &loop, [&] {
+            read->cancelled = true;
+            loop.quit();
+        });
+        const qint64 delay = options.progressDelay.value_or(std::chrono::milliseconds(defaultDelayMs.load())).count();
         QTimer show;
         show.setSingleShot(true);
-        show.setInterval(options.progressDelay.value_or(std::chrono::milliseconds(defaultDelayMs.load())));
+        show.setInterval(int(std::max<qint64>(delay - started.elapsed(), 0)));
         QObject::connect(&show, &QTimer::timeout, &loop, [&] {
-            progress.emplace(QCoreApplication::translate("ProjectLoader", "Reading \u201c%1\u201d\u2026")
-                                 .arg(QFileInfo(path).fileName()),
-                QCoreApplication::translate("ProjectLoader", "Cancel"), 0, 1000, options.window);
-            progress->setWindowTitle(QCoreApplication::translate("ProjectLoader", "Quillfern"));
-            progress->setWindowModality(options.window ? Qt::WindowModal : Qt::NonModal);
-            progress->setMinimumDuration(0);
-            progress->setAutoClose(false);
-            progress->setAutoReset(false);
-            progress->setValue(read->permille.load());
-            QObject::connect(&*progress, &QProgressDialog::canceled, &loop, [&] {
-                read->cancelled = true;
-                loop.quit();
-            });
-            progress->show();
+            progress.setValue(read->permille.load());
+            progress.show();
         });
         QTimer tick;
         tick.setInterval(50);
         QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-            if (progress)
-                progress->setValue(read->permille.load());
+            if (progress.isVisible())
+                progress.setValue(read->permille.load());
         });
         show.start();
         tick.start();
@@ -200,10 +208,14 @@ void runInBackground(QWidget *window, const QString &label, const std::function<
         QEventLoop loop;
         run->loop = &loop;
         std::optional<QProgressDialog> progress;
-        QTimer::singleShot(std::chrono::milliseconds(defaultDelayMs.load()), &loop, [&] {
+        // The greyed window says it is busy; a window of progress, whose first showing in a run
+        // costs a pause of its own, only for a write that outlasts most saves of a large plan.
+        QTimer::singleShot(std::chrono::milliseconds(defaultDelayMs.load() * 5 / 2), &loop, [&] {
             progress.emplace(label, QString(), 0, 0, window);
             progress->setCancelButton(nullptr);
-            progress->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
+            // Not modal: the window takes no input already, and a modal window over a large plan's
+            // window costs its views a long pause.
+            progress->setWindowModality(Qt::NonModal);
             progress->setMinimumDuration(0);
             progress->show();
         });

@@ -35,10 +35,10 @@ struct Options {
 
 // Runs work (a save's write) on a thread of its own and returns once it is done, rethrowing what
 // it threw. A short one is only waited for; during a longer one the windows are drawn and answer,
-// window takes no input, and a progress window with label shows over it after the delay.
+// window takes no input (greyed), and a progress window with label shows over it after a second.
 void runInBackground(QWidget *window, const QString &label, const std::function<void()> &work);
 
-// How long reads run before their progress shows (half a second); returns the value before.
+// How long from its start a read runs before its progress shows (0.4 s); returns the value before.
 std::chrono::milliseconds setDefaultProgressDelay(std::chrono::milliseconds delay);
 
 } // namespace ProjectLoader
