@@ -12,6 +12,7 @@
 #include <QCommandLineParser>
 #include <QFileInfo>
 #include <QIcon>
+#include <QLockFile>
 
 namespace {
 
@@ -69,7 +70,9 @@ int main(int argc, char *argv[])
     QByteArrayList handedOver;
     for (const QString &file : parser.positionalArguments())
         handedOver.append(encodeFileName(QFileInfo(file).absoluteFilePath()));
-    if (corvane::handOverToRunningProgram(handedOver))
+    std::unique_ptr<QLockFile> sessionLock;
+    const corvane::StartRole role = corvane::takeSessionRole(handedOver, sessionLock);
+    if (role == corvane::StartRole::HandedOver)
         return 0;
 
     // Scripts may name buttons to press where an alert offers them, such as Restore.
@@ -81,13 +84,17 @@ int main(int argc, char *argv[])
     AppDelegate delegate;
     QObject::connect(
         &delegate, &AppDelegate::terminating, &application, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
-    // The updater asks through this to quit the way File > Quit does, so unsaved work is offered for saving.
-    corvane::listenForQuitRequests([&delegate] { delegate.terminate(); });
+    // The updater asks through this to quit the way File > Quit does, so unsaved work is offered
+    // for saving. A start that runs alone beside the session's program does not listen.
+    if (role == corvane::StartRole::First)
+        corvane::listenForQuitRequests([&delegate] { delegate.terminate(); });
     corvane::setOpenRequestHandler([&delegate](const QByteArrayList &files) {
         if (files.isEmpty())
             delegate.newDocument();
+        QStringList paths;
         for (const QByteArray &file : files)
-            delegate.applicationOpenFile(decodeFileName(file));
+            paths.append(decodeFileName(file));
+        delegate.openFilesInTurn(paths);
     });
 
     const bool restored = delegate.offerRecoveredWork() > 0;

@@ -76,7 +76,7 @@ QString recoveredLine(const RecoveryCopy &copy)
         .arg(name, where, QLocale().toString(copy.written.toLocalTime(), QLocale::ShortFormat));
 }
 
-bool restore(RecoveryCopy copy)
+bool restore(RecoveryCopy copy, AppDelegate *application)
 {
     std::unique_ptr<Project> project;
     QString reason;
@@ -99,7 +99,8 @@ bool restore(RecoveryCopy copy)
     project->setDirty(true);
     qCInfo(corvane::lcCorvane).noquote() << "restoring the unsaved changes of" << copy.name << "from recovery copy"
                                          << copy.id;
-    ProjectController *controller = ProjectController::open(std::move(project), copy.path);
+    ProjectController *controller = ProjectController::open(std::move(project), copy.path, std::nullopt, application);
+    controller->setUrlNeedsConfirming();
     controller->autosave()->adopt(std::move(copy));
     controller->showWindow();
     return true;
@@ -124,7 +125,7 @@ int AppDelegate::offerRecoveredWork()
     switch (corvane::presenter().runAlert(alert)) {
     case corvane::FirstButton:
         for (RecoveryCopy &copy : copies)
-            restored += restore(std::move(copy)) ? 1 : 0;
+            restored += restore(std::move(copy), this) ? 1 : 0;
         break;
     case corvane::SecondButton:
         for (RecoveryCopy &copy : copies)
@@ -147,7 +148,7 @@ void AppDelegate::applicationDidFinishLaunching()
 
 void AppDelegate::newDocument()
 {
-    ProjectController::open(std::make_unique<Project>())->showWindow();
+    ProjectController::open(std::make_unique<Project>(), std::nullopt, std::nullopt, this)->showWindow();
 }
 
 void AppDelegate::openDocument()
@@ -164,7 +165,8 @@ void AppDelegate::openDocument()
 bool AppDelegate::openProject(const QString &path)
 {
     const QString absolute = QFileInfo(path).absoluteFilePath();
-    std::unique_ptr<Project> project = ProjectController::readFrom(absolute);
+    FileStamp stamp;
+    std::unique_ptr<Project> project = ProjectController::readFrom(absolute, &stamp);
     if (!project)
         return false;
     // Asked directly rather than posted, so the user reads it before the window appears.
@@ -179,9 +181,26 @@ bool AppDelegate::openProject(const QString &path)
             alert.detailedText = report->informativeText;
         corvane::presenter().runAlert(alert);
     }
-    ProjectController::open(std::move(project), absolute)->showWindow();
+    ProjectController::open(std::move(project), absolute, stamp, instance())->showWindow();
     RecentDocuments::note(absolute);
     return true;
+}
+
+void AppDelegate::openFilesInTurn(const QStringList &paths)
+{
+    m_pendingOpens += paths;
+    if (!m_openingInTurn)
+        openNextPending();
+}
+
+void AppDelegate::openNextPending()
+{
+    m_openingInTurn = !m_pendingOpens.isEmpty();
+    if (!m_openingInTurn)
+        return;
+    openProject(m_pendingOpens.takeFirst());
+    // The windows answer between one file and the next.
+    QTimer::singleShot(0, this, &AppDelegate::openNextPending);
 }
 
 void AppDelegate::fillRecentMenu(QMenu *menu)

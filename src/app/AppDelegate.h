@@ -2,12 +2,14 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class QAction;
 class QMenu;
 
 // The application's own commands: new projects, opening files, the preferences window, the update
-// check after launch, and the quit flow that offers to save every changed project. Keeps no state:
+// check after launch, and the quit flow that offers to save every changed project. Keeps only the
+// files waiting to be opened:
 // the projects live with their controllers, the preferences window in its slot. main() creates the
 // one instance; the windows' menus reach it through instance().
 class AppDelegate : public QObject {
@@ -39,6 +41,9 @@ public:
     // opens nothing; dependencies dropped while loading are reported before the window opens.
     // A file open already opens again as an independent project.
     static bool openProject(const QString &path);
+    // Opens the files one after another, the windows answering in between; files asked for
+    // while some are still waiting join the end of the line.
+    void openFilesInTurn(const QStringList &paths);
 
     // The Open Recent submenu of a window, filled afresh each time it is shown.
     void fillRecentMenu(QMenu *menu);
@@ -60,4 +65,10 @@ Q_SIGNALS:
     void terminating();
     // Something validateUserInterfaceItem reads has changed.
     void validationChanged();
+
+private:
+    void openNextPending();
+
+    QStringList m_pendingOpens;
+    bool m_openingInTurn = false;
 };

@@ -1,5 +1,6 @@
 #include "Autosave.h"
 
+#include "FileAccess.h"
 #include "Log.h"
 #include "Project.h"
 #include "ProjectFile.h"
@@ -11,7 +12,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLockFile>
-#include <QSaveFile>
 #include <QSet>
 #include <QStandardPaths>
 #include <QSysInfo>
@@ -19,7 +19,11 @@
 #include <QUuid>
 #include <QWidget>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -96,12 +100,48 @@ bool takeOrphan(const QString &id, QLockFile &lock)
     return lock.removeStaleLockFile() && lock.tryLock(0);
 }
 
+// A copy is no larger than the project file it holds and its header.
+constexpr qint64 largestCopySize = largestProjectFileSize + headerLimit;
+
+// The start of a copy, up to headerLimit bytes: only of a regular file of a copy's size at
+// that name itself, never of one a link there leads to.
+std::optional<QByteArray> readHeaderBytes(const QString &path)
+{
+    const int descriptor
+        = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (descriptor < 0)
+        return std::nullopt;
+    QByteArray bytes(headerLimit, Qt::Uninitialized);
+    qsizetype size = 0;
+    struct stat status;
+    if (::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) && status.st_size <= largestCopySize) {
+        for (;;) {
+            const ssize_t read = ::read(descriptor, bytes.data() + size, size_t(bytes.size() - size));
+            if (read < 0 && errno == EINTR)
+                continue;
+            if (read <= 0)
+                break;
+            size += read;
+            if (size == bytes.size() || bytes.indexOf('\n', size - read) >= 0)
+                break;
+        }
+    } else {
+        size = -1;
+    }
+    ::close(descriptor);
+    if (size < 0)
+        return std::nullopt;
+    bytes.truncate(size);
+    return bytes;
+}
+
 std::optional<RecoveryCopy> readHeader(const QString &id)
 {
-    QFile file(copyFile(id));
-    if (!file.open(QIODevice::ReadOnly))
+    const std::optional<QByteArray> start = readHeaderBytes(copyFile(id));
+    if (!start)
         return std::nullopt;
-    const QByteArray line = file.readLine(headerLimit);
+    const qsizetype end = start->indexOf('\n');
+    const QByteArray line = end < 0 ? *start : start->left(end + 1);
     QJsonParseError error {};
     const QJsonDocument header = QJsonDocument::fromJson(line, &error);
     if (error.error != QJsonParseError::NoError || !header.isObject())
@@ -126,6 +166,46 @@ QByteArray headerLine(const RecoveryCopy &copy)
     return QJsonDocument(fields).toJson(QJsonDocument::Compact) + '\n';
 }
 
+// The recovery folder is made the user's own and private, or refused: one that is a link or
+// another user's could hand the copies to someone else or put theirs in their place.
+bool folderIsPrivate(bool create)
+{
+    const QString path = Recovery::folder();
+    const QByteArray name = QFile::encodeName(path);
+    if (create
+        && (!QDir().mkpath(QFileInfo(path).path()) || (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST))) {
+        qCCritical(corvane::lcCorvane).noquote() << "cannot make the recovery folder" << path << qt_error_string(errno);
+        return false;
+    }
+    const int descriptor = ::open(name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor < 0) {
+        if (errno != ENOENT)
+            qCCritical(corvane::lcCorvane).noquote()
+                << "refusing the recovery folder" << path << "(it is a link or cannot be opened)";
+        return false;
+    }
+    struct stat status;
+    bool mine = ::fstat(descriptor, &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == ::geteuid();
+    // Through the descriptor, so that only this folder itself is ever changed.
+    if (mine && (status.st_mode & 07777) != 0700)
+        mine = ::fchmod(descriptor, 0700) == 0;
+    ::close(descriptor);
+    if (!mine)
+        qCCritical(corvane::lcCorvane).noquote()
+            << "refusing the recovery folder" << path << "(it is not the user's own, private folder)";
+    return mine;
+}
+
+// Killed saves of a copy leave their temporary files beside it.
+void removeUnfinished(const QString &id)
+{
+    const QDir dir(Recovery::folder());
+    const QStringList patterns { id + copySuffix + QLatin1String(".*"),
+        u'.' + id + copySuffix + QLatin1String(".saving-*") };
+    for (const QString &unfinished : dir.entryList(patterns, QDir::Files | QDir::Hidden | QDir::System))
+        QFile::remove(dir.filePath(unfinished));
+}
+
 } // namespace
 
 namespace Recovery {
@@ -147,7 +227,20 @@ std::chrono::milliseconds interval()
 std::vector<RecoveryCopy> takeOrphanedCopies()
 {
     std::vector<RecoveryCopy> copies;
+    if (!folderIsPrivate(false))
+        return copies;
     const QDir dir(folder());
+    // A run killed between taking a copy's lock and writing it leaves the lock alone.
+    for (const QString &lockName : dir.entryList({ u'*' + lockSuffix }, QDir::Files | QDir::Hidden)) {
+        const QString id = lockName.chopped(lockSuffix.size());
+        if (dir.exists(id + copySuffix))
+            continue;
+        std::shared_ptr<QLockFile> lock = lockFor(id);
+        if (takeOrphan(id, *lock)) {
+            removeUnfinished(id);
+            lock->unlock();
+        }
+    }
     const QFileInfoList files
         = dir.entryInfoList({ u'*' + copySuffix }, QDir::Files | QDir::Hidden, QDir::Time | QDir::Reversed);
     for (const QFileInfo &file : files) {
@@ -169,26 +262,29 @@ std::vector<RecoveryCopy> takeOrphanedCopies()
 
 std::optional<QByteArray> projectBytes(const RecoveryCopy &copy)
 {
-    QFile file(copyFile(copy.id));
-    if (!file.open(QIODevice::ReadOnly))
+    QByteArray all;
+    try {
+        ReadOptions options;
+        options.sizeLimit = largestCopySize;
+        options.refuseLinks = true;
+        all = readWholeFile(copyFile(copy.id), options);
+    } catch (const FileAccessError &error) {
+        qCCritical(corvane::lcCorvane).noquote() << "cannot read the recovery copy" << error.path() << error.reason();
         return std::nullopt;
-    const QByteArray all = file.readAll();
+    }
     const qsizetype end = all.indexOf('\n');
-    if (end < 0 || file.error() != QFileDevice::NoError)
+    if (end < 0)
         return std::nullopt;
     return all.sliced(end + 1);
 }
 
 void remove(RecoveryCopy copy)
 {
-    writer().start([file = copyFile(copy.id), lock = std::move(copy.lock)]() mutable {
+    writer().start([id = copy.id, file = copyFile(copy.id), lock = std::move(copy.lock)]() mutable {
         if (!QFile::remove(file) && QFile::exists(file))
             qCCritical(corvane::lcCorvane).noquote() << "cannot remove the recovery copy" << file;
         // A run killed while writing leaves the half-written file beside the copy.
-        const QFileInfo copy(file);
-        for (const QFileInfo &unfinished :
-            copy.dir().entryInfoList({ copy.fileName() + QLatin1String(".*") }, QDir::Files))
-            QFile::remove(unfinished.filePath());
+        removeUnfinished(id);
         // Only now may another Quillfern see the copy's name free.
         lock.reset();
     });
@@ -271,11 +367,8 @@ void Autosave::writeNow()
         RecoveryCopy copy;
         copy.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
         // Unsaved work is nobody else's business.
-        if (!QDir().mkpath(Recovery::folder())
-            || !QFile::setPermissions(Recovery::folder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)) {
-            qCCritical(corvane::lcCorvane).noquote() << "cannot make the recovery folder" << Recovery::folder();
+        if (!folderIsPrivate(true))
             return;
-        }
         copy.lock = lockFor(copy.id);
         if (!copy.lock->tryLock(0)) {
             qCCritical(corvane::lcCorvane).noquote() << "cannot lock a recovery copy in" << Recovery::folder();
@@ -288,11 +381,13 @@ void Autosave::writeNow()
     m_copy->name = m_project->name();
     m_copy->written = QDateTime::currentDateTimeUtc();
     writer().start([file = copyFile(m_copy->id), header = headerLine(*m_copy), bytes = std::move(bytes)] {
-        // Written beside and renamed into place, synced first: a crash meanwhile keeps the last copy.
-        QSaveFile copy(file);
-        if (!copy.open(QIODevice::WriteOnly) || copy.write(header) != header.size() || copy.write(bytes) != bytes.size()
-            || !copy.commit())
-            qCCritical(corvane::lcCorvane).noquote() << "cannot write the recovery copy" << file << copy.errorString();
+        // Written beside and renamed into place, synced first: a crash meanwhile keeps the last
+        // copy. Owner only, and never through a link someone put in the copy's place.
+        try {
+            replacePrivateFile(file, header + bytes);
+        } catch (const FileAccessError &error) {
+            qCCritical(corvane::lcCorvane).noquote() << "cannot write the recovery copy" << file << error.reason();
+        }
     });
 }
 

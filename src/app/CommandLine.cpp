@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include "Log.h"
+
 #include "ChartExport.h"
 #include "ChartGeometry.h"
 #include "Exception.h"
@@ -24,9 +26,11 @@ enum ExitStatus { Consistent = 0, Dropped = 1, Unreadable = 2 };
 // --export: the output could not be made; its input or its arguments were wrong.
 enum ExportStatus { Exported = 0, NotWritten = 1, BadInput = 2 };
 
+// Names come from the file system and projects from anyone: no escape sequence of theirs reaches
+// the terminal.
 void print(std::FILE *stream, const QString &text)
 {
-    const QByteArray bytes = text.toUtf8();
+    const QByteArray bytes = corvane::escapedControls(text, true).toUtf8();
     std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
     std::fputc('\n', stream);
 }
@@ -78,14 +82,14 @@ int check(const QStringList &files)
     for (const QString &path : files) {
         auto result = read(path);
         if (const QString *error = std::get_if<QString>(&result)) {
-            print(stderr, path + QLatin1String(": ") + *error);
+            print(stderr, corvane::escapedControls(path) + QLatin1String(": ") + *error);
             status = Unreadable;
             continue;
         }
         std::unique_ptr<Project> &loaded = std::get<std::unique_ptr<Project>>(result);
         const Project &project = *loaded;
         if (const std::optional<ConsistencyReport> report = project.deletedEdgesReport()) {
-            print(stdout, path + QLatin1String(": ") + report->message);
+            print(stdout, corvane::escapedControls(path) + QLatin1String(": ") + report->message);
             print(stdout, report->informativeText);
             status = std::max<int>(status, Dropped);
         } else {
@@ -138,14 +142,16 @@ int exportChart(const QCommandLineParser &parser)
 
     auto result = read(inputs.first());
     if (const QString *error = std::get_if<QString>(&result)) {
-        print(stderr, inputs.first() + QLatin1String(": ") + *error);
+        print(stderr, corvane::escapedControls(inputs.first()) + QLatin1String(": ") + *error);
         return BadInput;
     }
     std::unique_ptr<Project> &loaded = std::get<std::unique_ptr<Project>>(result);
     const Project &project = *loaded;
     // The plan is exported as opening it shows it, repaired; what the repair dropped is said.
     if (const std::optional<ConsistencyReport> report = project.deletedEdgesReport())
-        print(stderr, inputs.first() + QLatin1String(": ") + report->message + u'\n' + report->informativeText);
+        print(stderr,
+            corvane::escapedControls(inputs.first()) + QLatin1String(": ") + report->message + u'\n'
+                + report->informativeText);
     try {
         ChartExport::write(out, project, request);
     } catch (const corvane::SystemError &error) {

@@ -11,6 +11,7 @@
 #include "LinkTaskDialog.h"
 #include "Project.h"
 #include "ProjectFile.h"
+#include "ProjectLoader.h"
 #include "ProjectView.h"
 #include "RecentDocuments.h"
 #include "ShownText.h"
@@ -28,6 +29,7 @@
 #include <QPrinter>
 #include <QProgressDialog>
 #include <QSaveFile>
+#include <QScopeGuard>
 #include <QUndoStack>
 #include <vector>
 
@@ -50,15 +52,6 @@ auto entryFor(const Project *project)
 {
     return std::find_if(table().begin(), table().end(),
         [project](const std::unique_ptr<ProjectController> &controller) { return controller->project() == project; });
-}
-
-// The application's commands in a window's menus go to the application, when there is one.
-template<typename Command> auto toApplication(Command command)
-{
-    return [command] {
-        if (AppDelegate *delegate = AppDelegate::instance())
-            (delegate->*command)();
-    };
 }
 
 // Hands closing over to the controller, which may refuse.
@@ -156,10 +149,12 @@ private:
 
 } // namespace
 
-ProjectController *ProjectController::open(std::unique_ptr<Project> project, std::optional<QString> url)
+ProjectController *ProjectController::open(std::unique_ptr<Project> project, std::optional<QString> url,
+    std::optional<FileStamp> stamp, AppDelegate *application)
 {
     const Project *key = project.get();
-    std::unique_ptr<ProjectController> controller(new ProjectController(std::move(project), std::move(url)));
+    std::unique_ptr<ProjectController> controller(
+        new ProjectController(std::move(project), std::move(url), std::move(stamp), application));
     ProjectController *opened = controller.get();
     if (const auto found = entryFor(key); found != table().end())
         *found = std::move(controller);
@@ -190,10 +185,14 @@ ProjectController *ProjectController::controllerFor(const Project *project)
     return found == table().end() ? nullptr : found->get();
 }
 
-ProjectController::ProjectController(std::unique_ptr<Project> project, std::optional<QString> url)
-    : m_project(std::move(project))
+ProjectController::ProjectController(std::unique_ptr<Project> project, std::optional<QString> url,
+    std::optional<FileStamp> stamp, AppDelegate *application)
+    : m_application(application)
+    , m_project(std::move(project))
     , m_url(std::move(url))
-    , m_fileStamp(m_url ? stampOf(*m_url) : std::nullopt)
+    , m_fileStamp(stamp ? stamp
+              : m_url   ? stampOf(*m_url)
+                        : std::nullopt)
 {
     connect(m_project.get(), &Project::nameChanged, this, [this] {
         if (m_window)
@@ -245,8 +244,8 @@ void ProjectController::showWindow()
     createActions();
     createMenus();
     connect(m_undoStack, &QUndoStack::indexChanged, this, &ProjectController::updateActions);
-    if (AppDelegate *delegate = AppDelegate::instance())
-        connect(delegate, &AppDelegate::validationChanged, this, &ProjectController::updateActions);
+    if (m_application)
+        connect(m_application, &AppDelegate::validationChanged, this, &ProjectController::updateActions);
     connect(m_view->selectedTaskIdHolder(), &IntPublisher::refChanged, this, &ProjectController::updateActions);
     updateActions();
 
@@ -332,9 +331,9 @@ void ProjectController::createMenus()
     file->addAction(m_actions[New]);
     file->addAction(m_actions[Open]);
     QMenu *recent = file->addMenu(tr("Open Recent"));
-    const auto fillRecent = [recent] {
-        if (AppDelegate *delegate = AppDelegate::instance())
-            delegate->fillRecentMenu(recent);
+    const auto fillRecent = [this, recent] {
+        if (m_application)
+            m_application->fillRecentMenu(recent);
     };
     connect(recent, &QMenu::aboutToShow, this, fillRecent);
     fillRecent();
@@ -390,8 +389,8 @@ bool ProjectController::validateUserInterfaceItem(const QAction *action) const
         return m_project->isDirty();
     if (action == m_actions.value(Revert))
         return m_project->isDirty() && m_url.has_value();
-    if (const AppDelegate *delegate = AppDelegate::instance())
-        return delegate->validateUserInterfaceItem(action);
+    if (m_application)
+        return m_application->validateUserInterfaceItem(action);
     return true;
 }
 
@@ -476,23 +475,38 @@ void ProjectController::revertToSavedState()
     revert();
 }
 
-bool ProjectController::writeTo(const QString &path)
+bool ProjectController::writeTo(const QString &path, WhenNotWritable notWritable)
 {
-    QByteArray bytes;
     try {
-        bytes = writeProject(*m_project);
+        // Taking the bytes of a large plan and writing and syncing them takes a while: it runs
+        // off the UI thread, the window drawn but taking no edits and staying open meanwhile,
+        // so that the plan holds still while it is read.
+        FileStamp written;
+        m_saving = true;
+        const auto saved = qScopeGuard([this] { m_saving = false; });
+        const Project &project = *m_project;
+        ProjectLoader::runInBackground(m_window.get(),
+            tr("Saving \u201c%1\u201d\u2026").arg(QFileInfo(path).fileName()),
+            [&written, &path, &project] { written = replaceFile(path, writeProject(project)); });
+        m_fileStamp = written;
     } catch (const ProjectFileError &error) {
         corvane::showSystemError(corvane::SystemError(error.message(),
             QStringLiteral("Correct the value, then save again."), { { QStringLiteral("File"), path } }));
         return false;
-    }
-    try {
-        replaceFile(path, bytes);
     } catch (const FileAccessError &error) {
+        if (error.kind() == FileAccessError::Kind::NotWritable && notWritable == WhenNotWritable::OfferSaveAs) {
+            corvane::Alert alert;
+            alert.message = tr("\u201c%1\u201d is read-only.").arg(QFileInfo(path).fileName());
+            alert.informativeText = tr("You do not have permission to change it. To keep your changes, save them "
+                                       "under another name.\nFile: %1")
+                                        .arg(path);
+            alert.buttons = { tr("Save As..."), tr("Cancel") };
+            alert.parent = m_window.get();
+            return corvane::presenter().runAlert(alert) == corvane::FirstButton && saveAs();
+        }
         showFileError(corvane::SystemError::FileOperation::Write, error);
         return false;
     }
-    m_fileStamp = stampOf(path);
     return true;
 }
 
@@ -511,12 +525,44 @@ bool ProjectController::mayOverwrite(const QString &path) const
     return corvane::presenter().runAlert(question) == corvane::FirstButton;
 }
 
+namespace {
+
+// Whether a file a recovery copy names may be saved over: a regular file that holds a project, or
+// no file yet in a folder that exists.
+bool holdsAProjectOrIsNew(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.isAbsolute())
+        return false;
+    if (!info.exists() && !info.isSymLink())
+        return QFileInfo(info.path()).isDir();
+    try {
+        return info.isFile() && readProject(readWholeFile(path)) != nullptr;
+    } catch (const std::runtime_error &) {
+        return false;
+    }
+}
+
+} // namespace
+
 bool ProjectController::save()
 {
+    // Asked again while the save runs (by the quit flow, say): that one is still writing.
+    if (m_saving)
+        return false;
+    if (m_url && m_urlNeedsConfirming && !holdsAProjectOrIsNew(*m_url))
+        m_url.reset();
+    m_urlNeedsConfirming = false;
     if (!m_url)
         return saveAs();
-    if (!mayOverwrite(*m_url) || !writeTo(*m_url))
+    if (!mayOverwrite(*m_url))
         return false;
+    const QString path = *m_url;
+    if (!writeTo(path, WhenNotWritable::OfferSaveAs))
+        return false;
+    // Save As, chosen in place of a read-only file, has done the rest.
+    if (m_url != path)
+        return true;
     m_project->setDirty(false);
     RecentDocuments::note(*m_url);
     return true;
@@ -554,33 +600,40 @@ void ProjectController::revert()
     question.parent = m_window.get();
     if (corvane::presenter().runAlert(question) != corvane::FirstButton)
         return;
-    const std::optional<FileStamp> read = stampOf(*m_url);
-    if (const std::unique_ptr<Project> saved = readFrom(*m_url)) {
+    FileStamp read;
+    // The window may close while a long read runs; then there is nothing left to revert.
+    const QPointer<ProjectController> self(this);
+    const std::unique_ptr<Project> saved = readFrom(*m_url, &read, m_window.get());
+    if (self && saved && m_project) {
         m_project->applySnapshot(saved->takeSnapshot());
         m_fileStamp = read;
     }
 }
 
-std::unique_ptr<Project> ProjectController::readFrom(const QString &path)
+std::unique_ptr<Project> ProjectController::readFrom(const QString &path, FileStamp *stamp, QWidget *window)
 {
-    QByteArray bytes;
     try {
-        bytes = readWholeFile(path);
+        ProjectLoader::Options options;
+        options.window = window;
+        std::optional<ProjectLoader::Loaded> loaded = ProjectLoader::load(path, options);
+        if (!loaded)
+            return nullptr;
+        if (stamp)
+            *stamp = loaded->stamp;
+        return std::move(loaded->project);
     } catch (const FileAccessError &error) {
         showFileError(corvane::SystemError::FileOperation::Read, error);
-        return nullptr;
-    }
-    try {
-        return readProject(bytes);
     } catch (const ProjectFileError &error) {
         corvane::showSystemError(corvane::SystemError(error.message(),
             tr("The file is not a Quillfern project, or it is damaged."), { { QStringLiteral("File"), path } }));
-        return nullptr;
     }
+    return nullptr;
 }
 
 bool ProjectController::windowShouldClose()
 {
+    if (m_saving)
+        return false;
     if (!m_project->isDirty())
         return true;
     switch (askToSaveChanges()) {
@@ -616,13 +669,14 @@ void ProjectController::windowWillClose()
         found->release()->deleteLater();
         table().erase(found);
     }
-    if (AppDelegate *delegate = AppDelegate::instance())
-        delegate->windowsChanged();
+    if (m_application)
+        m_application->windowsChanged();
 }
 
 void ProjectController::closeWindowWithoutAsking()
 {
-    if (!m_window)
+    // The save running reads the plan: the window goes once it is done, if asked again.
+    if (!m_window || m_saving)
         return;
     m_closingWithoutAsking = true;
     m_window->close();

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 
+class AppDelegate;
 class Project;
 class ProjectView;
 class QAction;
@@ -26,8 +27,12 @@ class ProjectController : public QObject {
     Q_OBJECT
 
 public:
-    // Creates the controller for a project and enters it into the table, which owns it.
-    static ProjectController *open(std::unique_ptr<Project> project, std::optional<QString> url = std::nullopt);
+    // Creates the controller for a project and enters it into the table, which owns it. stamp is
+    // that of the version of url the project was read from; without one, url's stamp now. The
+    // window's application commands go to application, when there is one (not in tests of a
+    // single window); it outlives the controller or is noticed gone.
+    static ProjectController *open(std::unique_ptr<Project> project, std::optional<QString> url = std::nullopt,
+        std::optional<FileStamp> stamp = std::nullopt, AppDelegate *application = nullptr);
     // The controllers whose windows are open, in the order they were opened.
     [[nodiscard]] static QList<ProjectController *> openControllers();
     [[nodiscard]] static ProjectController *controllerFor(const Project *project);
@@ -44,11 +49,18 @@ public:
     [[nodiscard]] ProjectView *projectView() const;
     [[nodiscard]] QUndoStack *undoStack() const;
     [[nodiscard]] const std::optional<QString> &url() const { return m_url; }
+    // The url came from a recovery copy, which anyone who could write there might have chosen:
+    // the first save goes there only when it still holds a project, or names a new file in an
+    // existing folder, and otherwise asks with the save panel.
+    void setUrlNeedsConfirming() { m_urlNeedsConfirming = true; }
     // The recovery copy of the project's unsaved work.
     [[nodiscard]] Autosave *autosave() const { return m_autosave.get(); }
 
-    // Reads and decodes a project file; a failure is reported and gives none.
-    [[nodiscard]] static std::unique_ptr<Project> readFrom(const QString &path);
+    // Reads and decodes a project file off the UI thread, with a progress window (over window,
+    // when given) should it take long; a failure is reported, and it and a cancelled read give
+    // none. stamp receives that of the version read.
+    [[nodiscard]] static std::unique_ptr<Project> readFrom(
+        const QString &path, FileStamp *stamp = nullptr, QWidget *window = nullptr);
 
     // Each returns whether the project was written.
     bool save();
@@ -122,15 +134,27 @@ public Q_SLOTS:
     void printPreview();
 
 private:
-    ProjectController(std::unique_ptr<Project> project, std::optional<QString> url);
+    ProjectController(std::unique_ptr<Project> project, std::optional<QString> url, std::optional<FileStamp> stamp,
+        AppDelegate *application);
+    // Runs an application command, when there is an application.
+    template<typename Command> auto toApplication(Command command)
+    {
+        return [this, command] {
+            if (m_application)
+                (m_application->*command)();
+        };
+    }
     void createActions();
     void createMenus();
     void updateActions();
     void openLinkDialog(bool isSucc);
-    bool writeTo(const QString &path);
+    // notWritable: what to do when the file may not be changed; Save offers Save As there.
+    enum class WhenNotWritable { Report, OfferSaveAs };
+    bool writeTo(const QString &path, WhenNotWritable notWritable = WhenNotWritable::Report);
     // Whether the file may be saved over: asks when another program changed it since.
     [[nodiscard]] bool mayOverwrite(const QString &path) const;
 
+    QPointer<AppDelegate> m_application;
     std::unique_ptr<Project> m_project;
     std::optional<QString> m_url;
     // The file as this window last read or wrote it, to notice another program's changes.
@@ -143,5 +167,7 @@ private:
     std::unique_ptr<UndoStackAdapter> m_undoAdapter;
     QHash<Command, QAction *> m_actions;
     bool m_closingWithoutAsking = false;
+    bool m_urlNeedsConfirming = false;
+    bool m_saving = false;
     std::chrono::milliseconds m_progressDelay = std::chrono::milliseconds(500);
 };

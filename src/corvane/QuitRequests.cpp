@@ -9,11 +9,16 @@
 #include <QElapsedTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QLockFile>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QThread>
 #include <QTimer>
 #include <QVariant>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace corvane {
 
@@ -117,30 +122,96 @@ void setOpenRequestHandler(std::function<void(const QByteArrayList &)> open)
     openHandler = std::move(open);
 }
 
-bool handOverToRunningProgram(const QByteArrayList &files, int timeoutMilliseconds)
+QString sessionLockName(const QString &bundleId)
 {
-    const QString name = socketName();
-    if (name.isEmpty())
-        return false;
+    const QString socket = quitRequestSocketName(bundleId);
+    return socket.isEmpty() ? QString() : socket.chopped(qsizetype(qstrlen(".quit"))) + QLatin1String(".lock");
+}
+
+namespace {
+
+enum class HandOver { Taken, NoListener, Refused };
+
+// The process at the other end of a connected local socket, when it is this user's.
+std::optional<qint64> peerOfThisUser(const QLocalSocket &socket)
+{
+    ucred credentials {};
+    socklen_t length = sizeof credentials;
+    if (::getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0
+        || credentials.uid != ::geteuid())
+        return std::nullopt;
+    return qint64(credentials.pid);
+}
+
+HandOver handOver(const QByteArrayList &files, qint64 holder, int timeoutMilliseconds)
+{
     QLocalSocket socket;
-    socket.connectToServer(name);
+    socket.connectToServer(socketName());
     if (!socket.waitForConnected(timeoutMilliseconds))
-        return false;
+        return HandOver::NoListener;
+    // Whoever could put a socket in the runtime folder could listen there; file names go only to
+    // the Quillfern that holds the lock.
+    const std::optional<qint64> peer = peerOfThisUser(socket);
+    if (!peer || *peer != holder) {
+        qCCritical(lcCorvane).noquote() << "the listener on" << escapedControls(socketName())
+                                        << "is not the running Quillfern of this user; opening the files here";
+        return HandOver::Refused;
+    }
     QByteArray request;
     for (const QByteArray &file : files)
         request += openPrefix + file.toBase64() + '\n';
     request += "opened\n";
     socket.write(request);
     if (!socket.waitForBytesWritten(timeoutMilliseconds))
-        return false;
+        return HandOver::NoListener;
     QElapsedTimer waited;
     waited.start();
     while (!socket.canReadLine()) {
         const qint64 left = timeoutMilliseconds - waited.elapsed();
         if (left <= 0 || !socket.waitForReadyRead(int(left)))
-            return false;
+            return HandOver::NoListener;
     }
-    return socket.readLine().trimmed() == "ok";
+    return socket.readLine().trimmed() == "ok" ? HandOver::Taken : HandOver::NoListener;
+}
+
+} // namespace
+
+StartRole takeSessionRole(const QByteArrayList &files, std::unique_ptr<QLockFile> &lock, int timeoutMilliseconds)
+{
+    const QString name = sessionLockName(bundleIdentifier().value_or(QString()));
+    if (name.isEmpty())
+        return StartRole::Alone;
+    auto candidate = std::make_unique<QLockFile>(name);
+    // Only the holder's death frees the lock, however long it has run.
+    candidate->setStaleLockTime(0);
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        if (candidate->tryLock(0)) {
+            lock = std::move(candidate);
+            return StartRole::First;
+        }
+        qint64 holder = 0;
+        QString host;
+        QString application;
+        if (candidate->error() == QLockFile::LockFailedError && candidate->getLockInfo(&holder, &host, &application)) {
+            // The holder may be starting still, slow to listen: asked again until the timeout.
+            const int left = int(std::max<qint64>(timeoutMilliseconds - waited.elapsed(), 1));
+            switch (handOver(files, holder, std::min(left, 1000))) {
+            case HandOver::Taken:
+                return StartRole::HandedOver;
+            case HandOver::Refused:
+                return StartRole::Alone;
+            case HandOver::NoListener:
+                break;
+            }
+        }
+        if (waited.elapsed() >= timeoutMilliseconds) {
+            qCCritical(lcCorvane).noquote() << "the running Quillfern does not answer; opening the files here";
+            return StartRole::Alone;
+        }
+        QThread::msleep(50);
+    }
 }
 
 bool listenForQuitRequests(std::function<void()> quit)
@@ -155,7 +226,7 @@ bool listenForQuitRequests(std::function<void()> quit)
     auto *listener = new QLocalServer(app);
     listener->setSocketOptions(QLocalServer::UserAccessOption);
     // A socket file left by a Quillfern that crashed, or by one that is just ending after an update,
-    // would block the name. One that answers was asked first, by handOverToRunningProgram.
+    // would block the name. Only the holder of the session lock listens, so it is nobody's now.
     if (!listener->listen(name)) {
         QLocalServer::removeServer(name);
         if (!listener->listen(name)) {
@@ -166,6 +237,13 @@ bool listenForQuitRequests(std::function<void()> quit)
     }
     QObject::connect(listener, &QLocalServer::newConnection, listener, [listener, quit = std::move(quit)] {
         while (QLocalSocket *socket = listener->nextPendingConnection()) {
+            // The socket's mode keeps others out; the credentials make sure of it.
+            if (!peerOfThisUser(*socket)) {
+                qCCritical(lcCorvane).noquote() << "refusing a connection from another user on the quit socket";
+                socket->abort();
+                socket->deleteLater();
+                continue;
+            }
             socket->setParent(listener);
             QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, quit] { serve(socket, quit); });
             QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);

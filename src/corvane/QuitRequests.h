@@ -4,6 +4,9 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
+
+class QLockFile;
 
 // The running program takes requests from the updater program, and from later starts of itself,
 // on a local socket in the user's runtime folder. A client sends lines: "where" is answered with the
@@ -26,9 +29,17 @@ bool listenForQuitRequests(std::function<void()> quit);
 // Where files handed over by a later start go, on the UI thread; an empty list asks for a new
 // window. File names travel as the file system's bytes, so that any name arrives whole.
 void setOpenRequestHandler(std::function<void(const QByteArrayList &)> open);
-// One program a user session: hands the files (absolute names; none for a new window) to the
-// program that is running, if one answers within the timeout. Returns whether it took them.
-[[nodiscard]] bool handOverToRunningProgram(const QByteArrayList &files, int timeoutMilliseconds = 1000);
+// One program a user session, decided under a lock in the runtime folder. The start that takes
+// the lock is the running program (First): it holds the lock until it ends and listens. Any other
+// hands its files (absolute names; none for a new window) to the listener, waiting for one to come
+// up while the lock's holder lives, and only to a listener that is that very process of this
+// user, by the socket's peer credentials (HandedOver). When none such answers within the timeout,
+// or the listener is someone else, the start opens its files itself without listening (Alone).
+enum class StartRole { First, HandedOver, Alone };
+[[nodiscard]] StartRole takeSessionRole(
+    const QByteArrayList &files, std::unique_ptr<QLockFile> &lock, int timeoutMilliseconds = 5000);
+// The session lock's path for a bundle identifier, beside the socket; empty where there is none.
+[[nodiscard]] QString sessionLockName(const QString &bundleId);
 // Closes the socket and every connection; the updater then sees the program as ended.
 void stopListeningForQuitRequests();
 

@@ -538,37 +538,63 @@ void Project::deleteTask(const TaskPtr &taskToDelete)
     endEdit(QStringLiteral("Delete Task"));
 }
 
-void Project::moveTask(const TaskPtr &task, double delta)
+bool Project::takeBackOverflowingEdit(const Task &task)
+{
+    if (std::isfinite(m_end - m_start))
+        return false;
+    qCCritical(lcQuillfern,
+        "refused an edit of task # %lld after which the project would last longer than the "
+        "largest number",
+        static_cast<long long>(task.id()));
+    // Each state is the task as the edit first found it.
+    for (const TaskState &state : m_delta.states)
+        assignState(*state.task, state);
+    recomputeStart();
+    recomputeEnd();
+    return true;
+}
+
+bool Project::moveTask(const TaskPtr &task, double delta)
 {
     beginEdit();
     shiftTask(*task, delta);
-    setDirty(true);
     recomputeSpan();
+    if (takeBackOverflowingEdit(*task)) {
+        endEdit();
+        return false;
+    }
+    setDirty(true);
     endEdit(QStringLiteral("Move Task"));
+    return true;
 }
 
-void Project::changeDuration(const TaskPtr &task, double duration)
+bool Project::changeDuration(const TaskPtr &task, double duration)
 {
-    changeDurationImpl(task, duration, true);
+    return changeDurationImpl(task, duration, true);
 }
 
-void Project::changeDurationImpl(const TaskPtr &task, double duration, bool record)
+bool Project::changeDurationImpl(const TaskPtr &task, double duration, bool record)
 {
     if (!std::isfinite(duration)) {
         qCCritical(lcQuillfern, "refused to give task # %lld a duration that is not a finite number",
             static_cast<long long>(task->id()));
-        return;
+        return false;
     }
     beginEdit();
     const double old = task->duration();
     task->setDuration(duration);
     if (duration > old)
         pushSuccessors(*task);
-    setDirty(true);
     recomputeSpan();
+    if (takeBackOverflowingEdit(*task)) {
+        endEdit();
+        return false;
+    }
+    setDirty(true);
     endEdit();
     if (record && m_undoManager)
         m_undoManager->registerUndo(QStringLiteral("Change Task Duration"), makeDurationStep(task, old));
+    return true;
 }
 
 void Project::assignState(Task &task, const TaskState &state)

@@ -139,8 +139,10 @@ public:
     // Throws Ids::IdsExhausted, changing nothing, when no task id is left.
     TaskPtr duplicate(std::optional<qint64> taskId);
     void deleteTask(const TaskPtr &task);
-    void moveTask(const TaskPtr &task, double delta);
-    void changeDuration(const TaskPtr &task, double duration);
+    // Both refuse, changing nothing and recording no step, an edit after which the plan would
+    // last longer than a number can say; they return whether the edit was made.
+    bool moveTask(const TaskPtr &task, double delta);
+    bool changeDuration(const TaskPtr &task, double duration);
     void changeExclusionGroup(const TaskPtr &task, const ExclusionGroup &group);
     // Throws ConsistencyError, changing nothing, when the dependency is refused.
     void addDependency(const TaskPtr &predecessor, const TaskPtr &successor);
@@ -264,7 +266,10 @@ private:
     void setTasks(TaskList tasks);
     void setStart(double start);
     void setDuration(double duration);
-    void changeDurationImpl(const TaskPtr &task, double duration, bool record);
+    bool changeDurationImpl(const TaskPtr &task, double duration, bool record);
+    // Within an edit: when the span has become infinite, puts every task the edit touched back
+    // as it found it and says so.
+    bool takeBackOverflowingEdit(const Task &task);
     [[nodiscard]] static TaskState stateOf(const TaskPtr &task);
     static void assignState(Task &task, const TaskState &state);
     void removeDeletedCycles();

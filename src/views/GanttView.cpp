@@ -1,5 +1,6 @@
 #include "GanttView.h"
 
+#include "Beep.h"
 #include "CalendarScale.h"
 #include "ChartPainter.h"
 #include "IntPublisher.h"
@@ -363,8 +364,8 @@ bool GanttView::stepSelectedTask(int direction, Qt::KeyboardModifiers modifiers)
         if (end + delta > *highest)
             delta = std::max(0.0, *highest - end);
     }
-    if (delta != 0.0 && std::isfinite(delta))
-        m_project->moveTask(task, delta);
+    if (delta != 0.0 && std::isfinite(delta) && !m_project->moveTask(task, delta))
+        beep();
     scrollToRow(row);
     return true;
 }
@@ -508,7 +509,8 @@ void GanttView::mouseReleaseEvent(QMouseEvent *event)
     m_hovering = true;
     viewport()->setCursor(Qt::OpenHandCursor);
     viewport()->update();
-    m_project->moveTask(box.task(), delta);
+    if (!m_project->moveTask(box.task(), delta))
+        beep();
 }
 
 void GanttView::setHighlightCritical(bool highlight)

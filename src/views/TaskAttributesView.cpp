@@ -271,8 +271,8 @@ void TaskAttributesView::commitDuration()
         const double seconds = minutes.value_or(0.0) * 60.0;
         if (!minutes || !std::isfinite(seconds))
             beep();
-        else if (seconds != m_task->duration())
-            project->changeDuration(m_task, seconds);
+        else if (seconds != m_task->duration() && !project->changeDuration(m_task, seconds))
+            beep();
     }
     showCommitted(m_duration, MinuteText::wholeMinutes(m_task->duration()));
 }

@@ -106,7 +106,8 @@ private:
 
     ProjectController *openWindow(std::unique_ptr<Project> project, std::optional<QString> url = std::nullopt)
     {
-        ProjectController *controller = ProjectController::open(std::move(project), std::move(url));
+        ProjectController *controller
+            = ProjectController::open(std::move(project), std::move(url), std::nullopt, &*m_delegate);
         controller->showWindow();
         return controller;
     }

@@ -18,10 +18,12 @@
 #include <QScopeGuard>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace AppTest;
@@ -43,6 +45,26 @@ QStringList copiesOnDisk()
 QByteArray copyBytes(const QString &name)
 {
     return readFile(Recovery::folder() + u'/' + name);
+}
+
+// A copy as a killed run leaves it, naming the given file (none: null).
+void plantCopy(const QString &id, const std::optional<QString> &path, const QByteArray &project = plan)
+{
+    QVERIFY(QDir().mkpath(Recovery::folder()));
+    QCOMPARE(::chmod(QFile::encodeName(Recovery::folder()).constData(), 0700), 0);
+    QJsonObject header;
+    header.insert(QLatin1String("path"), path ? QJsonValue(*path) : QJsonValue());
+    header.insert(QLatin1String("name"), QStringLiteral("Planted"));
+    header.insert(QLatin1String("written"), QStringLiteral("2026-01-01T00:00:00.000Z"));
+    writeFile(Recovery::folder() + u'/' + id + QLatin1String(".recovery"),
+        QJsonDocument(header).toJson(QJsonDocument::Compact) + '\n' + project);
+}
+
+mode_t modeOf(const QString &path)
+{
+    struct stat status { };
+    (void)::lstat(QFile::encodeName(path).constData(), &status);
+    return status.st_mode & 07777;
 }
 
 } // namespace
@@ -278,6 +300,138 @@ private Q_SLOTS:
         QCOMPARE(back->url(), std::optional<QString>(file));
         QVERIFY(back->save());
         QCOMPARE(readWholeFile(file), writeProject(*back->project()));
+    }
+
+    // A restored project's first save goes to the file its copy names only when that still holds
+    // a project or is new in a folder that exists; anything else is asked with the save panel.
+    void restoredSaveGoesOnlyWhereAProjectWas_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<bool>("panel");
+        QTest::newRow("the project's file") << QStringLiteral("project") << false;
+        QTest::newRow("a new file") << QStringLiteral("new") << false;
+        QTest::newRow("the user's text") << QStringLiteral("text") << true;
+        QTest::newRow("a folder that is gone") << QStringLiteral("gone/plan.quillfern") << true;
+        QTest::newRow("a relative name") << QStringLiteral("relative") << true;
+    }
+    void restoredSaveGoesOnlyWhereAProjectWas()
+    {
+        QFETCH(QString, target);
+        QFETCH(bool, panel);
+        QString file = m_home.filePath(target);
+        const QByteArray text = "my notes, not a plan\n";
+        if (target == QLatin1String("project"))
+            writeFile(file, plan);
+        else if (target == QLatin1String("text"))
+            writeFile(file, text);
+        else if (target == QLatin1String("relative"))
+            file = QStringLiteral("plan.quillfern");
+        const auto removeFile = qScopeGuard([file] { QFile::remove(file); });
+        plantCopy(QStringLiteral("planted"), file);
+        m_presenter.scriptAlertResponse(FirstButton);
+        QCOMPARE(m_delegate->offerRecoveredWork(), 1);
+        ProjectController *back = ProjectController::openControllers().constFirst();
+        if (panel)
+            m_presenter.scriptSavePanelResult(std::nullopt);
+        QCOMPARE(back->save(), !panel);
+        QCOMPARE(m_presenter.savePanels().size(), panel ? 1 : 0);
+        if (panel) {
+            QCOMPARE(readFile(file), target == QLatin1String("text") ? text : QByteArray());
+            back->project()->setDirty(false);
+        } else {
+            QCOMPARE(readFile(file), writeProject(*back->project()));
+        }
+    }
+
+    // Nothing in the recovery folder leads a write elsewhere: a copy that is a link is replaced,
+    // not written through; a folder that is a link is refused; copies are the owner's alone.
+    void linksInTheRecoveryFolderAreNotFollowed_data()
+    {
+        QTest::addColumn<QString>("planted");
+        QTest::newRow("copy is a link") << QStringLiteral("copy");
+        QTest::newRow("folder is a link") << QStringLiteral("folder");
+        QTest::newRow("folder open to others") << QStringLiteral("mode");
+    }
+    void linksInTheRecoveryFolderAreNotFollowed()
+    {
+        QFETCH(QString, planted);
+        setInterval(600);
+        const QString victim = m_home.filePath(QStringLiteral("victim"));
+        const auto removeVictim = qScopeGuard([victim] {
+            QFile::remove(victim);
+            QDir(victim).removeRecursively();
+        });
+        ProjectController *controller = openPlan();
+        QVERIFY(controller);
+        QTest::keyClick(controller->projectWindow(), Qt::Key_T, Qt::ControlModifier);
+        const QByteArray folder = QFile::encodeName(Recovery::folder());
+        if (planted == QLatin1String("folder")) {
+            QVERIFY(QDir().mkpath(victim));
+            QCOMPARE(::chmod(QFile::encodeName(victim).constData(), 01777), 0);
+            QDir(Recovery::folder()).removeRecursively();
+            QCOMPARE(::symlink(QFile::encodeName(victim).constData(), folder.constData()), 0);
+        }
+        if (planted == QLatin1String("mode")) {
+            QVERIFY(QDir().mkpath(Recovery::folder()));
+            QCOMPARE(::chmod(folder.constData(), 0777), 0);
+        }
+        controller->autosave()->writeNow();
+        Recovery::waitForWrites();
+        if (planted == QLatin1String("copy")) {
+            QCOMPARE(copiesOnDisk().size(), 1);
+            const QString copy = Recovery::folder() + u'/' + copiesOnDisk().constFirst();
+            writeFile(victim, "the victim's own");
+            QVERIFY(QFile::remove(copy));
+            QVERIFY(QFile::link(victim, copy));
+            QTest::keyClick(controller->projectWindow(), Qt::Key_T, Qt::ControlModifier);
+            controller->autosave()->writeNow();
+            Recovery::waitForWrites();
+            QCOMPARE(readFile(victim), QByteArray("the victim's own"));
+            QVERIFY(!QFileInfo(copy).isSymLink());
+            QCOMPARE(modeOf(copy), mode_t(0600));
+            QVERIFY(copyBytes(copiesOnDisk().constFirst()).endsWith(writeProject(*controller->project())));
+        } else if (planted == QLatin1String("folder")) {
+            QCOMPARE(modeOf(victim), mode_t(01777));
+            QCOMPARE(QDir(victim).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden), QStringList());
+            QVERIFY(QFile::remove(Recovery::folder()));
+        } else {
+            QCOMPARE(modeOf(Recovery::folder()), mode_t(0700));
+            QCOMPARE(copiesOnDisk().size(), 1);
+        }
+    }
+
+    // Copies are read as project files are: only regular files at their own name, none larger
+    // than a project file and its header; a lock left without its copy is cleaned up.
+    void strangeCopiesArePassedOver_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("link to a plan elsewhere") << QStringLiteral("link");
+        QTest::newRow("sparse 3 GiB") << QStringLiteral("huge");
+        QTest::newRow("named pipe") << QStringLiteral("pipe");
+    }
+    void strangeCopiesArePassedOver()
+    {
+        QFETCH(QString, kind);
+        plantCopy(QStringLiteral("strange"), std::nullopt);
+        const QString copy = Recovery::folder() + QLatin1String("/strange.recovery");
+        const QByteArray name = QFile::encodeName(copy);
+        const QString elsewhere = m_home.filePath(QStringLiteral("elsewhere.recovery"));
+        const auto removeElsewhere = qScopeGuard([elsewhere] { QFile::remove(elsewhere); });
+        if (kind == QLatin1String("link")) {
+            QVERIFY(QFile::rename(copy, elsewhere));
+            QVERIFY(QFile::link(elsewhere, copy));
+        } else if (kind == QLatin1String("huge")) {
+            QCOMPARE(::truncate(name.constData(), qint64(3) << 30), 0);
+        } else {
+            QVERIFY(QFile::remove(copy));
+            QCOMPARE(::mkfifo(name.constData(), 0600), 0);
+        }
+        // Killed between taking a lock and writing its copy.
+        const QString lonelyLock = Recovery::folder() + QLatin1String("/lonely.lock");
+        writeFile(lonelyLock, "999999999\nquillfern\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+        QCOMPARE(m_delegate->offerRecoveredWork(), 0);
+        QCOMPARE(m_presenter.alerts().size(), 0);
+        QVERIFY(!QFileInfo::exists(lonelyLock));
     }
 };
 

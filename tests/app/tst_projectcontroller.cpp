@@ -11,6 +11,7 @@
 #include "Project.h"
 #include "ProjectController.h"
 #include "ProjectFile.h"
+#include "ProjectLoader.h"
 #include "ProjectView.h"
 #include "RecentDocuments.h"
 #include "ShownText.h"
@@ -24,6 +25,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSettings>
@@ -32,6 +34,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QUndoStack>
 
 #include <cerrno>
@@ -165,9 +168,10 @@ private:
     std::optional<corvane::ScopedPresenter> m_scoped;
     QTemporaryDir m_dir;
 
-    ProjectController *openWindow(std::unique_ptr<Project> project, std::optional<QString> url = std::nullopt)
+    ProjectController *openWindow(std::unique_ptr<Project> project, std::optional<QString> url = std::nullopt,
+        std::optional<FileStamp> stamp = std::nullopt)
     {
-        ProjectController *controller = ProjectController::open(std::move(project), std::move(url));
+        ProjectController *controller = ProjectController::open(std::move(project), std::move(url), stamp);
         controller->showWindow();
         // Shortcuts reach only the active window.
         if (!QTest::qWaitForWindowActive(controller->projectWindow()))
@@ -814,7 +818,8 @@ private Q_SLOTS:
         QTest::newRow("folder") << QStringLiteral("folder") << QStringLiteral("It is a folder, not a file.")
                                 << notAFile;
         QTest::newRow("3 GiB") << QStringLiteral("sparse")
-                               << QStringLiteral("It is 3.0 GiB, more than the 1.0 GiB a project file can be.")
+                               << QStringLiteral("It is 3,221,225,472 bytes, more than the 1,073,741,824 bytes (1.0 "
+                                                 "GiB) a project file can be.")
                                << QStringLiteral("Check that this is the project you meant to open: no plan is "
                                                  "nearly that large.");
     }
@@ -876,8 +881,8 @@ private Q_SLOTS:
         const QString reason = QString::fromLocal8Bit(std::strerror(ENOSPC));
         QCOMPARE(reason, QStringLiteral("No space left on device"));
         QCOMPARE(m_presenter.alerts().at(0).informativeText,
-            QStringLiteral("Free some space on the disk, or save the project elsewhere with Save As.... The file was "
-                           "left as it was.\nFile: ")
+            QStringLiteral("Free some space on the disk, or choose Save As... to save the project elsewhere. The file "
+                           "was left as it was.\nFile: ")
                 + file + QStringLiteral("\nReason: ") + reason);
     }
 
@@ -1024,6 +1029,208 @@ private Q_SLOTS:
             controller->save();
             QCOMPARE(m_presenter.alerts().size() - alertsBefore, asked ? 1 : 0);
         }
+    }
+
+    // The stamp is of the bytes read: a version another program puts in place during the read is
+    // noticed at the next save, and one written into the file itself is read instead.
+    void stampIsOfTheVersionRead_data()
+    {
+        QTest::addColumn<QString>("during");
+        QTest::newRow("replaced by a rename") << QStringLiteral("rename");
+        QTest::newRow("rewritten in place") << QStringLiteral("rewrite");
+    }
+    void stampIsOfTheVersionRead()
+    {
+        QFETCH(QString, during);
+        const QString target = path("during.quillfern");
+        writeFile(target, writeProject(*threeTasks()));
+        const QByteArray theirs = R"({"tasks":[],"dependencies":[],"name":"Theirs"})";
+        bool done = false;
+        FileStamp stamp;
+        ReadOptions options;
+        options.stamp = &stamp;
+        options.progress = [&](qint64, qint64) {
+            if (!std::exchange(done, true)) {
+                const QString other = during == QLatin1String("rename") ? target + QLatin1String(".new") : target;
+                writeFile(other, theirs);
+                if (other != target)
+                    (void)::rename(QFile::encodeName(other).constData(), QFile::encodeName(target).constData());
+            }
+            return true;
+        };
+        const QByteArray read = readWholeFile(target, options);
+        ProjectController *controller = openWindow(readProject(read), target, stamp);
+        controller->project()->setName(QStringLiteral("Mine"));
+        const qsizetype alertsBefore = m_presenter.alerts().size();
+        if (during == QLatin1String("rename")) {
+            QCOMPARE(read, writeProject(*threeTasks()));
+            m_presenter.scriptAlertResponse(corvane::SecondButton);
+            QVERIFY(!controller->save());
+            QCOMPARE(m_presenter.alerts().size() - alertsBefore, 1);
+            QCOMPARE(readFile(target), theirs);
+        } else {
+            QCOMPARE(read, theirs);
+            QVERIFY(controller->save());
+            QCOMPARE(m_presenter.alerts().size(), alertsBefore);
+        }
+    }
+
+    // A file of the same size written again with its modification time put back is still
+    // another version.
+    void sameSizeRewriteWithItsTimePutBackIsNoticed()
+    {
+        const QString target = path("sneaky.quillfern");
+        writeFile(target, R"({"tasks":[],"dependencies":[],"name":"Aaaa"})");
+        ProjectController *controller = openWindow(ProjectController::readFrom(target), target);
+        struct stat before;
+        QCOMPARE(::stat(QFile::encodeName(target).constData(), &before), 0);
+        QTest::qWait(20);
+        writeFile(target, R"({"tasks":[],"dependencies":[],"name":"Bbbb"})");
+        const struct timespec times[2] = { before.st_atim, before.st_mtim };
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(target).constData(), times, 0), 0);
+        controller->project()->setName(QStringLiteral("Mine"));
+        m_presenter.scriptAlertResponse(corvane::SecondButton);
+        QVERIFY(!controller->save());
+        QCOMPARE(m_presenter.alerts().constLast().message,
+            QStringLiteral("The file has been changed by another application."));
+    }
+
+    // Save refuses a file the user may not change, even where the folder would let it be
+    // replaced, and offers Save As.
+    void readOnlyFileIsKeptAndSaveAsOffered_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::newRow("cancel") << int(corvane::SecondButton);
+        QTest::newRow("save as") << int(corvane::FirstButton);
+    }
+    void readOnlyFileIsKeptAndSaveAsOffered()
+    {
+        QFETCH(int, answer);
+        QDir folder(path("shared"));
+        folder.removeRecursively();
+        QVERIFY(folder.mkpath(QStringLiteral(".")));
+        QCOMPARE(::chmod(QFile::encodeName(folder.path()).constData(), 01777), 0);
+        const QString file = folder.filePath(QStringLiteral("theirs.quillfern"));
+        const QByteArray theirs = writeProject(*threeTasks());
+        writeFile(file, theirs);
+        QCOMPARE(::chmod(QFile::encodeName(file).constData(), 0444), 0);
+        // Another user's, where the test may make it so.
+        (void)::chown(QFile::encodeName(file).constData(), 65534, 65534);
+        struct stat before;
+        QCOMPARE(::stat(QFile::encodeName(file).constData(), &before), 0);
+
+        ProjectController *controller = openWindow(ProjectController::readFrom(file), file);
+        controller->project()->setName(QStringLiteral("Mine"));
+        m_presenter.scriptAlertResponse(answer);
+        const QString elsewhere = folder.filePath(QStringLiteral("mine.quillfern"));
+        if (answer == corvane::FirstButton)
+            m_presenter.scriptSavePanelResult(elsewhere);
+        QCOMPARE(controller->save(), answer == corvane::FirstButton);
+        QCOMPARE(m_presenter.alerts().at(0).message, QStringLiteral("\u201ctheirs.quillfern\u201d is read-only."));
+        QCOMPARE(m_presenter.alerts().at(0).buttons,
+            QStringList({ QStringLiteral("Save As..."), QStringLiteral("Cancel") }));
+        QCOMPARE(readFile(file), theirs);
+        struct stat after;
+        QCOMPARE(::stat(QFile::encodeName(file).constData(), &after), 0);
+        QCOMPARE(after.st_ino, before.st_ino);
+        QCOMPARE(after.st_uid, before.st_uid);
+        QCOMPARE(controller->project()->isDirty(), answer != corvane::FirstButton);
+        if (answer == corvane::FirstButton) {
+            QCOMPARE(controller->url(), std::optional<QString>(elsewhere));
+            QCOMPARE(readFile(elsewhere), writeProject(*controller->project()));
+        }
+    }
+
+    // A name as long as the file system allows saves, through a temporary name cut to fit, and
+    // the copies killed saves of it left go; other files stay.
+    void longNamesSaveAndLeftoverCopiesGo()
+    {
+        QDir folder(path("long"));
+        folder.removeRecursively();
+        QVERIFY(folder.mkpath(QStringLiteral(".")));
+        const QByteArray folderName = QFile::encodeName(folder.path());
+        const QByteArray base = QByteArray(250, 'p') + ".qf";
+        const QString file = decodeFileName(folderName + '/' + base.left(255));
+        writeFile(file, "previous contents");
+        const QByteArray cut = '.' + base.left(255 - 1 - 8 - 6) + ".saving-";
+        const QByteArray leftover = cut + "AbC123";
+        const QByteArray notOurs = cut + "AbC12";
+        for (const QByteArray &name : { leftover, notOurs })
+            writeFile(decodeFileName(folderName + '/' + name), "half a plan");
+
+        ProjectController *controller = openWindow(threeTasks(), file);
+        QVERIFY(controller->save());
+        QCOMPARE(readFile(file), writeProject(*controller->project()));
+        QList<QByteArray> expected { base.left(255), notOurs };
+        std::sort(expected.begin(), expected.end());
+        QCOMPARE(entriesOf(folderName), expected);
+    }
+
+    // A full disk at Save As to a new name leaves nothing that was there, and says nothing of it.
+    void failedSaveAsToANewFileSaysNothingWasKept()
+    {
+        ProjectController *controller = openWindow(threeTasks());
+        m_presenter.scriptSavePanelResult(path("new-on-full.quillfern"));
+        bytesBeforeTheDiskIsFull = 10;
+        const WriteCall previous = setWriteCallForTesting(fillingWrite);
+        QVERIFY(!controller->saveAs());
+        setWriteCallForTesting(previous);
+        deliverPostedWork();
+        QCOMPARE(m_presenter.alerts().size(), 1);
+        QVERIFY(m_presenter.alerts().at(0).informativeText.startsWith(QStringLiteral(
+            "Free some space on the disk, or choose Save As... to save the project elsewhere.\nFile: ")));
+    }
+
+    // A long open is read off the UI thread: the open windows go on answering, its progress
+    // window shows, and Cancel there opens nothing and says nothing.
+    void longOpenShowsProgressAndCanBeCancelled_data()
+    {
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("waited for") << false;
+        QTest::newRow("cancelled") << true;
+    }
+    void longOpenShowsProgressAndCanBeCancelled()
+    {
+        QFETCH(bool, cancel);
+        const QString file = path("long.quillfern");
+        if (!QFileInfo::exists(file)) {
+            QByteArray tasks;
+            for (int i = 1; i <= 300000; ++i)
+                tasks += (i > 1 ? "," : "") + QByteArray(R"({"duration":1,"start":)") + QByteArray::number(i)
+                    + R"(,"id":)" + QByteArray::number(i) + R"(,"name":"T"})";
+            writeFile(file, R"({"tasks":[)" + tasks + R"(],"dependencies":[],"name":"Long"})");
+        }
+        ProjectController *other = openWindow(threeTasks());
+        const auto delay = ProjectLoader::setDefaultProgressDelay(std::chrono::milliseconds(0));
+        const auto restore = qScopeGuard([delay] { ProjectLoader::setDefaultProgressDelay(delay); });
+        int ticks = 0;
+        bool progressSeen = false;
+        QTimer answering;
+        answering.setInterval(5);
+        connect(&answering, &QTimer::timeout, this, [&] {
+            ++ticks;
+            for (QWidget *widget : QApplication::topLevelWidgets()) {
+                auto *progress = qobject_cast<QProgressDialog *>(widget);
+                if (!progress || !progress->isVisible() || progressSeen)
+                    continue;
+                progressSeen = true;
+                QVERIFY(progress->labelText().contains(QStringLiteral("long.quillfern")));
+                if (cancel)
+                    QTest::mouseClick(progress->findChild<QPushButton *>(), Qt::LeftButton);
+            }
+        });
+        answering.start();
+        const bool opened = AppDelegate::openProject(file);
+        answering.stop();
+        QVERIFY(progressSeen);
+        // Cancelled, the read ends at the first sight of its progress.
+        QVERIFY2(ticks > (cancel ? 0 : 3), "the UI thread did not answer during the read");
+        QCOMPARE(opened, !cancel);
+        QCOMPARE(ProjectController::openControllers().size(), cancel ? 1 : 2);
+        QCOMPARE(m_presenter.alerts().size(), 0);
+        QVERIFY(other->projectWindow()->isVisible());
+        if (!cancel)
+            QCOMPARE(ProjectController::openControllers().constLast()->project()->tasks().size(), 300000);
     }
 };
 

@@ -1,7 +1,9 @@
 #include "../update/UpdateTestSupport.h"
 #include "FileAccess.h"
 
+#include <QLocalServer>
 #include <QLocalSocket>
+#include <QLockFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QScopeGuard>
@@ -60,6 +62,8 @@ private Q_SLOTS:
     void updateCheckAtLaunch();
     void oneProgramASession_data();
     void oneProgramASession();
+    void handOverOnlyToTheLockHolder_data();
+    void handOverOnlyToTheLockHolder();
     void recoveryAfterACrash_data();
     void recoveryAfterACrash();
     void copiesOfARunningProgramAreNotOffered();
@@ -528,6 +532,82 @@ void TestCommandLine::oneProgramASession()
                      .contains(path(projectsFolder + u'/' + files.first())),
             qPrintable(settings.value(QStringLiteral("recentDocuments")).toStringList().join(u' ')));
     }
+}
+
+void TestCommandLine::handOverOnlyToTheLockHolder_data()
+{
+    QTest::addColumn<QString>("listener");
+    QTest::newRow("the holder, slow to listen") << QStringLiteral("holder");
+    QTest::newRow("another user's socket") << QStringLiteral("stranger");
+}
+
+// The start that finds the session lock held waits for its holder to listen, and hands its files
+// to that process only; a socket someone else listens on gets nothing, and the start runs itself.
+void TestCommandLine::handOverOnlyToTheLockHolder()
+{
+    QFETCH(QString, listener);
+    const QStringList files = projectArguments({ QStringLiteral("plan.quillfern") });
+    if (listener == QLatin1String("holder")) {
+        // This test is the running Quillfern, slow to come up.
+        QLockFile lock(path(QStringLiteral("run/org.quillfern.Quillfern.lock")));
+        QVERIFY(lock.tryLock(0));
+        start(files);
+        QTest::qWait(1500);
+        QLocalServer server;
+        QVERIFY(server.listen(socketPath()));
+        QVERIFY2(server.waitForNewConnection(startTimeout), qPrintable(log()));
+        QLocalSocket *client = server.nextPendingConnection();
+        QByteArray request;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                client->waitForReadyRead(50);
+                request += client->readAll();
+                return request.endsWith("opened\n");
+            },
+            startTimeout));
+        QCOMPARE(request, "open " + encodeFileName(files.first()).toBase64() + "\nopened\n");
+        client->write("ok\n");
+        client->waitForBytesWritten(startTimeout);
+        QVERIFY2(waitForExit(), qPrintable(log()));
+        QCOMPARE(m_process->exitCode(), 0);
+        return;
+    }
+    // Another user's process listens on a socket in the runtime folder, open to all.
+    QTemporaryDir shared(QDir::tempPath() + QLatin1String("/quillfern-stranger-XXXXXX"));
+    QVERIFY(QFile::setPermissions(shared.path(), QFileDevice::Permissions(0x7777)));
+    const QString strangerSocket = shared.filePath(QStringLiteral("s"));
+    QProcess stranger;
+    stranger.start(QStringLiteral("/usr/bin/python3"),
+        { QStringLiteral("-c"),
+            QStringLiteral("import os, socket, sys\n"
+                           "s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)\n"
+                           "os.setgid(65534); os.setuid(65534)\n"
+                           "s.bind(sys.argv[1]); os.chmod(sys.argv[1], 0o777); s.listen(5)\n"
+                           "print('ready', flush=True)\n"
+                           "while True:\n"
+                           "    c, _ = s.accept()\n"
+                           "    print('got', c.recv(65536), flush=True)\n"
+                           "    c.sendall(b'ok\\n')\n"),
+            strangerSocket });
+    const auto stop = qScopeGuard([&stranger] {
+        stranger.kill();
+        stranger.waitForFinished();
+    });
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            stranger.waitForReadyRead(50);
+            return stranger.canReadLine();
+        },
+        startTimeout));
+    QCOMPARE(stranger.readLine().trimmed(), QByteArray("ready"));
+    QVERIFY(QFile::rename(strangerSocket, socketPath()));
+    start(files);
+    QVERIFY2(stays(), qPrintable(log()));
+    QVERIFY(!stranger.readAllStandardOutput().contains("open "));
+    // It is the running one now, and takes the updater's quit request.
+    QVERIFY2(sendQuit(), qPrintable(m_client->errorString()));
+    QVERIFY2(waitForExit(), qPrintable(log()));
+    QCOMPARE(m_process->exitCode(), 0);
 }
 
 void TestCommandLine::recoveryAfterACrash_data()

@@ -25,7 +25,32 @@ private Q_SLOTS:
     void priorities_data();
     void priorities();
     void entriesAreNeverFormats();
+    void controlCharactersAreEscaped_data();
+    void controlCharactersAreEscaped();
 };
+
+void TestLog::controlCharactersAreEscaped_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("logged");
+    QTest::newRow("escape sequence") << QStringLiteral("a\x1b]0;owned\x07.quillfern")
+                                     << QByteArray("a\\x1b]0;owned\\x07.quillfern");
+    QTest::newRow("line feed") << QStringLiteral("x\nquillfern: forged") << QByteArray("x\\x0aquillfern: forged");
+    QTest::newRow("C1 control and DEL") << QStringLiteral("c\u009bd\x7f") << QByteArray("c\\xc2\\x9bd\\x7f");
+    QTest::newRow("plain text stays") << QStringLiteral("Caf\u00e9 \\ plan") << QByteArray("Caf\xc3\xa9 \\ plan");
+}
+
+void TestLog::controlCharactersAreEscaped()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, logged);
+    received.clear();
+    installMessageHandler(recordEntry);
+    qCCritical(lcCorvane).noquote() << "cannot open" << name;
+    qInstallMessageHandler(nullptr);
+    QCOMPARE(received.size(), 1);
+    QCOMPARE(received.first().second, "cannot open " + logged);
+}
 
 void TestLog::priorities_data()
 {

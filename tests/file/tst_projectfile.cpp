@@ -196,9 +196,9 @@ private Q_SLOTS:
         QTest::newRow("escaped text") << QByteArray(
             R"({"tasks":[{"duration":180,"start":0,"id":1,"name":"\u0042uild"},{"duration":120,"start":180,)"
             R"("id":2,"name":"T\u0065st","excGroup":"\u0054"}],"dependencies":[{"a":1,"b":2}],"name":"L\u0061unch"})");
-        QTest::newRow("unknown members and repeated ones") << QByteArray(
-            R"({"version":[1,{"x":[[]]}],"name":"Old","tasks":[{"duration":180,"start":0,"id":1,"name":"Build",)"
-            R"("colour":{"r":[1,2]},"id":1},{"duration":120,"start":180,"id":2,"name":"Test","excGroup":"T"}],)"
+        QTest::newRow("unknown members") << QByteArray(
+            R"({"version":[1,{"x":[[]],"x":1}],"tasks":[{"duration":180,"start":0,"id":1,"name":"Build",)"
+            R"("colour":{"r":[1,2]}},{"duration":120,"start":180,"id":2,"name":"Test","excGroup":"T","colour":1}],)"
             R"("dependencies":[{"a":1,"b":2,"c":null}],"name":"Launch","extra":true})");
         QTest::newRow("byte order mark") << QByteArray("\xEF\xBB\xBF") + launch();
     }
@@ -327,9 +327,34 @@ private Q_SLOTS:
         QTest::newRow("demanding null") << twoTasks(R"({"duration":1,"start":0,"id":2,"name":"b","demanding":null})")
                                         << QStringLiteral(
                                                "The \"demanding\" member of task 2 is null, not true or false.");
-        QTest::newRow("later of repeated members counts")
-            << twoTasks(R"({"duration":1,"start":0,"id":2,"name":"b","start":"0"})")
-            << QStringLiteral("The \"start\" member of task 2 is a string, not a number.");
+        // A repeated member is named with the byte of its second appearance, whatever it holds.
+        const QString repeated = QStringLiteral("The \"%1\" member of %2 appears twice; the second is at byte %3.");
+        const auto secondAt = [](const QByteArray &bytes, const QByteArray &key) { return bytes.lastIndexOf(key) + 1; };
+        const QByteArray taskTwice = twoTasks(R"({"duration":1,"start":0,"id":2,"name":"b","start":"0"})");
+        QTest::newRow("repeated member of a task")
+            << taskTwice
+            << repeated.arg(QLatin1String("start"), QLatin1String("task 2")).arg(secondAt(taskTwice, "\"start\""));
+        const QByteArray tasksTwice = R"({"tasks":[{"duration":1,"start":0,"id":1,"name":"a"}],"dependencies":[],)"
+                                      R"("name":"P","tasks":[]})";
+        QTest::newRow("repeated tasks") << tasksTwice
+                                        << repeated.arg(QLatin1String("tasks"), QLatin1String("the project"))
+                                               .arg(secondAt(tasksTwice, "\"tasks\""));
+        // The key is x, a backslash and a quotation mark, escaped in the file.
+        const QByteArray key = QByteArray("\"x") + QByteArray(3, '\\') + QByteArray(2, '"');
+        const QByteArray unknownTwice
+            = "{" + key + ":1,\"tasks\":[],\"dependencies\":[],\"name\":\"P\", " + key + " :2}";
+        QTest::newRow("repeated unknown member, escapes")
+            << unknownTwice
+            << repeated.arg(QStringLiteral("x\\\""), QLatin1String("the project")).arg(secondAt(unknownTwice, key));
+        const QByteArray pairTwice = pairs(R"({"a":1,"b":2},{"b":1,"a":2,"b":2})");
+        QTest::newRow("repeated member of a pair")
+            << pairTwice
+            << repeated.arg(QLatin1String("b"), QLatin1String("dependency 2")).arg(secondAt(pairTwice, "\"b\""));
+        QTest::newRow("span beyond the largest number")
+            << QByteArray(R"({"tasks":[{"duration":1,"start":-1.7e308,"id":1,"name":"a"},)"
+                          R"({"duration":1,"start":1.7e308,"id":2,"name":"b"}],"dependencies":[],"name":"P"})")
+            << QStringLiteral("The project spans too long a time: from its earliest start to its latest end is beyond "
+                              "the largest number.");
 
         QTest::newRow("pair without b") << pairs(R"({"a":1,"b":2},{"a":1})")
                                         << QStringLiteral("Dependency 2 of the list has no \"b\" member.");
@@ -361,7 +386,10 @@ private Q_SLOTS:
             << QStringLiteral("The \"id\" member of task 1 is -9223372036854775809, outside the range of ids.");
         QTest::newRow("id as large double")
             << oneTask(R"("duration":1,"start":0,"id":1e19,"name":"a")")
-            << QStringLiteral("The \"id\" member of task 1 is 1e+19, outside the range of ids.");
+            << QStringLiteral("The \"id\" member of task 1 is 1e19, outside the range of ids.");
+        QTest::newRow("id as the next double")
+            << oneTask(R"("duration":1,"start":0,"id":9223372036854775807.0,"name":"a")")
+            << QStringLiteral("The \"id\" member of task 1 is 9223372036854775807.0, outside the range of ids.");
         // The parser would take a NUL between tokens for the end of the text.
         const auto nulBetween
             = [](const QByteArray &before, const QByteArray &after) -> QByteArray { return before + '\0' + after; };

@@ -101,6 +101,24 @@ private Q_SLOTS:
         QCOMPARE(panel.plan.stack.count(), changed ? 1 : 0);
     }
 
+    // Each time finite, the plan's length not: refused with the beep, nothing changed or recorded.
+    void durationThatWouldOverflowTheSpanIsRefused()
+    {
+        TaskPanel panel("edited", { { "early", -1.7e308, 60 }, { "edited", 0, 300 }, { "after", 300, 60 } });
+        panel.plan.project->addDependency(panel.plan.task("edited"), panel.plan.task("after"));
+        panel.plan.stack.clear();
+        panel.plan.project->setDirty(false);
+        QVERIFY(QTest::qWaitForWindowActive(panel.view.get()));
+        const int beeps = beepCount();
+        typeInto(panel.view->durationField(), QStringLiteral("1e306"));
+        QCOMPARE(beepCount(), beeps + 1);
+        QCOMPARE(panel.task()->duration(), 300.0);
+        QCOMPARE(panel.plan.task("after")->start(), 300.0);
+        QVERIFY(std::isfinite(panel.plan.project->duration()));
+        QCOMPARE(panel.plan.stack.count(), 0);
+        QVERIFY(!panel.plan.project->isDirty());
+    }
+
     // Durations are read the same whatever the locale writes decimals with.
     void durationIgnoresTheLocale()
     {

@@ -5,16 +5,18 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
-FileAccessError::FileAccessError(const QString &path, const QString &reason, const QString &advice)
+FileAccessError::FileAccessError(const QString &path, const QString &reason, const QString &advice, Kind kind)
     : std::runtime_error(reason.toStdString())
     , m_path(path)
     , m_reason(reason)
     , m_advice(advice)
+    , m_kind(kind)
 { }
 
 namespace {
@@ -75,10 +77,12 @@ void requireRegularFile(const QString &path, const struct stat &status, qint64 s
             QStringLiteral("Choose a project file: folders, pipes and devices cannot be opened as projects."));
     }
     if (status.st_size > sizeLimit) {
+        // In bytes: rounded, a size just past the limit reads as the limit itself.
         const QLocale locale;
         throw FileAccessError(path,
-            QStringLiteral("It is %1, more than the %2 a project file can be.")
-                .arg(locale.formattedDataSize(status.st_size, 1), locale.formattedDataSize(sizeLimit, 1)),
+            QStringLiteral("It is %1 bytes, more than the %2 bytes (%3) a project file can be.")
+                .arg(locale.toString(qint64(status.st_size)), locale.toString(sizeLimit),
+                    locale.formattedDataSize(sizeLimit, 1)),
             QStringLiteral("Check that this is the project you meant to open: no plan is nearly that large."));
     }
 }
@@ -110,70 +114,158 @@ QByteArray followLinks(const QByteArray &name)
     return name;
 }
 
-QString writeAdvice(int error)
+// existed: whether there was a file to leave as it was.
+QString writeAdvice(int error, bool existed)
 {
-    if (error == ENOSPC || error == EDQUOT)
-        return QStringLiteral("Free some space on the disk, or save the project elsewhere with Save As.... The "
-                              "file was left as it was.");
+    if (error == ENOSPC || error == EDQUOT) {
+        QString advice = QStringLiteral("Free some space on the disk, or choose Save As... to save the project "
+                                        "elsewhere.");
+        if (existed)
+            advice += QStringLiteral(" The file was left as it was.");
+        return advice;
+    }
     return {};
 }
 
-[[noreturn]] void throwWriteError(const QString &path, int error)
+[[noreturn]] void throwWriteError(const QString &path, int error, bool existed)
 {
-    throw FileAccessError(path, systemReason(error), writeAdvice(error));
+    throw FileAccessError(path, systemReason(error), writeAdvice(error, existed));
 }
 
-// A name no other file in the folder has, created and opened for writing with the permissions
-// a new file gets.
-Descriptor createTemporary(const QString &path, const QByteArray &target)
+constexpr int randomLetters = 6;
+const QByteArray temporaryInfix = QByteArrayLiteral(".saving-");
+
+// ".<name>.saving-", with the name cut at a character's boundary where the whole would not fit.
+QByteArray temporaryPrefix(const QByteArray &target)
+{
+    const qsizetype slash = target.lastIndexOf('/');
+    QByteArray base = target.mid(slash + 1);
+    long longest = ::pathconf(folderOf(target).constData(), _PC_NAME_MAX);
+    if (longest <= 0)
+        longest = NAME_MAX;
+    const qsizetype room = qsizetype(longest) - 1 - temporaryInfix.size() - randomLetters;
+    if (base.size() > room) {
+        qsizetype cut = std::max<qsizetype>(room, 0);
+        while (cut > 0 && (static_cast<unsigned char>(base.at(cut)) & 0xC0) == 0x80)
+            --cut;
+        base.truncate(cut);
+    }
+    return target.left(slash + 1) + '.' + base + temporaryInfix;
+}
+
+// The copies of this file that saves killed halfway left, which nobody else's: our name
+// pattern, our own regular files.
+void removeLeftovers(const QByteArray &prefix)
+{
+    const QByteArray folder = folderOf(prefix);
+    const QByteArray start = prefix.mid(prefix.lastIndexOf('/') + 1);
+    DIR *listing = ::opendir(folder.constData());
+    if (!listing)
+        return;
+    while (const dirent *entry = ::readdir(listing)) {
+        const QByteArray name(entry->d_name);
+        if (name.size() != start.size() + randomLetters || !name.startsWith(start))
+            continue;
+        const QByteArray full = folder + '/' + name;
+        struct stat status;
+        if (::lstat(full.constData(), &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == ::geteuid())
+            ::unlink(full.constData());
+    }
+    ::closedir(listing);
+}
+
+// A name no other file in the folder has, created and opened for writing with the given
+// permissions (less the umask).
+Descriptor createTemporary(const QString &path, const QByteArray &prefix, mode_t mode, bool existed)
 {
     static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    const qsizetype slash = target.lastIndexOf('/');
-    const QByteArray prefix = target.left(slash + 1) + '.' + target.mid(slash + 1) + ".saving-";
     for (int attempt = 0; attempt < 100; ++attempt) {
         QByteArray name = prefix;
-        for (int i = 0; i < 6; ++i)
+        for (int i = 0; i < randomLetters; ++i)
             name += letters[QRandomGenerator::global()->bounded(int(sizeof letters - 1))];
-        const int descriptor = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int descriptor = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (descriptor >= 0)
             return Descriptor(descriptor, name);
-        if (errno != EEXIST)
-            throwWriteError(path, errno);
+        const int error = errno;
+        if (error == EACCES || error == EPERM || error == EROFS) {
+            // The folder refused, not the file: say which.
+            throw FileAccessError(path,
+                QStringLiteral("The folder \u201c%1\u201d does not let files be made in it (%2).")
+                    .arg(decodeFileName(folderOf(prefix)), systemReason(error)),
+                QStringLiteral("Choose Save As... to save the project in another folder."));
+        }
+        if (error != EEXIST)
+            throwWriteError(path, error, existed);
     }
-    throwWriteError(path, EEXIST);
+    throwWriteError(path, EEXIST, existed);
 }
 
-} // namespace
-
-QByteArray readWholeFile(const QString &path, qint64 sizeLimit)
+// Whether the user may change the file itself, not only replace it in its folder. The superuser
+// may write anything, so for it the permission bits decide, as they do in editors.
+bool mayWrite(const QByteArray &name, const struct stat &status)
 {
-    const QByteArray name = encodeFileName(path);
-    // Looked at before it is opened: opening a pipe waits for a writer, and a device may act on it.
-    struct stat status;
-    if (::stat(name.constData(), &status) != 0)
-        throw FileAccessError(path, systemReason(errno));
-    requireRegularFile(path, status, sizeLimit);
-    // Should the name have become a pipe since, this open does not wait, and fstat then refuses it.
-    Descriptor file(::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (file.get() < 0)
-        throw FileAccessError(path, systemReason(errno));
-    if (::fstat(file.get(), &status) != 0)
-        throw FileAccessError(path, systemReason(errno));
-    requireRegularFile(path, status, sizeLimit);
+    if (::geteuid() == 0)
+        return (status.st_mode & 0222) != 0;
+    return ::faccessat(AT_FDCWD, name.constData(), W_OK, AT_EACCESS) == 0;
+}
 
+FileStamp stampFrom(const struct stat &status)
+{
+    return FileStamp { quint64(status.st_dev), quint64(status.st_ino), qint64(status.st_size),
+        qint64(status.st_mtim.tv_sec), qint64(status.st_mtim.tv_nsec), qint64(status.st_ctim.tv_sec),
+        qint64(status.st_ctim.tv_nsec) };
+}
+
+void writeAll(const QString &path, int descriptor, const QByteArray &bytes, bool existed)
+{
+    const WriteCall write = writeCall.load() ? writeCall.load() : &::write;
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t written = write(descriptor, bytes.constData() + done, size_t(bytes.size() - done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            throwWriteError(path, written < 0 ? errno : EIO, existed);
+        done += written;
+    }
+}
+
+// Syncs, closes and renames the temporary file over target, then syncs the folder.
+void commitTemporary(const QString &path, Descriptor &temporary, const QByteArray &target, bool existed)
+{
+    // Network file systems may report a full disk or a lost server only here.
+    if (::fsync(temporary.get()) != 0)
+        throwWriteError(path, errno, existed);
+    if (const int error = temporary.close())
+        throwWriteError(path, error, existed);
+    if (::rename(temporary.name().constData(), target.constData()) != 0)
+        throwWriteError(path, errno, existed);
+    temporary.keep();
+    // The rename itself lasts only once the folder is synced; the file is saved either way.
+    const int folder = ::open(folderOf(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        (void)::fsync(folder);
+        ::close(folder);
+    }
+}
+
+// Reads from the start of the descriptor to its end, or to one byte past the limit.
+QByteArray readDescriptor(const QString &path, int descriptor, struct stat &status, const ReadOptions &options)
+{
+    constexpr qsizetype chunk = qsizetype(4) << 20;
     // One byte more than the size, so that the end is seen in the first pass; a file that grows
     // meanwhile is read on up to the limit.
     QByteArray bytes(qsizetype(status.st_size) + 1, Qt::Uninitialized);
     qsizetype size = 0;
     for (;;) {
         if (size == bytes.size()) {
-            if (size > sizeLimit) {
+            if (size > options.sizeLimit) {
                 status.st_size = size;
-                requireRegularFile(path, status, sizeLimit);
+                requireRegularFile(path, status, options.sizeLimit);
             }
-            bytes.resize(qsizetype(std::min<qint64>(sizeLimit + 1, qint64(size) * 2)));
+            bytes.resize(qsizetype(std::min<qint64>(options.sizeLimit + 1, qint64(size) * 2)));
         }
-        const ssize_t read = ::read(file.get(), bytes.data() + size, size_t(bytes.size() - size));
+        const size_t wanted = size_t(std::min(bytes.size() - size, chunk));
+        const ssize_t read = ::pread(descriptor, bytes.data() + size, wanted, off_t(size));
         if (read < 0) {
             if (errno == EINTR)
                 continue;
@@ -182,45 +274,100 @@ QByteArray readWholeFile(const QString &path, qint64 sizeLimit)
         if (read == 0)
             break;
         size += read;
+        if (options.progress && !options.progress(size, std::max<qint64>(status.st_size, size)))
+            throw FileAccessError(path, QStringLiteral("Reading was cancelled."), {}, FileAccessError::Kind::Cancelled);
     }
     bytes.truncate(size);
     return bytes;
 }
 
-void replaceFile(const QString &path, const QByteArray &bytes)
+} // namespace
+
+QByteArray readWholeFile(const QString &path, qint64 sizeLimit)
+{
+    ReadOptions options;
+    options.sizeLimit = sizeLimit;
+    return readWholeFile(path, options);
+}
+
+QByteArray readWholeFile(const QString &path, const ReadOptions &options)
+{
+    const QByteArray name = encodeFileName(path);
+    const QString link = QStringLiteral("It is a symbolic link, not a regular file.");
+    // Looked at before it is opened: opening a pipe waits for a writer, and a device may act on it.
+    struct stat status;
+    if ((options.refuseLinks ? ::lstat(name.constData(), &status) : ::stat(name.constData(), &status)) != 0)
+        throw FileAccessError(path, systemReason(errno));
+    if (S_ISLNK(status.st_mode))
+        throw FileAccessError(path, link);
+    requireRegularFile(path, status, options.sizeLimit);
+    // Should the name have become a pipe since, this open does not wait, and fstat then refuses it.
+    const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (options.refuseLinks ? O_NOFOLLOW : 0);
+    Descriptor file(::open(name.constData(), flags));
+    if (file.get() < 0) {
+        const int error = errno;
+        throw FileAccessError(path, options.refuseLinks && error == ELOOP ? link : systemReason(error));
+    }
+    // The stamp is of the version read: taken before the bytes, and the read taken again when
+    // the file changed meanwhile. A version that a rename put in place afterwards has a stamp
+    // of its own, so a later save notices it.
+    constexpr int attempts = 3;
+    for (int attempt = 1;; ++attempt) {
+        if (::fstat(file.get(), &status) != 0)
+            throw FileAccessError(path, systemReason(errno));
+        requireRegularFile(path, status, options.sizeLimit);
+        const FileStamp before = stampFrom(status);
+        QByteArray bytes = readDescriptor(path, file.get(), status, options);
+        if (::fstat(file.get(), &status) != 0)
+            throw FileAccessError(path, systemReason(errno));
+        if (stampFrom(status) == before) {
+            if (options.stamp)
+                *options.stamp = before;
+            return bytes;
+        }
+        if (attempt == attempts)
+            throw FileAccessError(path, QStringLiteral("It was being changed while it was read."),
+                QStringLiteral("Open it again once the program writing it has finished."));
+    }
+}
+
+FileStamp replaceFile(const QString &path, const QByteArray &bytes)
 {
     const QByteArray target = followLinks(encodeFileName(path));
     struct stat existing;
     const bool exists = ::stat(target.constData(), &existing) == 0;
     if (exists && S_ISDIR(existing.st_mode))
-        throwWriteError(path, EISDIR);
+        throwWriteError(path, EISDIR, exists);
+    if (exists && !mayWrite(target, existing))
+        throw FileAccessError(path, QStringLiteral("You do not have permission to change it."),
+            QStringLiteral("Choose Save As... to save the project under another name."),
+            FileAccessError::Kind::NotWritable);
 
-    Descriptor temporary = createTemporary(path, target);
-    if (exists)
+    const QByteArray prefix = temporaryPrefix(target);
+    removeLeftovers(prefix);
+    Descriptor temporary = createTemporary(path, prefix, 0666, exists);
+    if (exists) {
         (void)::fchmod(temporary.get(), existing.st_mode & 0777);
-    const WriteCall write = writeCall.load() ? writeCall.load() : &::write;
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t written = write(temporary.get(), bytes.constData() + done, size_t(bytes.size() - done));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            throwWriteError(path, written < 0 ? errno : EIO);
-        done += written;
+        // The owner is kept where the user may keep it (the superuser), the group where the user is in it.
+        (void)::fchown(temporary.get(), ::geteuid() == 0 ? existing.st_uid : uid_t(-1), existing.st_gid);
     }
-    // Network file systems may report a full disk or a lost server only here.
-    if (::fsync(temporary.get()) != 0)
-        throwWriteError(path, errno);
-    if (const int error = temporary.close())
-        throwWriteError(path, error);
-    if (::rename(temporary.name().constData(), target.constData()) != 0)
-        throwWriteError(path, errno);
-    temporary.keep();
-    // The rename itself lasts only once the folder is synced; the file is saved either way.
-    const int folder = ::open(folderOf(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        (void)::fsync(folder);
-        ::close(folder);
-    }
+    writeAll(path, temporary.get(), bytes, exists);
+    commitTemporary(path, temporary, target, exists);
+    struct stat written;
+    if (::stat(target.constData(), &written) != 0)
+        return FileStamp {};
+    return stampFrom(written);
+}
+
+void replacePrivateFile(const QString &path, const QByteArray &bytes)
+{
+    const QByteArray target = encodeFileName(path);
+    struct stat existing;
+    const bool exists = ::lstat(target.constData(), &existing) == 0;
+    Descriptor temporary = createTemporary(path, temporaryPrefix(target), 0600, exists);
+    writeAll(path, temporary.get(), bytes, exists);
+    // rename(2) replaces a link with the file; it never writes where one points.
+    commitTemporary(path, temporary, target, exists);
 }
 
 WriteCall setWriteCallForTesting(WriteCall call)
@@ -351,6 +498,5 @@ std::optional<FileStamp> stampOf(const QString &path)
     struct stat status { };
     if (::stat(encodeFileName(path).constData(), &status) != 0)
         return std::nullopt;
-    return FileStamp { quint64(status.st_dev), quint64(status.st_ino), qint64(status.st_size),
-        qint64(status.st_mtim.tv_sec), qint64(status.st_mtim.tv_nsec) };
+    return stampFrom(status);
 }

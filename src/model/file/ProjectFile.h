@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -23,8 +24,17 @@ private:
 // task holds a number that is not finite, which JSON cannot carry.
 [[nodiscard]] QByteArray writeProject(const Project &project);
 
+// The read was stopped by its progress callback.
+class ProjectReadCancelled : public std::runtime_error {
+public:
+    ProjectReadCancelled();
+};
+
 // A new project from a file's bytes. Any member order and any JSON spelling of the same values
-// is accepted; the first missing or mistyped member fails the whole read with ProjectFileError.
-// Dependencies the stored times contradict are dropped into the project's deletedEdges. Raises
-// the task id counter past every id read.
-[[nodiscard]] std::unique_ptr<Project> readProject(const QByteArray &bytes);
+// is accepted; the first missing, mistyped or repeated member fails the whole read with
+// ProjectFileError. Dependencies the stored times contradict are dropped into the project's
+// deletedEdges. Raises the task id counter past every id read. progress, when given, is told
+// now and then how many bytes are parsed of how many; when it returns false the read stops
+// with ProjectReadCancelled.
+[[nodiscard]] std::unique_ptr<Project> readProject(
+    const QByteArray &bytes, const std::function<bool(qint64 done, qint64 total)> &progress = {});

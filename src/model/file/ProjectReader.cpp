@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <nlohmann/json.hpp>
 
@@ -17,9 +18,40 @@ ProjectFileError::ProjectFileError(const QString &message)
     , m_message(message)
 { }
 
+ProjectReadCancelled::ProjectReadCancelled()
+    : std::runtime_error("reading the project was cancelled")
+{ }
+
 namespace {
 
 using Json = nlohmann::json;
+
+// Hands the parser the bytes one by one and keeps where it is in a place the reader sees, so
+// that a member can be named by its byte and the progress told.
+struct Cursor {
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = char;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const char *;
+    using reference = const char &;
+
+    const char *at = nullptr;
+    const char **position = nullptr;
+
+    reference operator*() const { return *at; }
+    Cursor &operator++()
+    {
+        *position = ++at;
+        return *this;
+    }
+    Cursor operator++(int)
+    {
+        Cursor before = *this;
+        ++*this;
+        return before;
+    }
+    friend bool operator==(const Cursor &left, const Cursor &right) { return left.at == right.at; }
+};
 
 // The JSON type of one value as it was last seen.
 enum class Kind : quint8 { Missing, Null, Boolean, Integer, Unsigned, Float, String, Array, Object };
@@ -90,6 +122,16 @@ struct Place {
     }
 };
 
+// A number or key as the file spells it, cut short where it is long.
+QString quoted(const std::string &text)
+{
+    constexpr std::size_t longest = 40;
+    QString shown = fromUtf8(text.substr(0, longest));
+    if (text.size() > longest)
+        shown += QStringLiteral("...");
+    return shown;
+}
+
 // Sets error when the value is not a number.
 bool readNumber(const Value &value, const Place &place, const char *member, double &out, QString &error)
 {
@@ -137,7 +179,7 @@ bool readId(const Value &value, const Place &place, const char *member, qint64 &
             error = place.outOfRange(member, fromUtf8(value.text));
             return false;
         }
-        const QString text = QString::number(value.number, 'g', QLocale::FloatingPointShortest);
+        const QString text = quoted(value.text);
         if (std::trunc(value.number) != value.number) {
             error = place.mistyped(member, text, "a whole number");
             return false;
@@ -193,8 +235,9 @@ public:
         if (Value *target = scalar(Kind::Float)) {
             target->number = value;
             target->bigInteger = literal.find_first_of(".eE") == std::string::npos;
-            if (target->bigInteger)
-                target->text = literal;
+            // Kept for messages, which quote the file rather than the nearest double; the
+            // buffer is reused from value to value.
+            target->text.assign(literal);
         }
         return true;
     }
@@ -217,17 +260,20 @@ public:
         case Where::Document:
             m_top.kind = Kind::Object;
             m_where = Where::Project;
+            startMembers();
             break;
         case Where::Tasks:
             m_where = Where::Task;
             ++m_taskIndex;
             for (Value *value : { &m_duration, &m_start, &m_id, &m_name, &m_excGroup, &m_demanding })
                 value->kind = Kind::Missing;
+            startMembers();
             break;
         case Where::Dependencies:
             m_where = Where::Pair;
             ++m_pairIndex;
             m_a.kind = m_b.kind = Kind::Missing;
+            startMembers();
             break;
         default:
             nested(Kind::Object);
@@ -245,11 +291,11 @@ public:
         case Where::Task:
             finishTask();
             m_where = Where::Tasks;
-            break;
+            return tellProgress();
         case Where::Pair:
             finishPair();
             m_where = Where::Dependencies;
-            break;
+            return tellProgress();
         default:
             m_where = Where::Done;
         }
@@ -291,47 +337,42 @@ public:
             return true;
         m_target = nullptr;
         if (m_where == Where::Project) {
-            // A repeated member replaces the earlier one, as in a JSON object.
-            if (key == "tasks") {
+            noteMember(key, projectMember(key), "the project");
+            if (key == "tasks")
                 m_target = &m_tasksValue;
-                m_tasks.clear();
-                m_tasksError.clear();
-                m_taskIndex = 0;
-            } else if (key == "dependencies") {
+            else if (key == "dependencies")
                 m_target = &m_dependenciesValue;
-                m_pairs.clear();
-                m_dependenciesError.clear();
-                m_pairIndex = 0;
-            } else if (key == "name") {
-                m_target = &m_projectName;
-            } else if (key == "origin") {
-                m_target = &m_origin;
-            }
-        } else if (m_where == Where::Task) {
-            if (key == "duration")
-                m_target = &m_duration;
-            else if (key == "start")
-                m_target = &m_start;
-            else if (key == "id")
-                m_target = &m_id;
             else if (key == "name")
-                m_target = &m_name;
-            else if (key == "excGroup")
-                m_target = &m_excGroup;
-            else if (key == "demanding")
-                m_target = &m_demanding;
+                m_target = &m_projectName;
+            else if (key == "origin")
+                m_target = &m_origin;
+        } else if (m_where == Where::Task) {
+            int member = 0;
+            m_target = taskMember(key, member);
+            noteMember(key, member, "task");
         } else if (m_where == Where::Pair) {
-            if (key == "a")
+            int member = 0;
+            if (key == "a") {
                 m_target = &m_a;
-            else if (key == "b")
+                member = 1;
+            } else if (key == "b") {
                 m_target = &m_b;
+                member = 2;
+            }
+            noteMember(key, member, "dependency");
         }
         return true;
     }
 
-    explicit Reader(std::size_t size)
-        : m_size(size)
+    Reader(const char *begin, std::size_t size, const std::function<bool(qint64, qint64)> &progress)
+        : m_begin(begin)
+        , m_position(begin)
+        , m_size(size)
+        , m_progress(progress)
     { }
+
+    [[nodiscard]] const char **position() { return &m_position; }
+    [[nodiscard]] bool cancelled() const { return m_cancelled; }
 
     bool parse_error(std::size_t position, const std::string &token, const nlohmann::detail::exception &exception)
     {
@@ -351,6 +392,8 @@ public:
         if (m_top.kind != Kind::Object)
             throw ProjectFileError(
                 QStringLiteral("The file is not a project: it holds %1, not an object.").arg(describe(m_top)));
+        if (!m_repeatError.isEmpty())
+            throw ProjectFileError(m_repeatError);
         checkList(m_tasksValue, m_tasksError, "tasks");
         checkList(m_dependenciesValue, m_dependenciesError, "dependencies");
         if (m_projectName.kind == Kind::Missing)
@@ -358,6 +401,11 @@ public:
         if (m_projectName.kind != Kind::String)
             throw ProjectFileError(
                 QStringLiteral("The \"name\" member of the project is %1, not a string.").arg(describe(m_projectName)));
+        // Each end may be representable while the distance between them is not, and a plan
+        // whose length is infinite can be neither drawn nor edited.
+        if (!m_tasks.isEmpty() && !std::isfinite(m_latestEnd - m_earliestStart))
+            throw ProjectFileError(QStringLiteral("The project spans too long a time: from its earliest start to its "
+                                                  "latest end is beyond the largest number."));
         std::optional<QDateTime> origin;
         if (m_origin.kind != Kind::Missing) {
             if (m_origin.kind == Kind::String)
@@ -379,6 +427,99 @@ public:
 
 private:
     enum class Where : quint8 { Document, Project, Tasks, Task, Dependencies, Pair, Done };
+
+    static int projectMember(const std::string &key)
+    {
+        if (key == "tasks")
+            return 1;
+        if (key == "dependencies")
+            return 2;
+        if (key == "origin")
+            return 4;
+        return key == "name" ? 3 : 0;
+    }
+
+    // The slot of a task's member and its number (0 for one not read).
+    Value *taskMember(const std::string &key, int &member)
+    {
+        static constexpr const char *names[] = { "duration", "start", "id", "name", "excGroup", "demanding" };
+        Value *const slots[] = { &m_duration, &m_start, &m_id, &m_name, &m_excGroup, &m_demanding };
+        for (int i = 0; i < 6; ++i) {
+            if (key == names[i]) {
+                member = i + 1;
+                return slots[i];
+            }
+        }
+        return nullptr;
+    }
+
+    // The members seen of the project, and of the task or pair being read.
+    struct Seen {
+        unsigned known = 0;
+        std::vector<std::string> others;
+    };
+
+    Seen &seen() { return m_where == Where::Project ? m_projectSeen : m_objectSeen; }
+
+    void startMembers()
+    {
+        seen().known = 0;
+        seen().others.clear();
+    }
+
+    // A repeated member would leave one of two values unread, so the document is refused;
+    // known members are told apart by number, others (rare) by name.
+    void noteMember(const std::string &key, int member, const char *object)
+    {
+        Seen &members = seen();
+        bool repeated = false;
+        if (member > 0) {
+            repeated = (members.known & (1U << member)) != 0;
+            members.known |= 1U << member;
+        } else if (std::find(members.others.begin(), members.others.end(), key) != members.others.end()) {
+            repeated = true;
+        } else {
+            members.others.push_back(key);
+        }
+        if (!repeated || !m_repeatError.isEmpty())
+            return;
+        QString where = QLatin1String(object);
+        if (m_where == Where::Task)
+            where = QStringLiteral("task %1").arg(m_taskIndex);
+        else if (m_where == Where::Pair)
+            where = QStringLiteral("dependency %1").arg(m_pairIndex);
+        m_repeatError = QStringLiteral("The \"%1\" member of %2 appears twice; the second is at byte %3.")
+                            .arg(quoted(key), where)
+                            .arg(keyStart());
+    }
+
+    // The byte, counted from 1, of the quotation mark that opens the key just read: the parser
+    // stands after the closing one, and a quotation mark inside a key follows an odd number of
+    // backslashes.
+    [[nodiscard]] qint64 keyStart() const
+    {
+        const char *quote = m_position - 1;
+        for (const char *at = quote - 1; at >= m_begin; --at) {
+            if (*at != '"')
+                continue;
+            const char *escape = at;
+            while (escape > m_begin && escape[-1] == '\\')
+                --escape;
+            if ((at - escape) % 2 == 0)
+                return qint64(at - m_begin) + 1;
+        }
+        return qint64(quote - m_begin) + 1;
+    }
+
+    bool tellProgress()
+    {
+        constexpr int every = 4096;
+        if (!m_progress || ++m_sinceProgress < every)
+            return true;
+        m_sinceProgress = 0;
+        m_cancelled = !m_progress(qint64(m_position - m_begin), qint64(m_size));
+        return !m_cancelled;
+    }
 
     // The slot a scalar value goes into, or null when the value is not wanted.
     Value *scalar(Kind kind)
@@ -477,6 +618,8 @@ private:
                                .arg(m_taskIndex);
             return;
         }
+        m_earliestStart = std::min(m_earliestStart, start);
+        m_latestEnd = std::max(m_latestEnd, end);
         TaskPtr task = Task::createStartingAt(id, nullptr, fromUtf8(m_name.text), start, duration, std::move(group));
         Ids::raiseTaskIdPast(id);
         m_tasks.append(std::move(task));
@@ -532,7 +675,17 @@ private:
             .arg(fromUtf8(reason));
     }
 
+    const char *m_begin;
+    const char *m_position;
     const std::size_t m_size;
+    const std::function<bool(qint64, qint64)> &m_progress;
+    int m_sinceProgress = 0;
+    bool m_cancelled = false;
+    Seen m_projectSeen;
+    Seen m_objectSeen;
+    QString m_repeatError;
+    double m_earliestStart = std::numeric_limits<double>::infinity();
+    double m_latestEnd = -std::numeric_limits<double>::infinity();
     bool m_atTheEnd = false;
     Where m_where = Where::Document;
     int m_skipDepth = 0;
@@ -558,7 +711,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Project> readProject(const QByteArray &bytes)
+std::unique_ptr<Project> readProject(const QByteArray &bytes, const std::function<bool(qint64, qint64)> &progress)
 {
     if (bytes.isEmpty())
         throw ProjectFileError(QStringLiteral("The file is empty."));
@@ -569,8 +722,11 @@ std::unique_ptr<Project> readProject(const QByteArray &bytes)
     // document cut short by one, so only the text before the first NUL is parsed.
     const auto *nul = static_cast<const char *>(std::memchr(bytes.constData(), 0, static_cast<size_t>(bytes.size())));
     const qsizetype length = nul ? nul - bytes.constData() : bytes.size();
-    Reader reader(static_cast<std::size_t>(length));
-    const bool parsed = Json::sax_parse(bytes.constBegin(), bytes.constBegin() + length, &reader);
+    Reader reader(bytes.constData(), static_cast<std::size_t>(length), progress);
+    const bool parsed = Json::sax_parse(Cursor { bytes.constData(), reader.position() },
+        Cursor { bytes.constData() + length, reader.position() }, &reader);
+    if (reader.cancelled())
+        throw ProjectReadCancelled();
     if (nul && (parsed || reader.failedAtTheEnd()))
         throw ProjectFileError(
             QStringLiteral("The file is not valid JSON: syntax error at byte %1 (unexpected NUL byte).")
