@@ -292,7 +292,8 @@ void GroupIndex::overlapping(const Task &task, std::vector<Task *> &out) const
     // From the task's own node, as its neighbours are where a cascade looks. Members before it
     // start by its start and overlap it when they end after that: its left subtree, and each
     // ancestor it lies right of with that one's left subtree, passed over where they end by then.
-    endingAfter(m_nodes[self].left, start, out);
+    if (const int left = m_nodes[self].left; left >= 0 && m_nodes[left].maxEnd > start)
+        endingAfter(left, start, out);
     for (int child = self, parent = m_nodes[self].parent; parent >= 0;
          child = parent, parent = m_nodes[parent].parent) {
         const Node &p = m_nodes[parent];
@@ -300,7 +301,8 @@ void GroupIndex::overlapping(const Task &task, std::vector<Task *> &out) const
             continue;
         if (p.end > start)
             out.push_back(p.task);
-        endingAfter(p.left, start, out);
+        if (p.left >= 0 && m_nodes[p.left].maxEnd > start)
+            endingAfter(p.left, start, out);
     }
     // Members after it, in order, as long as they start inside it (or with it, when it has none).
     for (int node = successor(self); node >= 0; node = successor(node)) {
