@@ -7,9 +7,12 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <filesystem>
 #include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -66,6 +69,31 @@ fs::perms installedPermissions(const QString &source, bool folder)
     const mode_t given = ::lstat(QFile::encodeName(source).constData(), &info) == 0 ? info.st_mode & 0777 : 0644;
     const mode_t owner = folder ? 0700 : 0600;
     return fs::perms((given | owner) & ~(currentUmask() & 077) & ~mode_t(022));
+}
+
+// A second name for the old file, so that it stays while the new one is renamed over it. A file
+// system without hard links gets a copy, synced before it counts.
+void keepAside(const QString &target, const QString &aside)
+{
+    if (existsAt(aside))
+        fs::remove(pathOf(aside));
+    const QByteArray from = QFile::encodeName(target);
+    const QByteArray to = QFile::encodeName(aside);
+    if (::linkat(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), 0) == 0)
+        return;
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK && errno != EXDEV)
+        throw fs::filesystem_error(
+            "cannot keep the old file", pathOf(target), std::error_code(errno, std::generic_category()));
+    fs::copy(pathOf(target), pathOf(aside), fs::copy_options::copy_symlinks);
+    if (isLink(aside))
+        return;
+    const int fd = ::open(to.constData(), O_RDONLY | O_CLOEXEC);
+    const bool synced = fd >= 0 && ::fsync(fd) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    if (!synced)
+        throw fs::filesystem_error(
+            "cannot keep the old file", pathOf(aside), std::error_code(errno, std::generic_category()));
 }
 
 } // namespace
@@ -176,10 +204,12 @@ void InstallationSwap::run()
             const QString target = installed(entry);
             step();
             if (entry.hadOld) {
-                fs::rename(pathOf(target), pathOf(target + QLatin1String(SwapJournal::oldSuffix)));
+                keepAside(target, target + QLatin1String(SwapJournal::oldSuffix));
                 changed();
             }
             step();
+            // Over the old name in one step: the name never stands empty, so a program started
+            // at any instant finds a whole old or a whole new file there.
             fs::rename(pathOf(target + QLatin1String(SwapJournal::newSuffix)), pathOf(target));
             changed();
         }

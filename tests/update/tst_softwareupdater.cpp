@@ -314,6 +314,11 @@ void TestSoftwareUpdater::killedDuringTheSwap()
             QCOMPARE(updater.exitCode(), 0);
             break;
         }
+        // Before anything repairs it, the program is there and whole: a user may start it now.
+        const QString quillfern = m_installation + QLatin1String("/bin/quillfern");
+        const QByteArray present = UpdateTest::readFile(quillfern);
+        QVERIFY2((present == program("old") || present == program("new")) && QFileInfo(quillfern).isExecutable(),
+            qPrintable(QStringLiteral("killed after change %1: no whole bin/quillfern").arg(killAfter)));
         if (byUpdater) {
             // Nobody answers it now: it ends once it has repaired the installation.
             QProcess again;
@@ -333,8 +338,9 @@ void TestSoftwareUpdater::killedDuringTheSwap()
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(m_installation + QLatin1String("/started")), 10000);
     QFile::remove(m_installation + QLatin1String("/started"));
     QCOMPARE(UpdateTest::snapshot(m_installation), newTree);
-    // The journal, two staged files, the mark that both are staged, four renames, two old files
-    // removed, the journal removed. Until the staged files are marked, the swap is taken back.
+    // The journal, two staged files, the mark that both are staged, for each file its second old
+    // name and the rename over it, two old names removed, the journal removed. Until the staged files are marked, the
+    // swap is taken back.
     QCOMPARE(killAfter, 11);
     QCOMPARE(rolledBack, 3);
     QCOMPARE(rolledForward, 8);
