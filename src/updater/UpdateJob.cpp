@@ -91,11 +91,9 @@ void UpdateJob::cancel()
     if (m_done || m_swapping)
         return;
     discardRelease();
+    // The transfer's end sees the run finished and removes the partial download.
     fail(QStringLiteral("The update was cancelled."),
         QStringLiteral("%1 was left as it was.").arg(m_parameters.shortAppName));
-    // Its end sees the run finished and removes the partial download.
-    if (m_reply)
-        m_reply->abort();
 }
 
 // A release left behind would be installed by nobody; the next check downloads it again.
@@ -111,13 +109,19 @@ void UpdateJob::fail(const QString &message, const QString &information)
         return;
     m_done = true;
     qCCritical(corvane::lcCorvane).noquote() << message << information;
-    Q_EMIT finished(false, message, information);
+    // Stopped here and reported from the event loop: whoever hears of the end may show an alert,
+    // whose event loop would otherwise run the transfer's end and delete it under its handler.
+    if (m_reply)
+        m_reply->abort();
+    QMetaObject::invokeMethod(
+        this, [this, message, information] { Q_EMIT finished(false, message, information); }, Qt::QueuedConnection);
 }
 
 void UpdateJob::succeed()
 {
     m_done = true;
-    Q_EMIT finished(true, QString(), QString());
+    QMetaObject::invokeMethod(
+        this, [this] { Q_EMIT finished(true, QString(), QString()); }, Qt::QueuedConnection);
 }
 
 bool UpdateJob::releaseIsStillThere() const
@@ -216,7 +220,6 @@ void UpdateJob::download()
             QStringLiteral("The update site sent the download on to %1, which is not an https address.\n%2 was left "
                            "as it was.")
                 .arg(target.toString(), m_parameters.shortAppName));
-        m_reply->abort();
     });
     connect(m_reply, &QNetworkReply::readyRead, this, [this] {
         if (m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
@@ -230,7 +233,6 @@ void UpdateJob::download()
                     .arg(m_reply->url().toString())
                     .arg(largest >> 20)
                     .arg(m_parameters.shortAppName));
-            m_reply->abort();
             return;
         }
         m_archive.write(m_reply->readAll());

@@ -8,6 +8,7 @@
 #include "Updater.h"
 #include "VersionCheck1.h"
 
+#include <QEventLoop>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QPushButton>
@@ -15,6 +16,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace corvane;
 using namespace std::chrono_literals;
@@ -85,6 +87,7 @@ private Q_SLOTS:
     void failedUpdateKeepsTheOldInstallation();
     void killedDuringTheSwap_data();
     void killedDuringTheSwap();
+    void alertWhileTheTransferEnds();
     void quitSocket();
     void quitNeverComes_data();
     void quitNeverComes();
@@ -344,6 +347,51 @@ void TestSoftwareUpdater::killedDuringTheSwap()
     QCOMPARE(killAfter, 11);
     QCOMPARE(rolledBack, 3);
     QCOMPARE(rolledForward, 8);
+}
+
+namespace {
+
+// Answers as a person does: the alert stays up a while, and its event loop runs meanwhile.
+class SlowPresenter final : public Presenter {
+public:
+    int runAlert(const Alert &alert) override
+    {
+        const PresentationScope showing;
+        alerts.append(alert);
+        QEventLoop loop;
+        QTimer::singleShot(300, &loop, &QEventLoop::quit);
+        loop.exec();
+        return FirstButton;
+    }
+    std::optional<QString> runOpenPanel(const FilePanel &) override { return std::nullopt; }
+    std::optional<QString> runSavePanel(const FilePanel &) override { return std::nullopt; }
+    QList<Alert> alerts;
+};
+
+} // namespace
+
+// The end of a run is reported while the download's handler runs; the alert's loop must not pull
+// the transfer away from under it.
+void TestSoftwareUpdater::alertWhileTheTransferEnds()
+{
+    UpdateTest::Response huge { 200, UpdateTest::makeZip(release("new")) };
+    huge.announcedSize = qint64(3) << 30;
+    m_server->set(QStringLiteral("/Quillfern/Quillfern.zip"), huge);
+    QTemporaryDir work;
+    UpdateJob job(quillfernParameters(), work.path());
+    UpdateWindow window(job, QStringLiteral("Quillfern"));
+    SlowPresenter presenter;
+    ScopedPresenter scoped(presenter);
+    int status = -1;
+    endRunWhenFinished(job, &window, true, [&status](int ended) { status = ended; });
+    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^The update could not be downloaded.")));
+    job.start();
+    QTRY_COMPARE_WITH_TIMEOUT(status, 1, 10000);
+    QCOMPARE(presenter.alerts.size(), 1);
+    QVERIFY2(presenter.alerts.constFirst().informativeText.contains(QLatin1String("larger than any release can be")),
+        qPrintable(presenter.alerts.constFirst().informativeText));
+    QTRY_VERIFY(!QFileInfo::exists(job.archivePath() + QLatin1String(".part")));
+    QCOMPARE(run(m_installation + QLatin1String("/bin/quillfern")), QByteArray("old\n"));
 }
 
 void TestSoftwareUpdater::quitSocket()
