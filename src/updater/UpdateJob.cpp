@@ -8,8 +8,11 @@
 #include "ReleaseSignature.h"
 #include "SwapJournal.h"
 #include "UpdaterLock.h"
+#include "VersionCheck1.h"
+#include "WorkerThread.h"
 #include "ZipArchive.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QLocalSocket>
@@ -185,7 +188,58 @@ void UpdateJob::installationFound(const QByteArray &answer)
                 .arg(app, m_installation, binaryName()));
         return;
     }
-    download();
+    readAnnouncedVersion();
+}
+
+// The release is held to the version the site announces: the page is read again here, and the
+// archive must carry that version, inside the signed bytes.
+void UpdateJob::readAnnouncedVersion()
+{
+    Q_EMIT progress(QStringLiteral("Reading which release the update site offers\u2026"), 0, 0);
+    const auto check = std::make_shared<corvane::VersionCheck1>(
+        m_parameters.urlPath, m_parameters.shortAppName, m_parameters.shortAppName + QLatin1String(".zip"));
+    const QPointer<UpdateJob> job(this);
+    corvane::startWorkerThread(QStringLiteral("SoftwareUpdater.page"), [check, job] {
+        const std::optional<QString> version = check->internetVersion();
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [job, version, address = check->address()] {
+                if (!job || job->m_done)
+                    return;
+                if (!version) {
+                    job->fail(QStringLiteral("The update was not downloaded."),
+                        QStringLiteral("The page %1 that announces the release could not be read; the log says "
+                                       "why.\n%2 was left as it was.")
+                            .arg(address, job->m_parameters.shortAppName));
+                    return;
+                }
+                job->m_announcedVersion = *version;
+                job->download();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+std::optional<QString> UpdateJob::refusedVersion() const
+{
+    const QString app = m_parameters.shortAppName;
+    // This program came with the installed release, so its version is the installed one.
+    const QString installed = corvane::shortVersionString().value_or(QString());
+    QFile file(m_releaseRoot + QLatin1String("/lib/quillfern/version"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("It does not say which version it is (it has no lib/quillfern/version).\n%1 was left "
+                              "as it was.")
+            .arg(app);
+    const QString release = QString::fromUtf8(file.read(64)).trimmed();
+    if (release != m_announcedVersion)
+        return QStringLiteral("It is version %1, but the update site announces version %2; the site may be out of "
+                              "date or tampered with. Try again later.\n%3 was left as it was.")
+            .arg(release, m_announcedVersion, app);
+    if (!corvane::VersionCheck1::isNewer(installed, release))
+        return QStringLiteral("It is version %1, which is not newer than the installed version %2; an update never "
+                              "goes back to an older release.\n%3 was left as it was.")
+            .arg(release, installed, app);
+    return std::nullopt;
 }
 
 void UpdateJob::download()
@@ -362,6 +416,11 @@ void UpdateJob::unpack()
         fail(QStringLiteral("The downloaded release cannot be used."),
             QStringLiteral("It has no program bin/%1.\n%2 was left as it was.")
                 .arg(binaryName(), m_parameters.shortAppName));
+        return;
+    }
+    if (const std::optional<QString> refusal = refusedVersion()) {
+        discardRelease();
+        fail(QStringLiteral("The downloaded release is not installed."), *refusal);
         return;
     }
     try {

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 
 class QLocalSocket;
 class QLockFile;
@@ -19,8 +20,8 @@ class QNetworkReply;
 class QTimer;
 
 // One run of the updater program, on the UI thread: asks the running program where it is
-// installed, downloads the release archive into the working folder, checks and unpacks it into
-// "staging" there, asks the running program to quit, waits until it has ended, swaps the
+// installed, reads which version the update site announces, downloads the release archive into the working folder,
+// checks and unpacks it into "staging" there, asks the running program to quit, waits until it has ended, swaps the
 // installation's files for the release's, and starts the new program. Each step reports its
 // progress; the run ends with finished(), which names what went wrong, if anything.
 class UpdateJob : public QObject {
@@ -58,6 +59,7 @@ Q_SIGNALS:
 private:
     void locateInstallation();
     void installationFound(const QByteArray &answer);
+    void readAnnouncedVersion();
     void download();
     void downloadFinished();
     // The publisher's signature of the archive, checked before anything is unpacked.
@@ -71,11 +73,15 @@ private:
     void succeed();
     [[nodiscard]] QString binaryName() const;
     [[nodiscard]] bool releaseIsStillThere() const;
+    // Why the unpacked release must not be installed: it does not say its version, or the version
+    // is not the announced one or not newer than the installed one. None when it may.
+    [[nodiscard]] std::optional<QString> refusedVersion() const;
 
     corvane::SoftwareUpdateParameters m_parameters;
     QString m_workFolder;
     QString m_installation;
     QString m_releaseRoot;
+    QString m_announcedVersion;
     // Held in the work folder for the whole run, so that a later check leaves the folder alone.
     std::unique_ptr<QLockFile> m_lock;
     QLocalSocket *m_socket = nullptr;

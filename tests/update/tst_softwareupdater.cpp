@@ -37,16 +37,23 @@ QByteArray updaterProgram()
     return UpdateTest::readFile(QStringLiteral(SOFTWARE_UPDATER));
 }
 
-// The tree that installing Quillfern makes, as the release archive carries it below its top folder.
-QList<ZipItem> release(const QByteArray &flavour)
+// The version the test site announces; the installed one is the build's.
+const QByteArray published = "999.0";
+
+// The tree that installing Quillfern makes, as the release archive carries it below its top folder;
+// an empty version leaves out the file that names it.
+QList<ZipItem> release(const QByteArray &flavour, const QByteArray &version = published)
 {
-    return {
+    QList<ZipItem> items {
         { "Quillfern/", {}, S_IFDIR | 0755 },
         { "Quillfern/bin/", {}, S_IFDIR | 0755 },
         { "Quillfern/bin/quillfern", program(flavour), S_IFREG | 0755 },
         { "Quillfern/lib/quillfern/SoftwareUpdater.app/Contents/MacOS/SoftwareUpdater", updaterProgram(),
             S_IFREG | 0755 },
     };
+    if (!version.isEmpty())
+        items.append({ "Quillfern/lib/quillfern/version", version + '\n' });
+    return items;
 }
 
 void install(const QString &root, const QByteArray &flavour)
@@ -54,6 +61,9 @@ void install(const QString &root, const QByteArray &flavour)
     UpdateTest::writeFile(root + QLatin1String("/bin/quillfern"), program(flavour), UpdateTest::executable);
     UpdateTest::writeFile(root + QLatin1String("/lib/quillfern/SoftwareUpdater.app/Contents/MacOS/SoftwareUpdater"),
         updaterProgram(), UpdateTest::executable);
+    UpdateTest::writeFile(root + QLatin1String("/lib/quillfern/version"),
+        (flavour == "new" ? published : QByteArray(QUILLFERN_VERSION)) + '\n',
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
 }
 
 corvane::SoftwareUpdateParameters quillfernParameters()
@@ -137,7 +147,8 @@ void TestSoftwareUpdater::init()
     setInstallationFolder(m_installation);
     m_server = std::make_unique<UpdateTest::Server>();
     qputenv("QUILLFERN_UPDATE_SITE", m_server->baseUrl().toUtf8());
-    m_server->set(QStringLiteral("/Quillfern/index.html"), { 200, "<h1>Quillfern</h1><h2>New in Version 999.0</h2>" });
+    m_server->set(QStringLiteral("/Quillfern/index.html"),
+        { 200, "<h1>Quillfern</h1><h2>New in Version " + published + "</h2>" });
     m_quitRequested = false;
     // This test stands in for the running Quillfern: asked to quit, it closes the socket as an
     // ending program would.
@@ -226,6 +237,16 @@ void TestSoftwareUpdater::failedUpdateKeepsTheOldInstallation_data()
     QTest::newRow("signature by another key")
         << release("new") << false << false << unsigned_ << "another key" << qint64(-1);
     QTest::newRow("not a signature") << release("new") << false << false << unsigned_ << "garbage" << qint64(-1);
+    // Signed releases that must not be installed all the same: the version is covered by the signature.
+    QTest::newRow("older release announced as newer")
+        << release("new", "0.0.1") << false << false
+        << "It is version 0.0.1, but the update site announces version 999.0" << QString() << qint64(-1);
+    QTest::newRow("release of the installed version")
+        << release("new", QUILLFERN_VERSION) << false << false
+        << "It is version " QUILLFERN_VERSION ", which is not newer than the installed version " QUILLFERN_VERSION
+        << QString() << qint64(-1);
+    QTest::newRow("release without its version")
+        << release("new", {}) << false << false << "does not say which version it is" << QString() << qint64(-1);
 }
 
 void TestSoftwareUpdater::failedUpdateKeepsTheOldInstallation()
@@ -253,6 +274,10 @@ void TestSoftwareUpdater::failedUpdateKeepsTheOldInstallation()
         else if (signature == QLatin1String("garbage"))
             m_server->set(signaturePath, { 200, QByteArray(64, 'x') });
     }
+    // Announced honestly, the installed version is no update either.
+    if (reason.contains(QLatin1String("not newer")))
+        m_server->set(
+            QStringLiteral("/Quillfern/index.html"), { 200, "<h2>New in Version " QUILLFERN_VERSION "</h2>" });
     const QMap<QString, QByteArray> before = UpdateTest::snapshot(m_installation);
     const QString folder = m_home.filePath(QStringLiteral(".local/share/Quillfern/update"));
     QVERIFY(QDir().mkpath(folder));
@@ -272,7 +297,7 @@ void TestSoftwareUpdater::failedUpdateKeepsTheOldInstallation()
     QVERIFY(!QFileInfo::exists(m_home.filePath(QStringLiteral("evil"))));
     QVERIFY(!QFileInfo::exists(QStringLiteral("/evil")));
     // A refused archive is not kept, and nothing of it was unpacked.
-    if (!signature.isEmpty()) {
+    if (!signature.isEmpty() || reason.startsWith(QLatin1String("It "))) {
         QVERIFY(!QFileInfo::exists(folder + QLatin1String("/Quillfern.zip")));
         QVERIFY(!QFileInfo::exists(folder + QLatin1String("/staging")));
     }
@@ -341,12 +366,12 @@ void TestSoftwareUpdater::killedDuringTheSwap()
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(m_installation + QLatin1String("/started")), 10000);
     QFile::remove(m_installation + QLatin1String("/started"));
     QCOMPARE(UpdateTest::snapshot(m_installation), newTree);
-    // The journal, two staged files, the mark that both are staged, for each file its second old
-    // name and the rename over it, two old names removed, the journal removed. Until the staged files are marked, the
+    // The journal, three staged files, the mark that all are staged, for each file its second old
+    // name and the rename over it, three old names removed, the journal removed. Until the staged files are marked, the
     // swap is taken back.
-    QCOMPARE(killAfter, 11);
-    QCOMPARE(rolledBack, 3);
-    QCOMPARE(rolledForward, 8);
+    QCOMPARE(killAfter, 15);
+    QCOMPARE(rolledBack, 4);
+    QCOMPARE(rolledForward, 11);
 }
 
 namespace {
@@ -476,8 +501,8 @@ void TestSoftwareUpdater::quitNeverComes()
         step = step.section(u' ', 0, 0);
     steps.removeDuplicates();
     QCOMPARE(steps,
-        QStringList({ QStringLiteral("Looking"), QStringLiteral("Downloading"), QStringLiteral("Checking"),
-            QStringLiteral("The") }));
+        QStringList({ QStringLiteral("Looking"), QStringLiteral("Reading"), QStringLiteral("Downloading"),
+            QStringLiteral("Checking"), QStringLiteral("The") }));
     QCOMPARE(UpdateTest::snapshot(m_installation), before);
     // Nobody would install a release left behind; the next check downloads it again.
     QVERIFY(!QFileInfo::exists(job.stagingFolder()));
@@ -556,8 +581,8 @@ void TestSoftwareUpdater::secondCheckDuringAnUpdate()
         if (meddling == QLatin1String("emptied"))
             QVERIFY(QDir().mkpath(staging + QLatin1String("/Quillfern")));
     } else {
-        const QByteArray published = meddling == QLatin1String("same version") ? QUILLFERN_VERSION : "999.0";
-        m_server->set(QStringLiteral("/Quillfern/index.html"), { 200, "<h2>New in Version " + published + "</h2>" });
+        const QByteArray version = meddling == QLatin1String("same version") ? QUILLFERN_VERSION : published;
+        m_server->set(QStringLiteral("/Quillfern/index.html"), { 200, "<h2>New in Version " + version + "</h2>" });
         if (meddling != QLatin1String("same version"))
             presenter.scriptAlertResponse(meddling == QLatin1String("Yes") ? FirstButton : SecondButton);
         QVERIFY(std::make_shared<Updater>(QStringLiteral("Quillfern"), QStringLiteral("Quillfern"), false)->start());
