@@ -36,6 +36,41 @@ QString swapMarkerPath(const QString &workFolder)
     return workFolder + QLatin1String("/installing");
 }
 
+constexpr int quitPollMs = 200;
+
+// The processes of this user whose program is the file at path, this one aside.
+QList<qint64> processesRunning(const QString &path)
+{
+    QList<qint64> found;
+    const QString program = QFileInfo(path).canonicalFilePath();
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        if (!number || pid == qint64(::getpid()))
+            continue;
+        // Unreadable for other users' processes; a replaced program reads with " (deleted)".
+        QString exe = QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget();
+        if (exe.endsWith(QLatin1String(" (deleted)")))
+            exe.chop(10);
+        if (!exe.isEmpty() && (exe == program || exe == path))
+            found.append(pid);
+    }
+    return found;
+}
+
+QString environmentOf(qint64 pid, const QByteArray &name)
+{
+    QFile file(QStringLiteral("/proc/%1/environ").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    for (const QByteArray &entry : file.readAll().split('\0')) {
+        if (entry.startsWith(QByteArray(name + '=')))
+            return QFile::decodeName(entry.mid(name.size() + 1));
+    }
+    return {};
+}
+
 } // namespace
 
 UpdateJob::UpdateJob(const corvane::SoftwareUpdateParameters &parameters, const QString &workFolder, QObject *parent)
@@ -146,6 +181,8 @@ void UpdateJob::locateInstallation()
         fail(QStringLiteral("%1 is already being updated.").arg(m_parameters.shortAppName), lockProblem);
         return;
     }
+    // Under the lock, so that two updaters never repair one swap.
+    repairInterruptedInstall(m_workFolder);
     Q_EMIT progress(QStringLiteral("Looking for the running %1\u2026").arg(m_parameters.shortAppName), 0, 0);
     m_socket = new QLocalSocket(this);
     auto *noAnswer = new QTimer(this);
@@ -445,13 +482,10 @@ void UpdateJob::unpack()
 void UpdateJob::askToQuit()
 {
     Q_EMIT progress(QStringLiteral("The update will be installed when %1 quits.").arg(m_parameters.shortAppName), 0, 0);
-    if (m_socket->state() != QLocalSocket::ConnectedState) {
-        QTimer::singleShot(0, this, &UpdateJob::install);
-        return;
+    if (m_socket->state() == QLocalSocket::ConnectedState) {
+        m_socket->write("quit\n");
+        m_socket->flush();
     }
-    connect(m_socket, &QLocalSocket::disconnected, this, &UpdateJob::install, Qt::QueuedConnection);
-    m_socket->write("quit\n");
-    m_socket->flush();
     m_quitTimer = new QTimer(this);
     m_quitTimer->setSingleShot(true);
     connect(m_quitTimer, &QTimer::timeout, this, [this] {
@@ -461,6 +495,47 @@ void UpdateJob::askToQuit()
                 .arg(m_parameters.shortAppName));
     });
     m_quitTimer->start(m_quitWaitLimit);
+    // Every program running from the installation must have ended before the swap, also those of
+    // other sessions of the user, and those started while the update waits.
+    auto *poll = new QTimer(this);
+    connect(poll, &QTimer::timeout, this, [this, poll] {
+        if (m_done) {
+            poll->stop();
+            return;
+        }
+        if (!askEveryProgramToQuit() && m_socket->state() == QLocalSocket::UnconnectedState) {
+            poll->stop();
+            install();
+        }
+    });
+    poll->start(quitPollMs);
+}
+
+bool UpdateJob::askEveryProgramToQuit()
+{
+    const QList<qint64> running = processesRunning(m_installation + QLatin1String("/bin/") + binaryName());
+    const QString ownSocket = corvane::quitRequestSocketName(m_parameters.bundleId);
+    for (const qint64 pid : running) {
+        if (m_askedToQuit.contains(pid))
+            continue;
+        m_askedToQuit.insert(pid);
+        const QString runtime = environmentOf(pid, "XDG_RUNTIME_DIR");
+        const QString socketName = runtime + u'/' + m_parameters.bundleId + QLatin1String(".quit");
+        // The one that started the update was asked on the socket it answered on.
+        if (runtime.isEmpty() || socketName == ownSocket)
+            continue;
+        qCInfo(corvane::lcCorvane).noquote()
+            << "asking" << m_parameters.shortAppName << "of another session (process" << pid << ") to quit";
+        auto *socket = new QLocalSocket(this);
+        connect(socket, &QLocalSocket::connected, socket, [socket] {
+            socket->write("quit\n");
+            socket->flush();
+        });
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::errorOccurred, socket, &QObject::deleteLater);
+        socket->connectToServer(socketName);
+    }
+    return !running.isEmpty();
 }
 
 void UpdateJob::install()

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QUrl>
 
@@ -42,8 +43,8 @@ public:
     static constexpr std::chrono::milliseconds defaultQuitWaitLimit = std::chrono::hours(24);
     void setQuitWaitLimit(std::chrono::milliseconds limit) { m_quitWaitLimit = limit; }
 
-    // Finishes or takes back the swap that an updater killed in this work folder had begun, before
-    // anything else is done there.
+    // Finishes or takes back the swap that an updater killed in this work folder had begun; a run
+    // does this first once it holds the folder's lock.
     static void repairInterruptedInstall(const QString &workFolder);
 
     [[nodiscard]] QUrl archiveUrl() const;
@@ -67,6 +68,9 @@ private:
     void signatureFinished(QNetworkReply *reply);
     void unpack();
     void askToQuit();
+    // Asks each program running from the installation that was not asked yet to quit, on the quit
+    // socket of its own session. Returns whether any still runs.
+    bool askEveryProgramToQuit();
     void install();
     void fail(const QString &message, const QString &information);
     void discardRelease();
@@ -90,6 +94,7 @@ private:
     QFile m_archive;
     QByteArray m_signedArchive;
     QTimer *m_quitTimer = nullptr;
+    QSet<qint64> m_askedToQuit;
     std::chrono::milliseconds m_quitWaitLimit = defaultQuitWaitLimit;
     bool m_swapping = false;
     bool m_done = false;

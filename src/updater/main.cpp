@@ -17,7 +17,6 @@ using namespace std::chrono_literals;
 int main(int argc, char *argv[])
 {
     corvane::installMessageHandler();
-    UpdateJob::repairInterruptedInstall(QDir::currentPath());
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Quillfern"));
     QApplication::setApplicationName(QStringLiteral("SoftwareUpdater"));

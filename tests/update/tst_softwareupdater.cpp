@@ -1,4 +1,5 @@
 #include "Bundle.h"
+#include "Exception.h"
 #include "Presenter.h"
 #include "QuitRequests.h"
 #include "SwapJournal.h"
@@ -98,6 +99,8 @@ private Q_SLOTS:
     void killedDuringTheSwap_data();
     void killedDuringTheSwap();
     void alertWhileTheTransferEnds();
+    void oneUpdaterAtATime();
+    void everyQuillfernIsAskedToQuit();
     void quitSocket();
     void quitNeverComes_data();
     void quitNeverComes();
@@ -417,6 +420,69 @@ void TestSoftwareUpdater::alertWhileTheTransferEnds()
         qPrintable(presenter.alerts.constFirst().informativeText));
     QTRY_VERIFY(!QFileInfo::exists(job.archivePath() + QLatin1String(".part")));
     QCOMPARE(run(m_installation + QLatin1String("/bin/quillfern")), QByteArray("old\n"));
+}
+
+// Two sessions of one user answer Yes together. The second must find the update folder taken as
+// soon as the first has launched its updater, before that program is even up.
+void TestSoftwareUpdater::oneUpdaterAtATime()
+{
+    m_server->set(QStringLiteral("/Quillfern/Quillfern.zip"), { 200, UpdateTest::makeZip(release("new")) });
+    const auto first = std::make_shared<Updater>(QStringLiteral("Quillfern"), QStringLiteral("Quillfern"), false);
+    const auto second = std::make_shared<Updater>(QStringLiteral("Quillfern"), QStringLiteral("Quillfern"), false);
+    first->update();
+    try {
+        second->update();
+        QFAIL("a second updater was launched");
+    } catch (const Exception &error) {
+        QCOMPARE(error.message(), QStringLiteral("Quillfern is already being updated."));
+    } catch (...) {
+        QFAIL("the second check failed otherwise");
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(m_installation + QLatin1String("/started")), 20000);
+    QFile::remove(m_installation + QLatin1String("/started"));
+    QCOMPARE(run(m_installation + QLatin1String("/bin/quillfern")), QByteArray("new\n"));
+    // The first updater's copy was never taken from under it.
+    QVERIFY(!QFileInfo::exists(m_home.filePath(QStringLiteral(".local/share/Trash/files/SoftwareUpdater.app"))));
+}
+
+// A Quillfern of another session runs from the same installation, with a runtime folder of its
+// own; it too is asked to quit, and the swap waits until it has.
+void TestSoftwareUpdater::everyQuillfernIsAskedToQuit()
+{
+    const QString installed = m_installation + QLatin1String("/bin/quillfern");
+    QVERIFY(QFile::remove(installed));
+    QVERIFY(QFile::copy(QStringLiteral(QUILLFERN_PROGRAM), installed));
+    m_server->set(QStringLiteral("/Quillfern/Quillfern.zip"), { 200, UpdateTest::makeZip(release("new")) });
+    const QString runtime = m_home.filePath(QStringLiteral("run-other"));
+    QVERIFY(QDir().mkpath(runtime));
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    environment.insert(QStringLiteral("QUILLFERN_UNATTENDED"), QStringLiteral("1"));
+    // Its new, empty project is not to be saved.
+    environment.insert(QStringLiteral("QUILLFERN_UNATTENDED_ANSWERS"), QStringLiteral("No"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.remove(QStringLiteral("QUILLFERN_UPDATE_SITE"));
+    QProcess other;
+    other.setProcessEnvironment(environment);
+    other.start(installed, {});
+    QVERIFY(other.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(runtime + QLatin1String("/org.quillfern.Quillfern.quit")), 10000);
+
+    const QString folder = m_home.filePath(QStringLiteral(".local/share/Quillfern/update"));
+    QVERIFY(QDir().mkpath(folder));
+    QProcess updater;
+    startUpdater(updater, folder);
+    QVERIFY(updater.waitForStarted());
+    QTRY_COMPARE_WITH_TIMEOUT(updater.state(), QProcess::NotRunning, 30000);
+    const QString log = QString::fromUtf8(updater.readAllStandardError());
+    QVERIFY2(updater.exitCode() == 0, qPrintable(log));
+    QVERIFY(m_quitRequested);
+    QCOMPARE(other.state(), QProcess::NotRunning);
+    QCOMPARE(other.exitStatus(), QProcess::NormalExit);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(m_installation + QLatin1String("/started")), 10000);
+    QFile::remove(m_installation + QLatin1String("/started"));
+    QCOMPARE(run(installed), QByteArray("new\n"));
 }
 
 void TestSoftwareUpdater::quitSocket()
