@@ -60,6 +60,33 @@ bool existsAt(const QString &path)
     return info.exists() || info.isSymLink();
 }
 
+// A copy of the updater that is the user's own to change, whatever modes the installation has: a
+// read-only system installation would otherwise give a copy that cannot even be filled, and the
+// updater would never get to say why it cannot update there.
+void copyAsOwn(const QString &source, const QString &target)
+{
+    namespace fs = std::filesystem;
+    const fs::path from(source.toStdString());
+    const fs::path to(target.toStdString());
+    const auto own = [](const fs::path &original, const fs::path &copied, fs::perms owner) {
+        fs::permissions(copied, fs::status(original).permissions() | owner);
+    };
+    fs::create_directory(to);
+    own(from, to, fs::perms::owner_all);
+    for (const fs::directory_entry &entry : fs::recursive_directory_iterator(from)) {
+        const fs::path copied = to / fs::relative(entry.path(), from);
+        if (entry.is_symlink()) {
+            fs::copy_symlink(entry.path(), copied);
+        } else if (entry.is_directory()) {
+            fs::create_directory(copied);
+            own(entry.path(), copied, fs::perms::owner_all);
+        } else {
+            fs::copy_file(entry.path(), copied);
+            own(entry.path(), copied, fs::perms::owner_read | fs::perms::owner_write);
+        }
+    }
+}
+
 } // namespace
 
 QString SoftwareUpdateParameters::stringValue(CodingKeys key)
@@ -287,7 +314,7 @@ void Updater::update()
     if (existsAt(copy))
         throw std::filesystem::filesystem_error(
             "cannot copy", resource.toStdString(), copy.toStdString(), std::make_error_code(std::errc::file_exists));
-    std::filesystem::copy(resource.toStdString(), copy.toStdString(), std::filesystem::copy_options::recursive);
+    copyAsOwn(resource, copy);
     logInfo(QStringLiteral("[Updater.update] copied \"%1\" to \"%2\"").arg(resource, copy));
 
     const QString target = copy + u'/' + updaterExecutable;

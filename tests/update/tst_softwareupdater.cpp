@@ -7,17 +7,22 @@
 #include "UpdateTestSupport.h"
 #include "UpdateWindow.h"
 #include "Updater.h"
+#include "UpdaterLock.h"
 #include "VersionCheck1.h"
 
 #include <QEventLoop>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <filesystem>
+#include <unistd.h>
 
 using namespace corvane;
 using namespace std::chrono_literals;
@@ -101,6 +106,7 @@ private Q_SLOTS:
     void alertWhileTheTransferEnds();
     void oneUpdaterAtATime();
     void everyQuillfernIsAskedToQuit();
+    void readOnlyInstallation();
     void quitSocket();
     void quitNeverComes_data();
     void quitNeverComes();
@@ -483,6 +489,46 @@ void TestSoftwareUpdater::everyQuillfernIsAskedToQuit()
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(m_installation + QLatin1String("/started")), 10000);
     QFile::remove(m_installation + QLatin1String("/started"));
     QCOMPARE(run(installed), QByteArray("new\n"));
+}
+
+// Installed read-only from top to bottom, as a system package is. The updater's copy must still be
+// its own to change, so that the updater gets to say why it cannot update.
+void TestSoftwareUpdater::readOnlyInstallation()
+{
+    namespace fs = std::filesystem;
+    const auto makeReadOnly = [](const QString &root, bool readOnly) {
+        const fs::perm_options how = readOnly ? fs::perm_options::remove : fs::perm_options::add;
+        const fs::perms write = readOnly ? fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write
+                                         : fs::perms::owner_write;
+        for (const auto &entry : fs::recursive_directory_iterator(root.toStdString()))
+            fs::permissions(entry.path(), write, how);
+        fs::permissions(root.toStdString(), write, how);
+    };
+    makeReadOnly(m_installation, true);
+    const auto restore = qScopeGuard([&] { makeReadOnly(m_installation, false); });
+    m_server->set(QStringLiteral("/Quillfern/Quillfern.zip"), { 200, UpdateTest::makeZip(release("new")) });
+    // Its updater is not needed here: the copy is what is looked at.
+    stopListeningForQuitRequests();
+    const auto updater = std::make_shared<Updater>(QStringLiteral("Quillfern"), QStringLiteral("Quillfern"), false);
+    updater->update();
+    const QString copy = updater->appSuppApp() + QLatin1String("/SoftwareUpdater.app");
+    QVERIFY(QFileInfo(copy + QLatin1String("/Contents/MacOS/SoftwareUpdater")).isExecutable());
+    for (const QString &path : QStringList { copy, copy + QLatin1String("/Contents"),
+             copy + QLatin1String("/Contents/MacOS"), copy + QLatin1String("/Contents/MacOS/SoftwareUpdater") })
+        QVERIFY2(QFileInfo(path).permissions() & QFile::WriteOwner, qPrintable(path));
+    if (::getuid() == 0)
+        return; // the superuser may write anywhere; what follows needs an ordinary account
+    // The copy launched above found nobody to answer and ended; this one is answered.
+    QTRY_VERIFY_WITH_TIMEOUT(!isUpdaterRunningIn(updater->appSuppApp()), 10000);
+    QVERIFY(listenForQuitRequests([this] { m_quitRequested = true; }));
+    QProcess run;
+    run.setWorkingDirectory(updater->appSuppApp());
+    run.start(copy + QLatin1String("/Contents/MacOS/SoftwareUpdater"), quillfernParameters().arguments());
+    QVERIFY(run.waitForStarted());
+    QTRY_COMPARE_WITH_TIMEOUT(run.state(), QProcess::NotRunning, 20000);
+    const QString log = QString::fromUtf8(run.readAllStandardError());
+    QVERIFY2(log.contains(QLatin1String("Quillfern cannot be updated by you.")), qPrintable(log));
+    QVERIFY(!m_quitRequested);
 }
 
 void TestSoftwareUpdater::quitSocket()
