@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <optional>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -132,6 +133,29 @@ void InstallationSwap::plan(const QString &relative)
     }
 }
 
+void InstallationSwap::checkFreeSpace() const
+{
+    // Every new file is staged while the old one stays, so the release needs its whole size.
+    constexpr quint64 block = 4096;
+    quint64 needed = 64 * block; // the journal and the folders' growth
+    for (const corvane::SwapJournal::Entry &entry : m_entries) {
+        struct stat info { };
+        if (!entry.isFolder && ::lstat(QFile::encodeName(m_release + u'/' + entry.path).constData(), &info) == 0)
+            needed += (quint64(info.st_size) + block - 1) / block * block;
+    }
+    struct statvfs disk { };
+    if (::statvfs(QFile::encodeName(m_installation).constData(), &disk) != 0)
+        return;
+    const quint64 available = quint64(disk.f_bavail) * disk.f_frsize;
+    if (needed <= available)
+        return;
+    const auto mib = [](quint64 bytes) { return QString::number(double(bytes) / (1 << 20), 'f', 1); };
+    throw corvane::Exception(QStringLiteral("The update cannot be installed."),
+        QStringLiteral("The disk that holds %1 has %2 MiB free, but the new release needs %3 MiB there. Free some "
+                       "space on it and look for updates again.\nQuillfern was left as it was.")
+            .arg(m_installation, mib(available), mib(needed)));
+}
+
 QStringList InstallationSwap::foldersToWrite() const
 {
     QStringList folders;
@@ -172,6 +196,7 @@ void InstallationSwap::run()
     using corvane::SwapJournal;
     m_step = 0;
     m_change = 0;
+    checkFreeSpace();
     std::optional<SwapJournal> journal;
     try {
         journal.emplace(SwapJournal::create(m_installation, m_entries));

@@ -22,13 +22,67 @@
 #include <QProcess>
 #include <QTimer>
 
+#include <cerrno>
 #include <csignal>
 #include <unistd.h>
 
 namespace {
 
 constexpr int connectTimeoutMs = 3000;
-constexpr int requestIdleTimeoutMs = 60000;
+// Where a reply keeps why it was stopped at a redirect.
+constexpr const char *refusedRedirect = "quillfernRefusedRedirect";
+
+// What went wrong with a transfer, in words that say what to do; the network layer's own texts
+// ("Operation canceled", "Unknown error") say neither.
+QString transferFailure(QNetworkReply *reply, std::chrono::milliseconds idleLimit)
+{
+    if (const QVariant refused = reply->property(refusedRedirect); refused.isValid())
+        return refused.toString();
+    switch (reply->error()) {
+    case QNetworkReply::OperationCanceledError:
+        return QStringLiteral("The update site sent nothing for %1 seconds; it may be busy or out of reach. Try again "
+                              "later.")
+            .arg(std::chrono::duration_cast<std::chrono::seconds>(idleLimit).count());
+    case QNetworkReply::TooManyRedirectsError:
+        return QStringLiteral("The update site sends it on and on in a loop of redirects; it is misconfigured. Try "
+                              "again later, or tell its publisher.");
+    case QNetworkReply::NoError:
+        return QStringLiteral("the site answers with the status %1 instead of sending it")
+            .arg(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt());
+    default:
+        return reply->errorString();
+    }
+}
+
+// Lets a redirect of what (the download, the signature) be followed when it keeps to the rules;
+// otherwise keeps why on the reply and stops it. The network layer's own count of redirects ends a
+// loop without saying so.
+bool followRedirect(QNetworkReply *reply, const QUrl &target, const QString &what)
+{
+    constexpr int mostRedirects = 10;
+    QStringList visited = reply->property("quillfernVisited").toStringList();
+    if (visited.isEmpty())
+        visited.append(reply->request().url().toString());
+    const bool loops = visited.contains(target.toString()) || visited.size() > mostRedirects;
+    visited.append(target.toString());
+    reply->setProperty("quillfernVisited", visited);
+    if (loops) {
+        reply->setProperty(refusedRedirect,
+            QStringLiteral("The update site sends %1 on and on in a loop of redirects; it is misconfigured. Try again "
+                           "later, or tell its publisher.")
+                .arg(what));
+    } else if (!corvane::isAcceptableUpdateUrl(target)) {
+        reply->setProperty(refusedRedirect,
+            QStringLiteral("The update site sent %1 on to %2, which is not an https address; releases are only taken "
+                           "from secure addresses.")
+                .arg(what, target.toString()));
+    } else {
+        Q_EMIT reply->redirectAllowed();
+        return true;
+    }
+    reply->abort();
+    return false;
+}
 
 // Names the installation while its swap runs, for an updater started again after this one was killed.
 QString swapMarkerPath(const QString &workFolder)
@@ -289,7 +343,8 @@ void UpdateJob::download()
         return;
     }
     m_archive.setFileName(archivePath() + QLatin1String(".part"));
-    if (!m_archive.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    m_downloaded = 0;
+    if (!m_archive.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         fail(QStringLiteral("The update was not downloaded."),
             QStringLiteral("%1 cannot be written: %2").arg(m_archive.fileName(), m_archive.errorString()));
         return;
@@ -299,18 +354,14 @@ void UpdateJob::download()
     // Every redirect is checked before it is followed: the release must come over HTTPS to the end.
     m_network->setRedirectPolicy(QNetworkRequest::UserVerifiedRedirectPolicy);
     QNetworkRequest request(url);
-    request.setTransferTimeout(requestIdleTimeoutMs);
+    request.setTransferTimeout(int(m_transferTimeout.count()));
     request.setRawHeader("Cache-Control", "no-cache");
     m_reply = m_network->get(request);
     connect(m_reply, &QNetworkReply::redirected, this, [this](const QUrl &target) {
-        if (corvane::isAcceptableUpdateUrl(target)) {
-            Q_EMIT m_reply->redirectAllowed();
-            return;
-        }
-        fail(QStringLiteral("The update was not downloaded."),
-            QStringLiteral("The update site sent the download on to %1, which is not an https address.\n%2 was left "
-                           "as it was.")
-                .arg(target.toString(), m_parameters.shortAppName));
+        if (!followRedirect(m_reply, target, QStringLiteral("the download")))
+            fail(QStringLiteral("The update was not downloaded."),
+                QStringLiteral("%1\n%2 was left as it was.")
+                    .arg(m_reply->property(refusedRedirect).toString(), m_parameters.shortAppName));
     });
     connect(m_reply, &QNetworkReply::readyRead, this, [this] {
         if (m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
@@ -318,7 +369,7 @@ void UpdateJob::download()
         // Stopped as soon as it is known, so that a wrong or hostile site cannot fill the disk.
         constexpr auto largest = qint64(ZipArchive::maximumArchiveSize);
         if (m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > largest
-            || m_archive.pos() + m_reply->bytesAvailable() > largest) {
+            || m_downloaded + m_reply->bytesAvailable() > largest) {
             fail(QStringLiteral("The update could not be downloaded."),
                 QStringLiteral("%1 is larger than any release can be (more than %2 MiB).\n%3 was left as it was.")
                     .arg(m_reply->url().toString())
@@ -326,7 +377,7 @@ void UpdateJob::download()
                     .arg(m_parameters.shortAppName));
             return;
         }
-        m_archive.write(m_reply->readAll());
+        writeDownloaded(m_reply->readAll());
     });
     connect(m_reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64 total) {
         Q_EMIT progress(QStringLiteral("Downloading %1\u2026").arg(m_parameters.shortAppName), received,
@@ -345,17 +396,16 @@ void UpdateJob::downloadFinished()
     const QUrl url = m_reply->url();
     const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const bool ok = m_reply->error() == QNetworkReply::NoError && status == 200;
-    if (ok)
-        m_archive.write(m_reply->readAll());
-    const bool written = m_archive.error() == QFileDevice::NoError && m_archive.flush();
+    if (ok && !writeDownloaded(m_reply->readAll()))
+        return;
     // A connection closed early can look like a finished download; the announced length tells.
     const QVariant announced = m_reply->header(QNetworkRequest::ContentLengthHeader);
-    const bool complete = !announced.isValid() || announced.toLongLong() == m_archive.pos();
+    const bool complete = !announced.isValid() || announced.toLongLong() == m_downloaded;
     const QString shortBy
-        = QStringLiteral("the download ended after %1 of %2 bytes").arg(m_archive.pos()).arg(announced.toLongLong());
+        = QStringLiteral("the download ended after %1 of %2 bytes").arg(m_downloaded).arg(announced.toLongLong());
     m_archive.close();
-    if (!ok || !written || !complete) {
-        const QString reason = !written ? m_archive.errorString() : !ok ? m_reply->errorString() : shortBy;
+    if (!ok || !complete) {
+        const QString reason = !ok ? transferFailure(m_reply, m_transferTimeout) : shortBy;
         m_archive.remove();
         fail(QStringLiteral("The update could not be downloaded."),
             QStringLiteral("%1: %2\n%3 was left as it was.").arg(url.toString(), reason, m_parameters.shortAppName));
@@ -369,19 +419,43 @@ void UpdateJob::downloadFinished()
     downloadSignature(url);
 }
 
+bool UpdateJob::writeDownloaded(const QByteArray &bytes)
+{
+    if (m_done)
+        return false;
+    // Written by hand for the system's reason: the file's own error text loses it, and a later
+    // write would clear it, so that the download would only look cut short.
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(m_archive.handle(), bytes.constData() + written, size_t(bytes.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        written += n;
+    }
+    m_downloaded += written;
+    if (written == bytes.size())
+        return true;
+    const QString reason = qt_error_string(errno);
+    m_archive.close();
+    m_archive.remove();
+    fail(QStringLiteral("The update could not be downloaded."),
+        QStringLiteral("%1 cannot be written: %2. Free some space in your home folder and look for updates "
+                       "again.\n%3 was left as it was.")
+            .arg(m_archive.fileName(), reason, m_parameters.shortAppName));
+    return false;
+}
+
 void UpdateJob::downloadSignature(const QUrl &archive)
 {
     // Beside the archive where it finally came from, after any redirects.
     QNetworkRequest request(QUrl(archive.toString() + QLatin1String(".sig")));
-    request.setTransferTimeout(requestIdleTimeoutMs);
+    request.setTransferTimeout(int(m_transferTimeout.count()));
     request.setRawHeader("Cache-Control", "no-cache");
     QNetworkReply *reply = m_network->get(request);
-    connect(reply, &QNetworkReply::redirected, this, [reply](const QUrl &target) {
-        if (corvane::isAcceptableUpdateUrl(target))
-            Q_EMIT reply->redirectAllowed();
-        else
-            reply->abort();
-    });
+    connect(reply, &QNetworkReply::redirected, this,
+        [reply](const QUrl &target) { followRedirect(reply, target, QStringLiteral("the signature")); });
     connect(reply, &QNetworkReply::finished, this, [this, reply] { signatureFinished(reply); });
 }
 
@@ -395,13 +469,18 @@ void UpdateJob::signatureFinished(QNetworkReply *reply)
     constexpr qint64 largestSignature = 1024;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QByteArray signature = reply->read(largestSignature + 1);
-    if (reply->error() != QNetworkReply::NoError || status != 200 || signature.size() > largestSignature) {
+    const bool failed = reply->error() != QNetworkReply::NoError || reply->property(refusedRedirect).isValid();
+    if (failed || status != 200 || signature.size() > largestSignature) {
         QFile::remove(archivePath());
+        const QString reason = failed ? transferFailure(reply, m_transferTimeout)
+            : status != 200
+            ? QStringLiteral("it is not there (the site answers %1)").arg(status)
+            : QStringLiteral("what the site serves there is larger than %1 bytes, which is no signature; the site "
+                             "may be misconfigured")
+                  .arg(largestSignature);
         fail(QStringLiteral("The update was not installed."),
             QStringLiteral("The release's signature could not be downloaded from %1: %2\n%3 was left as it was.")
-                .arg(reply->url().toString(),
-                    reply->error() != QNetworkReply::NoError ? reply->errorString() : QStringLiteral("it is not there"),
-                    app));
+                .arg(reply->url().toString(), reason, app));
         return;
     }
     QFile archive(archivePath());

@@ -42,6 +42,8 @@ public:
     // to quit when asked about unsaved work; the update then waits for a later quit, but not for ever.
     static constexpr std::chrono::milliseconds defaultQuitWaitLimit = std::chrono::hours(24);
     void setQuitWaitLimit(std::chrono::milliseconds limit) { m_quitWaitLimit = limit; }
+    // How long a transfer may receive nothing before it is given up; tests shorten it.
+    void setTransferTimeout(std::chrono::milliseconds limit) { m_transferTimeout = limit; }
 
     // Finishes or takes back the swap that an updater killed in this work folder had begun; a run
     // does this first once it holds the folder's lock.
@@ -63,6 +65,8 @@ private:
     void readAnnouncedVersion();
     void download();
     void downloadFinished();
+    // Appends to the download; a write that fails ends the run with its reason.
+    bool writeDownloaded(const QByteArray &bytes);
     // The publisher's signature of the archive, checked before anything is unpacked.
     void downloadSignature(const QUrl &archive);
     void signatureFinished(QNetworkReply *reply);
@@ -92,10 +96,12 @@ private:
     QNetworkAccessManager *m_network = nullptr;
     QPointer<QNetworkReply> m_reply;
     QFile m_archive;
+    qint64 m_downloaded = 0;
     QByteArray m_signedArchive;
     QTimer *m_quitTimer = nullptr;
     QSet<qint64> m_askedToQuit;
     std::chrono::milliseconds m_quitWaitLimit = defaultQuitWaitLimit;
+    std::chrono::milliseconds m_transferTimeout = std::chrono::seconds(60);
     bool m_swapping = false;
     bool m_done = false;
 };

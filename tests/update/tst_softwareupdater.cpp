@@ -107,6 +107,8 @@ private Q_SLOTS:
     void oneUpdaterAtATime();
     void everyQuillfernIsAskedToQuit();
     void readOnlyInstallation();
+    void failuresNameTheirCause_data();
+    void failuresNameTheirCause();
     void quitSocket();
     void quitNeverComes_data();
     void quitNeverComes();
@@ -529,6 +531,131 @@ void TestSoftwareUpdater::readOnlyInstallation()
     const QString log = QString::fromUtf8(run.readAllStandardError());
     QVERIFY2(log.contains(QLatin1String("Quillfern cannot be updated by you.")), qPrintable(log));
     QVERIFY(!m_quitRequested);
+}
+
+namespace {
+
+// A disk of the given size at path, to be filled up; mounting needs the superuser.
+class SmallDisk {
+public:
+    SmallDisk(const QString &path, const QByteArray &size)
+        : m_path(path)
+    {
+        QDir().mkpath(path);
+        m_mounted = ::getuid() == 0
+            && QProcess::execute(QStringLiteral("mount"),
+                   { QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                       QStringLiteral("size=") + QString::fromLatin1(size), QStringLiteral("tmpfs"), path })
+                == 0;
+    }
+    ~SmallDisk()
+    {
+        if (m_mounted)
+            QProcess::execute(QStringLiteral("umount"), { QStringLiteral("-l"), m_path });
+    }
+    SmallDisk(const SmallDisk &) = delete;
+    SmallDisk &operator=(const SmallDisk &) = delete;
+    [[nodiscard]] bool mounted() const { return m_mounted; }
+
+private:
+    QString m_path;
+    bool m_mounted = false;
+};
+
+QByteArray noise(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    quint32 x = 2463534242u;
+    for (char &c : bytes) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        c = char(x);
+    }
+    return bytes;
+}
+
+} // namespace
+
+void TestSoftwareUpdater::failuresNameTheirCause_data()
+{
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("signature far too large") << "big signature"
+                                             << "larger than 1024 bytes, which is no signature";
+    QTest::newRow("signature sent on to plain http")
+        << "signature redirect"
+        << "sent the signature on to %1Quillfern.zip.sig, which is not an https address";
+    QTest::newRow("download stalls") << "stall"
+                                     << "The update site sent nothing for 2 seconds";
+    QTest::newRow("redirect loop") << "loop"
+                                   << "in a loop of redirects";
+    QTest::newRow("home full during the download") << "home full"
+                                                   << "No space left on device";
+    QTest::newRow("installation disk full") << "installation full"
+                                            << "MiB free, but the new release needs";
+}
+
+// Each failure says what happened and what to do, not the network layer's or the copy's words.
+void TestSoftwareUpdater::failuresNameTheirCause()
+{
+    QFETCH(QString, failure);
+    QFETCH(QString, said);
+    const QString zip = QStringLiteral("/Quillfern/Quillfern.zip");
+    m_server->set(zip, { 200, UpdateTest::makeZip(release("new")) });
+    QTemporaryDir scratch;
+    QString work = scratch.filePath(QStringLiteral("work"));
+    QDir().mkpath(work);
+    std::unique_ptr<UpdateTest::Server> elsewhere;
+    std::unique_ptr<SmallDisk> disk;
+    if (failure == QLatin1String("big signature")) {
+        m_server->set(zip + QLatin1String(".sig"), { 200, QByteArray(4096, 's') });
+    } else if (failure == QLatin1String("signature redirect")) {
+        elsewhere = std::make_unique<UpdateTest::Server>(true);
+        if (elsewhere->otherBaseUrl().isEmpty())
+            QSKIP("this machine has no address but loopback");
+        UpdateTest::Response away { 302, "moved" };
+        away.location = elsewhere->otherBaseUrl().toUtf8() + "Quillfern.zip.sig";
+        m_server->set(zip + QLatin1String(".sig"), away);
+        said = said.arg(elsewhere->otherBaseUrl());
+    } else if (failure == QLatin1String("stall")) {
+        UpdateTest::Response never;
+        never.never = true;
+        m_server->set(zip, never);
+    } else if (failure == QLatin1String("loop")) {
+        UpdateTest::Response loop { 302, "moved" };
+        loop.location = m_server->baseUrl().toUtf8() + "Quillfern/Quillfern.zip";
+        m_server->set(zip, loop);
+    } else if (failure == QLatin1String("home full")) {
+        disk = std::make_unique<SmallDisk>(work, "64k");
+        m_server->set(
+            zip, { 200, UpdateTest::makeZip(release("new") << ZipItem { "Quillfern/noise", noise(200000) }) });
+    } else {
+        // Room for the installed release, not for a second copy of it beside it.
+        const QString small = scratch.filePath(QStringLiteral("opt"));
+        disk = std::make_unique<SmallDisk>(small, QByteArray::number(updaterProgram().size() + (1 << 20)));
+        m_installation = small + QLatin1String("/quillfern");
+        if (disk->mounted())
+            install(m_installation, "old");
+        setInstallationFolder(m_installation);
+    }
+    if (disk && !disk->mounted())
+        QSKIP("a full disk needs the superuser to mount a small one");
+    const QMap<QString, QByteArray> before = UpdateTest::snapshot(m_installation);
+
+    UpdateJob job(quillfernParameters(), work);
+    job.setTransferTimeout(2s);
+    QSignalSpy finished(&job, &UpdateJob::finished);
+    job.start();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
+    QCOMPARE(finished.constFirst().at(0).toBool(), false);
+    const QString information = finished.constFirst().at(2).toString();
+    QVERIFY2(information.contains(said), qPrintable(information));
+    QVERIFY2(!information.contains(QLatin1String("Operation canceled"))
+            && !information.contains(QLatin1String("Unknown error"))
+            && !information.contains(QLatin1String("Input/output error")),
+        qPrintable(information));
+    QCOMPARE(UpdateTest::snapshot(m_installation), before);
 }
 
 void TestSoftwareUpdater::quitSocket()
