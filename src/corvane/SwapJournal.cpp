@@ -34,6 +34,14 @@ bool existsAt(const QString &path)
     return ::lstat(encoded(path).constData(), &info) == 0;
 }
 
+bool isSameFile(const QString &a, const QString &b)
+{
+    struct stat first { };
+    struct stat second { };
+    return ::lstat(encoded(a).constData(), &first) == 0 && ::lstat(encoded(b).constData(), &second) == 0
+        && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 [[noreturn]] void throwError(int error, const QString &path)
 {
     throw std::system_error(error, std::generic_category(), path.toStdString());
@@ -297,8 +305,14 @@ bool SwapJournal::rollBack()
         const QString old = target + QLatin1String(oldSuffix);
         const QString staged = target + QLatin1String(newSuffix);
         if (existsAt(old)) {
-            if (::rename(encoded(old).constData(), name.constData()) != 0)
+            // Until the new file is renamed over it, the old one stands under both names; a rename
+            // between two names of one file would change nothing.
+            if (isSameFile(old, target)) {
+                if (::unlink(encoded(old).constData()) != 0)
+                    failed("cannot remove", old);
+            } else if (::rename(encoded(old).constData(), name.constData()) != 0) {
                 failed("cannot put back", target);
+            }
         } else if (!entry->hadOld && m_staged && !existsAt(staged) && existsAt(target)) {
             // A file the installation did not have, already renamed into place.
             if (::unlink(name.constData()) != 0)

@@ -15,8 +15,9 @@ namespace corvane {
 // so that nobody repairs an exchange that is still running; the kernel drops the lock of a killed
 // process.
 //
-// A file P is exchanged in two renames: P to P.quillfern-old (when there was one), then
-// P.quillfern-new to P. The old files are removed once every new one is in place.
+// A file P is exchanged in two steps: P gets a second name P.quillfern-old (when there was one),
+// then P.quillfern-new is renamed over P, so that P always names a whole file. The old files are
+// removed once every new one is in place.
 class SwapJournal {
 public:
     struct Entry {

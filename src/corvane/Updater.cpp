@@ -27,6 +27,11 @@ namespace {
 
 std::atomic<bool> checkRunning { false };
 
+using namespace std::chrono_literals;
+// How long a check waits for another process's change of the update folder, and for the updater
+// it launched to hold its lock. Both take well under a second.
+constexpr std::chrono::milliseconds folderLockWait = 10s;
+
 const QString updaterBundle = QStringLiteral("SoftwareUpdater.app");
 const QString updaterExecutable = QStringLiteral("Contents/MacOS/SoftwareUpdater");
 
@@ -53,6 +58,33 @@ bool existsAt(const QString &path)
 {
     const QFileInfo info(path);
     return info.exists() || info.isSymLink();
+}
+
+// A copy of the updater that is the user's own to change, whatever modes the installation has: a
+// read-only system installation would otherwise give a copy that cannot even be filled, and the
+// updater would never get to say why it cannot update there.
+void copyAsOwn(const QString &source, const QString &target)
+{
+    namespace fs = std::filesystem;
+    const fs::path from(source.toStdString());
+    const fs::path to(target.toStdString());
+    const auto own = [](const fs::path &original, const fs::path &copied, fs::perms owner) {
+        fs::permissions(copied, fs::status(original).permissions() | owner);
+    };
+    fs::create_directory(to);
+    own(from, to, fs::perms::owner_all);
+    for (const fs::directory_entry &entry : fs::recursive_directory_iterator(from)) {
+        const fs::path copied = to / fs::relative(entry.path(), from);
+        if (entry.is_symlink()) {
+            fs::copy_symlink(entry.path(), copied);
+        } else if (entry.is_directory()) {
+            fs::create_directory(copied);
+            own(entry.path(), copied, fs::perms::owner_all);
+        } else {
+            fs::copy_file(entry.path(), copied);
+            own(entry.path(), copied, fs::perms::owner_read | fs::perms::owner_write);
+        }
+    }
 }
 
 } // namespace
@@ -160,6 +192,12 @@ void Updater::cleanUp()
 {
     if (!existsAt(m_appSuppApp))
         return;
+    QString reason;
+    const std::unique_ptr<QLockFile> guard = lockUpdateFolderChanges(m_appSuppApp, folderLockWait, &reason);
+    if (!guard) {
+        logInfo(QStringLiteral("[Updater.cleanUp] \"%1\" stays: %2").arg(m_appSuppApp, reason));
+        return;
+    }
     // An updater still at work there needs its release and staging folder.
     if (isUpdaterRunningIn(m_appSuppApp)) {
         logInfo(QStringLiteral("[Updater.cleanUp] an updater is at work in \"%1\"; it stays").arg(m_appSuppApp));
@@ -235,6 +273,13 @@ void Updater::update()
     if (!QFileInfo(source).isExecutable() || !QFileInfo(source).isFile())
         throw Exception(quoted(source) + QLatin1String(" is not executable"));
 
+    // Held until the updater launched here holds its own lock: nothing else, in this session or
+    // another, may empty the folder in between.
+    QString reason;
+    const std::unique_ptr<QLockFile> guard = lockUpdateFolderChanges(m_appSuppApp, folderLockWait, &reason);
+    if (!guard)
+        throw Exception(QStringLiteral("%1 is already being updated.").arg(m_appName),
+            reason + QStringLiteral(" Let that update finish, then look for updates again."));
     const QFileInfo folder(m_appSuppApp);
     const bool exists = folder.exists() || folder.isSymLink();
     const bool isFolder = exists && folder.isDir() && !folder.isSymLink();
@@ -269,7 +314,7 @@ void Updater::update()
     if (existsAt(copy))
         throw std::filesystem::filesystem_error(
             "cannot copy", resource.toStdString(), copy.toStdString(), std::make_error_code(std::errc::file_exists));
-    std::filesystem::copy(resource.toStdString(), copy.toStdString(), std::filesystem::copy_options::recursive);
+    copyAsOwn(resource, copy);
     logInfo(QStringLiteral("[Updater.update] copied \"%1\" to \"%2\"").arg(resource, copy));
 
     const QString target = copy + u'/' + updaterExecutable;
@@ -287,11 +332,14 @@ void Updater::update()
     const QStringList arguments = parameters.arguments();
     logInfo(QStringLiteral("[Updater.update] trying to start \"%1\" in directory \"%2\" with parameters %3")
                 .arg(target, m_appSuppApp, describeList(arguments)));
-    if (!QProcess::startDetached(target, arguments, m_appSuppApp))
+    qint64 pid = 0;
+    if (!QProcess::startDetached(target, arguments, m_appSuppApp, &pid))
         throw SystemError(QStringLiteral("The program \u201cSoftwareUpdater\u201d could not be started."), std::nullopt,
             { { QStringLiteral("File"), target } });
     logInfo(QStringLiteral("[Updater.update] started \"%1\"").arg(target));
     m_updaterSuccessfullyStarted = true;
+    if (!waitForUpdaterLock(m_appSuppApp, pid, folderLockWait))
+        qCWarning(lcCorvane).noquote() << "[Updater.update] the updater did not take its lock in" << m_appSuppApp;
 }
 
 } // namespace corvane

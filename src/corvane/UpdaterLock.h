@@ -3,6 +3,7 @@
 #include <QLockFile>
 #include <QString>
 
+#include <chrono>
 #include <memory>
 
 // The updater program holds a lock file in its update folder for as long as it runs, so that the
@@ -17,5 +18,16 @@ namespace corvane {
 
 // Whether a live process holds the lock of updateFolder. A lock left behind by a dead one is removed.
 [[nodiscard]] bool isUpdaterRunningIn(const QString &updateFolder);
+
+// The lock every process takes before it changes the update folder: a check emptying it and
+// launching an updater there, or cleaning it up. Kept beside the folder, which is emptied and
+// trashed. A check that launches an updater holds it until the updater holds its own lock, so that
+// no other process, of this session or another, finds the folder unguarded in between. Waits up
+// to wait for it; none when another process keeps it that long or it cannot be made (reason says which).
+[[nodiscard]] std::unique_ptr<QLockFile> lockUpdateFolderChanges(
+    const QString &updateFolder, std::chrono::milliseconds wait, QString *reason = nullptr);
+// Waits until a live updater holds the lock of updateFolder; false when the process pid ended or
+// timeout passed first.
+bool waitForUpdaterLock(const QString &updateFolder, qint64 pid, std::chrono::milliseconds timeout);
 
 } // namespace corvane

@@ -24,6 +24,9 @@ using namespace std::chrono_literals;
 std::atomic<std::chrono::milliseconds> defaultWait { 30s };
 std::atomic<std::chrono::milliseconds> defaultRequestTimeout { 60s };
 
+// Where a reply keeps why it was stopped at a redirect.
+constexpr const char *refusedRedirect = "quillfernRefusedRedirect";
+
 const QString versionMarker = QStringLiteral(">New in Version ");
 const QString headingEnd = QStringLiteral("</h");
 
@@ -181,7 +184,22 @@ void VersionCheck1::download()
         QMetaObject::invokeMethod(
             network,
             [network, request, join] {
-                QNetworkReply *reply = NetworkThread::manager(network).get(request);
+                QNetworkRequest checked = request;
+                checked.setAttribute(
+                    QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
+                QNetworkReply *reply = NetworkThread::manager(network).get(checked);
+                // Each redirect is held to the rule of the first address: https, or plain http on loopback.
+                QObject::connect(reply, &QNetworkReply::redirected, reply, [reply](const QUrl &target) {
+                    if (isAcceptableUpdateUrl(target)) {
+                        Q_EMIT reply->redirectAllowed();
+                        return;
+                    }
+                    reply->setProperty(refusedRedirect,
+                        QStringLiteral("The update site sent the page on to %1, which is not an https address; "
+                                       "updates are only read from secure addresses.")
+                            .arg(target.toString()));
+                    reply->abort();
+                });
                 QObject::connect(reply, &QNetworkReply::finished, reply, [reply, join] {
                     reply->deleteLater();
                     // Any answer of the server counts as the page, an error page too, but only when it
@@ -191,7 +209,9 @@ void VersionCheck1::download()
                     const QByteArray body = reply->readAll();
                     const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
                     std::optional<QString> failure;
-                    if (!reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()
+                    if (const QVariant refused = reply->property(refusedRedirect); refused.isValid())
+                        failure = refused.toString();
+                    else if (!reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()
                         || isTransferError(reply->error()))
                         failure = reply->errorString();
                     else if (announced.isValid() && announced.toLongLong() != body.size())

@@ -7,9 +7,13 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <filesystem>
 #include <optional>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -68,6 +72,31 @@ fs::perms installedPermissions(const QString &source, bool folder)
     return fs::perms((given | owner) & ~(currentUmask() & 077) & ~mode_t(022));
 }
 
+// A second name for the old file, so that it stays while the new one is renamed over it. A file
+// system without hard links gets a copy, synced before it counts.
+void keepAside(const QString &target, const QString &aside)
+{
+    if (existsAt(aside))
+        fs::remove(pathOf(aside));
+    const QByteArray from = QFile::encodeName(target);
+    const QByteArray to = QFile::encodeName(aside);
+    if (::linkat(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), 0) == 0)
+        return;
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK && errno != EXDEV)
+        throw fs::filesystem_error(
+            "cannot keep the old file", pathOf(target), std::error_code(errno, std::generic_category()));
+    fs::copy(pathOf(target), pathOf(aside), fs::copy_options::copy_symlinks);
+    if (isLink(aside))
+        return;
+    const int fd = ::open(to.constData(), O_RDONLY | O_CLOEXEC);
+    const bool synced = fd >= 0 && ::fsync(fd) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    if (!synced)
+        throw fs::filesystem_error(
+            "cannot keep the old file", pathOf(aside), std::error_code(errno, std::generic_category()));
+}
+
 } // namespace
 
 InstallationSwap::InstallationSwap(const QString &installation, const QString &release)
@@ -102,6 +131,29 @@ void InstallationSwap::plan(const QString &relative)
             m_entries.append({ path, false, existsAt(target) });
         }
     }
+}
+
+void InstallationSwap::checkFreeSpace() const
+{
+    // Every new file is staged while the old one stays, so the release needs its whole size.
+    constexpr quint64 block = 4096;
+    quint64 needed = 64 * block; // the journal and the folders' growth
+    for (const corvane::SwapJournal::Entry &entry : m_entries) {
+        struct stat info { };
+        if (!entry.isFolder && ::lstat(QFile::encodeName(m_release + u'/' + entry.path).constData(), &info) == 0)
+            needed += (quint64(info.st_size) + block - 1) / block * block;
+    }
+    struct statvfs disk { };
+    if (::statvfs(QFile::encodeName(m_installation).constData(), &disk) != 0)
+        return;
+    const quint64 available = quint64(disk.f_bavail) * disk.f_frsize;
+    if (needed <= available)
+        return;
+    const auto mib = [](quint64 bytes) { return QString::number(double(bytes) / (1 << 20), 'f', 1); };
+    throw corvane::Exception(QStringLiteral("The update cannot be installed."),
+        QStringLiteral("The disk that holds %1 has %2 MiB free, but the new release needs %3 MiB there. Free some "
+                       "space on it and look for updates again.\nQuillfern was left as it was.")
+            .arg(m_installation, mib(available), mib(needed)));
 }
 
 QStringList InstallationSwap::foldersToWrite() const
@@ -144,6 +196,7 @@ void InstallationSwap::run()
     using corvane::SwapJournal;
     m_step = 0;
     m_change = 0;
+    checkFreeSpace();
     std::optional<SwapJournal> journal;
     try {
         journal.emplace(SwapJournal::create(m_installation, m_entries));
@@ -176,10 +229,12 @@ void InstallationSwap::run()
             const QString target = installed(entry);
             step();
             if (entry.hadOld) {
-                fs::rename(pathOf(target), pathOf(target + QLatin1String(SwapJournal::oldSuffix)));
+                keepAside(target, target + QLatin1String(SwapJournal::oldSuffix));
                 changed();
             }
             step();
+            // Over the old name in one step: the name never stands empty, so a program started
+            // at any instant finds a whole old or a whole new file there.
             fs::rename(pathOf(target + QLatin1String(SwapJournal::newSuffix)), pathOf(target));
             changed();
         }

@@ -34,6 +34,9 @@ public:
 
 private:
     void plan(const QString &relative);
+    // Throws, before anything is changed, when the installation's disk cannot hold the staged files:
+    // a copy cut short by a full disk reads only as an input/output error.
+    void checkFreeSpace() const;
     void step();
     void changed();
     [[nodiscard]] QString installed(const corvane::SwapJournal::Entry &entry) const;

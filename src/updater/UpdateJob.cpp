@@ -8,8 +8,11 @@
 #include "ReleaseSignature.h"
 #include "SwapJournal.h"
 #include "UpdaterLock.h"
+#include "VersionCheck1.h"
+#include "WorkerThread.h"
 #include "ZipArchive.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QLocalSocket>
@@ -19,18 +22,107 @@
 #include <QProcess>
 #include <QTimer>
 
+#include <cerrno>
 #include <csignal>
 #include <unistd.h>
 
 namespace {
 
 constexpr int connectTimeoutMs = 3000;
-constexpr int requestIdleTimeoutMs = 60000;
+// Where a reply keeps why it was stopped at a redirect.
+constexpr const char *refusedRedirect = "quillfernRefusedRedirect";
+
+// What went wrong with a transfer, in words that say what to do; the network layer's own texts
+// ("Operation canceled", "Unknown error") say neither.
+QString transferFailure(QNetworkReply *reply, std::chrono::milliseconds idleLimit)
+{
+    if (const QVariant refused = reply->property(refusedRedirect); refused.isValid())
+        return refused.toString();
+    switch (reply->error()) {
+    case QNetworkReply::OperationCanceledError:
+        return QStringLiteral("The update site sent nothing for %1 seconds; it may be busy or out of reach. Try again "
+                              "later.")
+            .arg(std::chrono::duration_cast<std::chrono::seconds>(idleLimit).count());
+    case QNetworkReply::TooManyRedirectsError:
+        return QStringLiteral("The update site sends it on and on in a loop of redirects; it is misconfigured. Try "
+                              "again later, or tell its publisher.");
+    case QNetworkReply::NoError:
+        return QStringLiteral("the site answers with the status %1 instead of sending it")
+            .arg(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt());
+    default:
+        return reply->errorString();
+    }
+}
+
+// Lets a redirect of what (the download, the signature) be followed when it keeps to the rules;
+// otherwise keeps why on the reply and stops it. The network layer's own count of redirects ends a
+// loop without saying so.
+bool followRedirect(QNetworkReply *reply, const QUrl &target, const QString &what)
+{
+    constexpr int mostRedirects = 10;
+    QStringList visited = reply->property("quillfernVisited").toStringList();
+    if (visited.isEmpty())
+        visited.append(reply->request().url().toString());
+    const bool loops = visited.contains(target.toString()) || visited.size() > mostRedirects;
+    visited.append(target.toString());
+    reply->setProperty("quillfernVisited", visited);
+    if (loops) {
+        reply->setProperty(refusedRedirect,
+            QStringLiteral("The update site sends %1 on and on in a loop of redirects; it is misconfigured. Try again "
+                           "later, or tell its publisher.")
+                .arg(what));
+    } else if (!corvane::isAcceptableUpdateUrl(target)) {
+        reply->setProperty(refusedRedirect,
+            QStringLiteral("The update site sent %1 on to %2, which is not an https address; releases are only taken "
+                           "from secure addresses.")
+                .arg(what, target.toString()));
+    } else {
+        Q_EMIT reply->redirectAllowed();
+        return true;
+    }
+    reply->abort();
+    return false;
+}
 
 // Names the installation while its swap runs, for an updater started again after this one was killed.
 QString swapMarkerPath(const QString &workFolder)
 {
     return workFolder + QLatin1String("/installing");
+}
+
+constexpr int quitPollMs = 200;
+
+// The processes of this user whose program is the file at path, this one aside.
+QList<qint64> processesRunning(const QString &path)
+{
+    QList<qint64> found;
+    const QString program = QFileInfo(path).canonicalFilePath();
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        if (!number || pid == qint64(::getpid()))
+            continue;
+        // Unreadable for other users' processes; a replaced program reads with " (deleted)".
+        QString exe = QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget();
+        if (exe.endsWith(QLatin1String(" (deleted)")))
+            exe.chop(10);
+        if (!exe.isEmpty() && (exe == program || exe == path))
+            found.append(pid);
+    }
+    return found;
+}
+
+QString environmentOf(qint64 pid, const QByteArray &name)
+{
+    QFile file(QStringLiteral("/proc/%1/environ").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    for (const QByteArray &entry : file.readAll().split('\0')) {
+        if (entry.startsWith(QByteArray(name + '=')))
+            return QFile::decodeName(entry.mid(name.size() + 1));
+    }
+    return {};
 }
 
 } // namespace
@@ -91,11 +183,9 @@ void UpdateJob::cancel()
     if (m_done || m_swapping)
         return;
     discardRelease();
+    // The transfer's end sees the run finished and removes the partial download.
     fail(QStringLiteral("The update was cancelled."),
         QStringLiteral("%1 was left as it was.").arg(m_parameters.shortAppName));
-    // Its end sees the run finished and removes the partial download.
-    if (m_reply)
-        m_reply->abort();
 }
 
 // A release left behind would be installed by nobody; the next check downloads it again.
@@ -111,13 +201,19 @@ void UpdateJob::fail(const QString &message, const QString &information)
         return;
     m_done = true;
     qCCritical(corvane::lcCorvane).noquote() << message << information;
-    Q_EMIT finished(false, message, information);
+    // Stopped here and reported from the event loop: whoever hears of the end may show an alert,
+    // whose event loop would otherwise run the transfer's end and delete it under its handler.
+    if (m_reply)
+        m_reply->abort();
+    QMetaObject::invokeMethod(
+        this, [this, message, information] { Q_EMIT finished(false, message, information); }, Qt::QueuedConnection);
 }
 
 void UpdateJob::succeed()
 {
     m_done = true;
-    Q_EMIT finished(true, QString(), QString());
+    QMetaObject::invokeMethod(
+        this, [this] { Q_EMIT finished(true, QString(), QString()); }, Qt::QueuedConnection);
 }
 
 bool UpdateJob::releaseIsStillThere() const
@@ -139,6 +235,8 @@ void UpdateJob::locateInstallation()
         fail(QStringLiteral("%1 is already being updated.").arg(m_parameters.shortAppName), lockProblem);
         return;
     }
+    // Under the lock, so that two updaters never repair one swap.
+    repairInterruptedInstall(m_workFolder);
     Q_EMIT progress(QStringLiteral("Looking for the running %1\u2026").arg(m_parameters.shortAppName), 0, 0);
     m_socket = new QLocalSocket(this);
     auto *noAnswer = new QTimer(this);
@@ -181,7 +279,58 @@ void UpdateJob::installationFound(const QByteArray &answer)
                 .arg(app, m_installation, binaryName()));
         return;
     }
-    download();
+    readAnnouncedVersion();
+}
+
+// The release is held to the version the site announces: the page is read again here, and the
+// archive must carry that version, inside the signed bytes.
+void UpdateJob::readAnnouncedVersion()
+{
+    Q_EMIT progress(QStringLiteral("Reading which release the update site offers\u2026"), 0, 0);
+    const auto check = std::make_shared<corvane::VersionCheck1>(
+        m_parameters.urlPath, m_parameters.shortAppName, m_parameters.shortAppName + QLatin1String(".zip"));
+    const QPointer<UpdateJob> job(this);
+    corvane::startWorkerThread(QStringLiteral("SoftwareUpdater.page"), [check, job] {
+        const std::optional<QString> version = check->internetVersion();
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [job, version, address = check->address()] {
+                if (!job || job->m_done)
+                    return;
+                if (!version) {
+                    job->fail(QStringLiteral("The update was not downloaded."),
+                        QStringLiteral("The page %1 that announces the release could not be read; the log says "
+                                       "why.\n%2 was left as it was.")
+                            .arg(address, job->m_parameters.shortAppName));
+                    return;
+                }
+                job->m_announcedVersion = *version;
+                job->download();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+std::optional<QString> UpdateJob::refusedVersion() const
+{
+    const QString app = m_parameters.shortAppName;
+    // This program came with the installed release, so its version is the installed one.
+    const QString installed = corvane::shortVersionString().value_or(QString());
+    QFile file(m_releaseRoot + QLatin1String("/lib/quillfern/version"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("It does not say which version it is (it has no lib/quillfern/version).\n%1 was left "
+                              "as it was.")
+            .arg(app);
+    const QString release = QString::fromUtf8(file.read(64)).trimmed();
+    if (release != m_announcedVersion)
+        return QStringLiteral("It is version %1, but the update site announces version %2; the site may be out of "
+                              "date or tampered with. Try again later.\n%3 was left as it was.")
+            .arg(release, m_announcedVersion, app);
+    if (!corvane::VersionCheck1::isNewer(installed, release))
+        return QStringLiteral("It is version %1, which is not newer than the installed version %2; an update never "
+                              "goes back to an older release.\n%3 was left as it was.")
+            .arg(release, installed, app);
+    return std::nullopt;
 }
 
 void UpdateJob::download()
@@ -194,7 +343,8 @@ void UpdateJob::download()
         return;
     }
     m_archive.setFileName(archivePath() + QLatin1String(".part"));
-    if (!m_archive.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    m_downloaded = 0;
+    if (!m_archive.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         fail(QStringLiteral("The update was not downloaded."),
             QStringLiteral("%1 cannot be written: %2").arg(m_archive.fileName(), m_archive.errorString()));
         return;
@@ -204,19 +354,14 @@ void UpdateJob::download()
     // Every redirect is checked before it is followed: the release must come over HTTPS to the end.
     m_network->setRedirectPolicy(QNetworkRequest::UserVerifiedRedirectPolicy);
     QNetworkRequest request(url);
-    request.setTransferTimeout(requestIdleTimeoutMs);
+    request.setTransferTimeout(int(m_transferTimeout.count()));
     request.setRawHeader("Cache-Control", "no-cache");
     m_reply = m_network->get(request);
     connect(m_reply, &QNetworkReply::redirected, this, [this](const QUrl &target) {
-        if (corvane::isAcceptableUpdateUrl(target)) {
-            Q_EMIT m_reply->redirectAllowed();
-            return;
-        }
-        fail(QStringLiteral("The update was not downloaded."),
-            QStringLiteral("The update site sent the download on to %1, which is not an https address.\n%2 was left "
-                           "as it was.")
-                .arg(target.toString(), m_parameters.shortAppName));
-        m_reply->abort();
+        if (!followRedirect(m_reply, target, QStringLiteral("the download")))
+            fail(QStringLiteral("The update was not downloaded."),
+                QStringLiteral("%1\n%2 was left as it was.")
+                    .arg(m_reply->property(refusedRedirect).toString(), m_parameters.shortAppName));
     });
     connect(m_reply, &QNetworkReply::readyRead, this, [this] {
         if (m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
@@ -224,16 +369,15 @@ void UpdateJob::download()
         // Stopped as soon as it is known, so that a wrong or hostile site cannot fill the disk.
         constexpr auto largest = qint64(ZipArchive::maximumArchiveSize);
         if (m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > largest
-            || m_archive.pos() + m_reply->bytesAvailable() > largest) {
+            || m_downloaded + m_reply->bytesAvailable() > largest) {
             fail(QStringLiteral("The update could not be downloaded."),
                 QStringLiteral("%1 is larger than any release can be (more than %2 MiB).\n%3 was left as it was.")
                     .arg(m_reply->url().toString())
                     .arg(largest >> 20)
                     .arg(m_parameters.shortAppName));
-            m_reply->abort();
             return;
         }
-        m_archive.write(m_reply->readAll());
+        writeDownloaded(m_reply->readAll());
     });
     connect(m_reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64 total) {
         Q_EMIT progress(QStringLiteral("Downloading %1\u2026").arg(m_parameters.shortAppName), received,
@@ -252,17 +396,16 @@ void UpdateJob::downloadFinished()
     const QUrl url = m_reply->url();
     const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const bool ok = m_reply->error() == QNetworkReply::NoError && status == 200;
-    if (ok)
-        m_archive.write(m_reply->readAll());
-    const bool written = m_archive.error() == QFileDevice::NoError && m_archive.flush();
+    if (ok && !writeDownloaded(m_reply->readAll()))
+        return;
     // A connection closed early can look like a finished download; the announced length tells.
     const QVariant announced = m_reply->header(QNetworkRequest::ContentLengthHeader);
-    const bool complete = !announced.isValid() || announced.toLongLong() == m_archive.pos();
+    const bool complete = !announced.isValid() || announced.toLongLong() == m_downloaded;
     const QString shortBy
-        = QStringLiteral("the download ended after %1 of %2 bytes").arg(m_archive.pos()).arg(announced.toLongLong());
+        = QStringLiteral("the download ended after %1 of %2 bytes").arg(m_downloaded).arg(announced.toLongLong());
     m_archive.close();
-    if (!ok || !written || !complete) {
-        const QString reason = !written ? m_archive.errorString() : !ok ? m_reply->errorString() : shortBy;
+    if (!ok || !complete) {
+        const QString reason = !ok ? transferFailure(m_reply, m_transferTimeout) : shortBy;
         m_archive.remove();
         fail(QStringLiteral("The update could not be downloaded."),
             QStringLiteral("%1: %2\n%3 was left as it was.").arg(url.toString(), reason, m_parameters.shortAppName));
@@ -276,19 +419,43 @@ void UpdateJob::downloadFinished()
     downloadSignature(url);
 }
 
+bool UpdateJob::writeDownloaded(const QByteArray &bytes)
+{
+    if (m_done)
+        return false;
+    // Written by hand for the system's reason: the file's own error text loses it, and a later
+    // write would clear it, so that the download would only look cut short.
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(m_archive.handle(), bytes.constData() + written, size_t(bytes.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        written += n;
+    }
+    m_downloaded += written;
+    if (written == bytes.size())
+        return true;
+    const QString reason = qt_error_string(errno);
+    m_archive.close();
+    m_archive.remove();
+    fail(QStringLiteral("The update could not be downloaded."),
+        QStringLiteral("%1 cannot be written: %2. Free some space in your home folder and look for updates "
+                       "again.\n%3 was left as it was.")
+            .arg(m_archive.fileName(), reason, m_parameters.shortAppName));
+    return false;
+}
+
 void UpdateJob::downloadSignature(const QUrl &archive)
 {
     // Beside the archive where it finally came from, after any redirects.
     QNetworkRequest request(QUrl(archive.toString() + QLatin1String(".sig")));
-    request.setTransferTimeout(requestIdleTimeoutMs);
+    request.setTransferTimeout(int(m_transferTimeout.count()));
     request.setRawHeader("Cache-Control", "no-cache");
     QNetworkReply *reply = m_network->get(request);
-    connect(reply, &QNetworkReply::redirected, this, [reply](const QUrl &target) {
-        if (corvane::isAcceptableUpdateUrl(target))
-            Q_EMIT reply->redirectAllowed();
-        else
-            reply->abort();
-    });
+    connect(reply, &QNetworkReply::redirected, this,
+        [reply](const QUrl &target) { followRedirect(reply, target, QStringLiteral("the signature")); });
     connect(reply, &QNetworkReply::finished, this, [this, reply] { signatureFinished(reply); });
 }
 
@@ -302,13 +469,18 @@ void UpdateJob::signatureFinished(QNetworkReply *reply)
     constexpr qint64 largestSignature = 1024;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QByteArray signature = reply->read(largestSignature + 1);
-    if (reply->error() != QNetworkReply::NoError || status != 200 || signature.size() > largestSignature) {
+    const bool failed = reply->error() != QNetworkReply::NoError || reply->property(refusedRedirect).isValid();
+    if (failed || status != 200 || signature.size() > largestSignature) {
         QFile::remove(archivePath());
+        const QString reason = failed ? transferFailure(reply, m_transferTimeout)
+            : status != 200
+            ? QStringLiteral("it is not there (the site answers %1)").arg(status)
+            : QStringLiteral("what the site serves there is larger than %1 bytes, which is no signature; the site "
+                             "may be misconfigured")
+                  .arg(largestSignature);
         fail(QStringLiteral("The update was not installed."),
             QStringLiteral("The release's signature could not be downloaded from %1: %2\n%3 was left as it was.")
-                .arg(reply->url().toString(),
-                    reply->error() != QNetworkReply::NoError ? reply->errorString() : QStringLiteral("it is not there"),
-                    app));
+                .arg(reply->url().toString(), reason, app));
         return;
     }
     QFile archive(archivePath());
@@ -362,6 +534,11 @@ void UpdateJob::unpack()
                 .arg(binaryName(), m_parameters.shortAppName));
         return;
     }
+    if (const std::optional<QString> refusal = refusedVersion()) {
+        discardRelease();
+        fail(QStringLiteral("The downloaded release is not installed."), *refusal);
+        return;
+    }
     try {
         const InstallationSwap swap(m_installation, m_releaseRoot);
         for (const QString &folder : swap.foldersToWrite()) {
@@ -384,13 +561,10 @@ void UpdateJob::unpack()
 void UpdateJob::askToQuit()
 {
     Q_EMIT progress(QStringLiteral("The update will be installed when %1 quits.").arg(m_parameters.shortAppName), 0, 0);
-    if (m_socket->state() != QLocalSocket::ConnectedState) {
-        QTimer::singleShot(0, this, &UpdateJob::install);
-        return;
+    if (m_socket->state() == QLocalSocket::ConnectedState) {
+        m_socket->write("quit\n");
+        m_socket->flush();
     }
-    connect(m_socket, &QLocalSocket::disconnected, this, &UpdateJob::install, Qt::QueuedConnection);
-    m_socket->write("quit\n");
-    m_socket->flush();
     m_quitTimer = new QTimer(this);
     m_quitTimer->setSingleShot(true);
     connect(m_quitTimer, &QTimer::timeout, this, [this] {
@@ -400,6 +574,47 @@ void UpdateJob::askToQuit()
                 .arg(m_parameters.shortAppName));
     });
     m_quitTimer->start(m_quitWaitLimit);
+    // Every program running from the installation must have ended before the swap, also those of
+    // other sessions of the user, and those started while the update waits.
+    auto *poll = new QTimer(this);
+    connect(poll, &QTimer::timeout, this, [this, poll] {
+        if (m_done) {
+            poll->stop();
+            return;
+        }
+        if (!askEveryProgramToQuit() && m_socket->state() == QLocalSocket::UnconnectedState) {
+            poll->stop();
+            install();
+        }
+    });
+    poll->start(quitPollMs);
+}
+
+bool UpdateJob::askEveryProgramToQuit()
+{
+    const QList<qint64> running = processesRunning(m_installation + QLatin1String("/bin/") + binaryName());
+    const QString ownSocket = corvane::quitRequestSocketName(m_parameters.bundleId);
+    for (const qint64 pid : running) {
+        if (m_askedToQuit.contains(pid))
+            continue;
+        m_askedToQuit.insert(pid);
+        const QString runtime = environmentOf(pid, "XDG_RUNTIME_DIR");
+        const QString socketName = runtime + u'/' + m_parameters.bundleId + QLatin1String(".quit");
+        // The one that started the update was asked on the socket it answered on.
+        if (runtime.isEmpty() || socketName == ownSocket)
+            continue;
+        qCInfo(corvane::lcCorvane).noquote()
+            << "asking" << m_parameters.shortAppName << "of another session (process" << pid << ") to quit";
+        auto *socket = new QLocalSocket(this);
+        connect(socket, &QLocalSocket::connected, socket, [socket] {
+            socket->write("quit\n");
+            socket->flush();
+        });
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::errorOccurred, socket, &QObject::deleteLater);
+        socket->connectToServer(socketName);
+    }
+    return !running.isEmpty();
 }
 
 void UpdateJob::install()

@@ -1,5 +1,6 @@
 #include "UpdateWindow.h"
 
+#include "Presenter.h"
 #include "UpdateJob.h"
 
 UpdateWindow::UpdateWindow(UpdateJob &job, const QString &appName, QWidget *parent)
@@ -19,4 +20,22 @@ UpdateWindow::UpdateWindow(UpdateJob &job, const QString &appName, QWidget *pare
         setMaximum(total > 0 ? 1000 : 0);
         setValue(total > 0 ? int(done * 1000 / total) : 0);
     });
+}
+
+void endRunWhenFinished(UpdateJob &job, UpdateWindow *window, bool showFailure, std::function<void(int)> ended)
+{
+    QObject::connect(&job, &UpdateJob::finished, &job,
+        [window, showFailure, ended = std::move(ended)](
+            bool success, const QString &message, const QString &information) {
+            if (window)
+                window->hide();
+            if (!success && showFailure && !(window && window->wasCanceled())) {
+                corvane::Alert alert;
+                alert.style = corvane::AlertStyle::Critical;
+                alert.message = message;
+                alert.informativeText = information;
+                corvane::presenter().runAlert(alert);
+            }
+            ended(success ? 0 : 1);
+        });
 }

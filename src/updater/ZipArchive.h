@@ -25,7 +25,7 @@ public:
         quint32 permissions = 0; // the Unix permission bits, 0 when the archive has none
     };
 
-    // Archives larger than maximumArchiveSize are refused.
+    // Archives larger than maximumArchiveSize, or stating more than maximumUnpackedSize in all, are refused.
     explicit ZipArchive(QByteArray bytes);
     ZipArchive(ZipArchive &&) noexcept;
     ~ZipArchive();
@@ -36,8 +36,12 @@ public:
     // Unpacks every entry into folder, which is created and must not exist yet.
     void extractTo(const QString &folder) const;
 
-    static constexpr quint64 maximumArchiveSize = quint64(1) << 30;
-    static constexpr quint64 maximumUnpackedSize = quint64(4) << 30;
+    // A release unpacks to some 50 MiB (the two programs with their debug information) and packs to
+    // less than half of that; the limits leave ten times the room, and refuse an archive that would
+    // fill the disk before anything of it is written. Every entry is held to its stated size as it
+    // is read, so the stated sizes bound what unpacking writes.
+    static constexpr quint64 maximumArchiveSize = quint64(256) << 20;
+    static constexpr quint64 maximumUnpackedSize = quint64(512) << 20;
 
 private:
     struct Closer {

@@ -17,7 +17,6 @@ using namespace std::chrono_literals;
 int main(int argc, char *argv[])
 {
     corvane::installMessageHandler();
-    UpdateJob::repairInterruptedInstall(QDir::currentPath());
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Quillfern"));
     QApplication::setApplicationName(QStringLiteral("SoftwareUpdater"));
@@ -31,7 +30,6 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
 
     UpdateJob job(*parameters, QDir::currentPath());
-    int status = 0;
     UpdateWindow *window = nullptr;
     if (unattended) {
         job.setQuitWaitLimit(20s);
@@ -39,23 +37,7 @@ int main(int argc, char *argv[])
         window = new UpdateWindow(job, parameters->shortAppName);
         window->show();
     }
-    QObject::connect(&job, &UpdateJob::finished, &application,
-        [&](bool success, const QString &message, const QString &information) {
-            if (window)
-                window->hide();
-            if (!success) {
-                status = 1;
-                // Whoever pressed Cancel Update needs no alert to say so.
-                if (!unattended && !window->wasCanceled()) {
-                    corvane::Alert alert;
-                    alert.style = corvane::AlertStyle::Critical;
-                    alert.message = message;
-                    alert.informativeText = information;
-                    corvane::presenter().runAlert(alert);
-                }
-            }
-            QApplication::exit(status);
-        });
+    endRunWhenFinished(job, window, !unattended, [](int status) { QApplication::exit(status); });
     job.start();
     const int result = QApplication::exec();
     delete window;

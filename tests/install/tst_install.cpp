@@ -213,6 +213,7 @@ void TestInstall::installedTree_data()
 
     QTest::newRow("program") << "bin/quillfern" << true;
     QTest::newRow("updater") << "lib/quillfern/SoftwareUpdater.app/Contents/MacOS/SoftwareUpdater" << true;
+    QTest::newRow("release version") << "lib/quillfern/version" << false;
     QTest::newRow("launcher") << installedFile("share/applications", ".desktop") << false;
     QTest::newRow("file type") << installedFile("share/mime/packages", ".xml") << false;
     QTest::newRow("icon") << installedFile("share/icons/hicolor/scalable/apps", ".svg") << false;
@@ -326,6 +327,7 @@ void TestInstall::releaseArchiveUnpacksAndRuns()
     const QString root = staging + QLatin1String("/Quillfern");
     QVERIFY(QFileInfo(root + QLatin1String("/lib/quillfern/SoftwareUpdater.app/Contents/MacOS/SoftwareUpdater"))
                 .isExecutable());
+    QCOMPARE(readFile(root + QLatin1String("/lib/quillfern/version")), QByteArray(QUILLFERN_VERSION "\n"));
     QProcessEnvironment headless = QProcessEnvironment::systemEnvironment();
     headless.remove(QStringLiteral("DISPLAY"));
     const Run version = run(root + QLatin1String("/bin/quillfern"), { QStringLiteral("--version") }, headless);

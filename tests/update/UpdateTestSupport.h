@@ -9,6 +9,7 @@
 #include <QList>
 #include <QMap>
 #include <QMutex>
+#include <QNetworkInterface>
 #include <QString>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -60,19 +61,20 @@ struct Response {
 };
 
 // A small HTTP server on 127.0.0.1, on a thread of its own so that tests may block the UI thread
-// in a download. Unknown paths answer 404.
+// in a download. Unknown paths answer 404. Listening everywhere, it is also reachable on the
+// machine's other addresses (see otherAddress()).
 class Server {
 public:
-    Server()
+    explicit Server(bool everywhere = false)
     {
         m_context = new QObject;
         m_context->moveToThread(&m_thread);
         m_thread.start();
         QMetaObject::invokeMethod(
             m_context,
-            [this] {
+            [this, everywhere] {
                 m_server = new QTcpServer(m_context);
-                m_server->listen(QHostAddress::LocalHost);
+                m_server->listen(everywhere ? QHostAddress::AnyIPv4 : QHostAddress::LocalHost);
                 m_port = m_server->serverPort();
                 QObject::connect(m_server, &QTcpServer::newConnection, m_server, [this] { accept(); });
             },
@@ -98,6 +100,16 @@ public:
             m_routes.insert(path + QLatin1String(".sig"), { 200, signedByTheTestKey(response.body) });
     }
     [[nodiscard]] QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1/").arg(m_port); }
+    // The server as plain http on an address of this machine that is not loopback; empty if it has none.
+    [[nodiscard]] QString otherBaseUrl() const
+    {
+        const QList<QHostAddress> addresses = QNetworkInterface::allAddresses();
+        for (const QHostAddress &address : addresses) {
+            if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback())
+                return QStringLiteral("http://%1:%2/").arg(address.toString()).arg(m_port);
+        }
+        return {};
+    }
     // Every request's head, as received.
     [[nodiscard]] QList<QByteArray> requests() const
     {

@@ -1,4 +1,5 @@
 #include "Bundle.h"
+#include "Exception.h"
 #include "Presenter.h"
 #include "QuitRequests.h"
 #include "SwapJournal.h"
@@ -6,15 +7,22 @@
 #include "UpdateTestSupport.h"
 #include "UpdateWindow.h"
 #include "Updater.h"
+#include "UpdaterLock.h"
 #include "VersionCheck1.h"
 
+#include <QEventLoop>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <filesystem>
+#include <unistd.h>
 
 using namespace corvane;
 using namespace std::chrono_literals;
@@ -35,16 +43,23 @@ QByteArray updaterProgram()
     return UpdateTest::readFile(QStringLiteral(SOFTWARE_UPDATER));
 }
 
-// The tree that installing Quillfern makes, as the release archive carries it below its top folder.
-QList<ZipItem> release(const QByteArray &flavour)
+// The version the test site announces; the installed one is the build's.
+const QByteArray published = "999.0";
+
+// The tree that installing Quillfern makes, as the release archive carries it below its top folder;
+// an empty version leaves out the file that names it.
+QList<ZipItem> release(const QByteArray &flavour, const QByteArray &version = published)
 {
-    return {
+    QList<ZipItem> items {
         { "Quillfern/", {}, S_IFDIR | 0755 },
         { "Quillfern/bin/", {}, S_IFDIR | 0755 },
         { "Quillfern/bin/quillfern", program(flavour), S_IFREG | 0755 },
         { "Quillfern/lib/quillfern/SoftwareUpdater.app/Contents/MacOS/SoftwareUpdater", updaterProgram(),
             S_IFREG | 0755 },
     };
+    if (!version.isEmpty())
+        items.append({ "Quillfern/lib/quillfern/version", version + '\n' });
+    return items;
 }
 
 void install(const QString &root, const QByteArray &flavour)
@@ -52,6 +67,9 @@ void install(const QString &root, const QByteArray &flavour)
     UpdateTest::writeFile(root + QLatin1String("/bin/quillfern"), program(flavour), UpdateTest::executable);
     UpdateTest::writeFile(root + QLatin1String("/lib/quillfern/SoftwareUpdater.app/Contents/MacOS/SoftwareUpdater"),
         updaterProgram(), UpdateTest::executable);
+    UpdateTest::writeFile(root + QLatin1String("/lib/quillfern/version"),
+        (flavour == "new" ? published : QByteArray(QUILLFERN_VERSION)) + '\n',
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
 }
 
 corvane::SoftwareUpdateParameters quillfernParameters()
@@ -85,6 +103,12 @@ private Q_SLOTS:
     void failedUpdateKeepsTheOldInstallation();
     void killedDuringTheSwap_data();
     void killedDuringTheSwap();
+    void alertWhileTheTransferEnds();
+    void oneUpdaterAtATime();
+    void everyQuillfernIsAskedToQuit();
+    void readOnlyInstallation();
+    void failuresNameTheirCause_data();
+    void failuresNameTheirCause();
     void quitSocket();
     void quitNeverComes_data();
     void quitNeverComes();
@@ -134,7 +158,8 @@ void TestSoftwareUpdater::init()
     setInstallationFolder(m_installation);
     m_server = std::make_unique<UpdateTest::Server>();
     qputenv("QUILLFERN_UPDATE_SITE", m_server->baseUrl().toUtf8());
-    m_server->set(QStringLiteral("/Quillfern/index.html"), { 200, "<h1>Quillfern</h1><h2>New in Version 999.0</h2>" });
+    m_server->set(QStringLiteral("/Quillfern/index.html"),
+        { 200, "<h1>Quillfern</h1><h2>New in Version " + published + "</h2>" });
     m_quitRequested = false;
     // This test stands in for the running Quillfern: asked to quit, it closes the socket as an
     // ending program would.
@@ -223,6 +248,16 @@ void TestSoftwareUpdater::failedUpdateKeepsTheOldInstallation_data()
     QTest::newRow("signature by another key")
         << release("new") << false << false << unsigned_ << "another key" << qint64(-1);
     QTest::newRow("not a signature") << release("new") << false << false << unsigned_ << "garbage" << qint64(-1);
+    // Signed releases that must not be installed all the same: the version is covered by the signature.
+    QTest::newRow("older release announced as newer")
+        << release("new", "0.0.1") << false << false
+        << "It is version 0.0.1, but the update site announces version 999.0" << QString() << qint64(-1);
+    QTest::newRow("release of the installed version")
+        << release("new", QUILLFERN_VERSION) << false << false
+        << "It is version " QUILLFERN_VERSION ", which is not newer than the installed version " QUILLFERN_VERSION
+        << QString() << qint64(-1);
+    QTest::newRow("release without its version")
+        << release("new", {}) << false << false << "does not say which version it is" << QString() << qint64(-1);
 }
 
 void TestSoftwareUpdater::failedUpdateKeepsTheOldInstallation()
@@ -250,6 +285,10 @@ void TestSoftwareUpdater::failedUpdateKeepsTheOldInstallation()
         else if (signature == QLatin1String("garbage"))
             m_server->set(signaturePath, { 200, QByteArray(64, 'x') });
     }
+    // Announced honestly, the installed version is no update either.
+    if (reason.contains(QLatin1String("not newer")))
+        m_server->set(
+            QStringLiteral("/Quillfern/index.html"), { 200, "<h2>New in Version " QUILLFERN_VERSION "</h2>" });
     const QMap<QString, QByteArray> before = UpdateTest::snapshot(m_installation);
     const QString folder = m_home.filePath(QStringLiteral(".local/share/Quillfern/update"));
     QVERIFY(QDir().mkpath(folder));
@@ -269,7 +308,7 @@ void TestSoftwareUpdater::failedUpdateKeepsTheOldInstallation()
     QVERIFY(!QFileInfo::exists(m_home.filePath(QStringLiteral("evil"))));
     QVERIFY(!QFileInfo::exists(QStringLiteral("/evil")));
     // A refused archive is not kept, and nothing of it was unpacked.
-    if (!signature.isEmpty()) {
+    if (!signature.isEmpty() || reason.startsWith(QLatin1String("It "))) {
         QVERIFY(!QFileInfo::exists(folder + QLatin1String("/Quillfern.zip")));
         QVERIFY(!QFileInfo::exists(folder + QLatin1String("/staging")));
     }
@@ -314,6 +353,11 @@ void TestSoftwareUpdater::killedDuringTheSwap()
             QCOMPARE(updater.exitCode(), 0);
             break;
         }
+        // Before anything repairs it, the program is there and whole: a user may start it now.
+        const QString quillfern = m_installation + QLatin1String("/bin/quillfern");
+        const QByteArray present = UpdateTest::readFile(quillfern);
+        QVERIFY2((present == program("old") || present == program("new")) && QFileInfo(quillfern).isExecutable(),
+            qPrintable(QStringLiteral("killed after change %1: no whole bin/quillfern").arg(killAfter)));
         if (byUpdater) {
             // Nobody answers it now: it ends once it has repaired the installation.
             QProcess again;
@@ -333,11 +377,285 @@ void TestSoftwareUpdater::killedDuringTheSwap()
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(m_installation + QLatin1String("/started")), 10000);
     QFile::remove(m_installation + QLatin1String("/started"));
     QCOMPARE(UpdateTest::snapshot(m_installation), newTree);
-    // The journal, two staged files, the mark that both are staged, four renames, two old files
-    // removed, the journal removed. Until the staged files are marked, the swap is taken back.
-    QCOMPARE(killAfter, 11);
-    QCOMPARE(rolledBack, 3);
-    QCOMPARE(rolledForward, 8);
+    // The journal, three staged files, the mark that all are staged, for each file its second old
+    // name and the rename over it, three old names removed, the journal removed. Until the staged files are marked, the
+    // swap is taken back.
+    QCOMPARE(killAfter, 15);
+    QCOMPARE(rolledBack, 4);
+    QCOMPARE(rolledForward, 11);
+}
+
+namespace {
+
+// Answers as a person does: the alert stays up a while, and its event loop runs meanwhile.
+class SlowPresenter final : public Presenter {
+public:
+    int runAlert(const Alert &alert) override
+    {
+        const PresentationScope showing;
+        alerts.append(alert);
+        QEventLoop loop;
+        QTimer::singleShot(300, &loop, &QEventLoop::quit);
+        loop.exec();
+        return FirstButton;
+    }
+    std::optional<QString> runOpenPanel(const FilePanel &) override { return std::nullopt; }
+    std::optional<QString> runSavePanel(const FilePanel &) override { return std::nullopt; }
+    QList<Alert> alerts;
+};
+
+} // namespace
+
+// The end of a run is reported while the download's handler runs; the alert's loop must not pull
+// the transfer away from under it.
+void TestSoftwareUpdater::alertWhileTheTransferEnds()
+{
+    UpdateTest::Response huge { 200, UpdateTest::makeZip(release("new")) };
+    huge.announcedSize = qint64(3) << 30;
+    m_server->set(QStringLiteral("/Quillfern/Quillfern.zip"), huge);
+    QTemporaryDir work;
+    UpdateJob job(quillfernParameters(), work.path());
+    UpdateWindow window(job, QStringLiteral("Quillfern"));
+    SlowPresenter presenter;
+    ScopedPresenter scoped(presenter);
+    int status = -1;
+    endRunWhenFinished(job, &window, true, [&status](int ended) { status = ended; });
+    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^The update could not be downloaded.")));
+    job.start();
+    QTRY_COMPARE_WITH_TIMEOUT(status, 1, 10000);
+    QCOMPARE(presenter.alerts.size(), 1);
+    QVERIFY2(presenter.alerts.constFirst().informativeText.contains(QLatin1String("larger than any release can be")),
+        qPrintable(presenter.alerts.constFirst().informativeText));
+    QTRY_VERIFY(!QFileInfo::exists(job.archivePath() + QLatin1String(".part")));
+    QCOMPARE(run(m_installation + QLatin1String("/bin/quillfern")), QByteArray("old\n"));
+}
+
+// Two sessions of one user answer Yes together. The second must find the update folder taken as
+// soon as the first has launched its updater, before that program is even up.
+void TestSoftwareUpdater::oneUpdaterAtATime()
+{
+    m_server->set(QStringLiteral("/Quillfern/Quillfern.zip"), { 200, UpdateTest::makeZip(release("new")) });
+    const auto first = std::make_shared<Updater>(QStringLiteral("Quillfern"), QStringLiteral("Quillfern"), false);
+    const auto second = std::make_shared<Updater>(QStringLiteral("Quillfern"), QStringLiteral("Quillfern"), false);
+    first->update();
+    try {
+        second->update();
+        QFAIL("a second updater was launched");
+    } catch (const Exception &error) {
+        QCOMPARE(error.message(), QStringLiteral("Quillfern is already being updated."));
+    } catch (...) {
+        QFAIL("the second check failed otherwise");
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(m_installation + QLatin1String("/started")), 20000);
+    QFile::remove(m_installation + QLatin1String("/started"));
+    QCOMPARE(run(m_installation + QLatin1String("/bin/quillfern")), QByteArray("new\n"));
+    // The first updater's copy was never taken from under it.
+    QVERIFY(!QFileInfo::exists(m_home.filePath(QStringLiteral(".local/share/Trash/files/SoftwareUpdater.app"))));
+}
+
+// A Quillfern of another session runs from the same installation, with a runtime folder of its
+// own; it too is asked to quit, and the swap waits until it has.
+void TestSoftwareUpdater::everyQuillfernIsAskedToQuit()
+{
+    const QString installed = m_installation + QLatin1String("/bin/quillfern");
+    QVERIFY(QFile::remove(installed));
+    QVERIFY(QFile::copy(QStringLiteral(QUILLFERN_PROGRAM), installed));
+    m_server->set(QStringLiteral("/Quillfern/Quillfern.zip"), { 200, UpdateTest::makeZip(release("new")) });
+    const QString runtime = m_home.filePath(QStringLiteral("run-other"));
+    QVERIFY(QDir().mkpath(runtime));
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    environment.insert(QStringLiteral("QUILLFERN_UNATTENDED"), QStringLiteral("1"));
+    // Its new, empty project is not to be saved.
+    environment.insert(QStringLiteral("QUILLFERN_UNATTENDED_ANSWERS"), QStringLiteral("No"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.remove(QStringLiteral("QUILLFERN_UPDATE_SITE"));
+    QProcess other;
+    other.setProcessEnvironment(environment);
+    other.start(installed, {});
+    QVERIFY(other.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(runtime + QLatin1String("/org.quillfern.Quillfern.quit")), 10000);
+
+    const QString folder = m_home.filePath(QStringLiteral(".local/share/Quillfern/update"));
+    QVERIFY(QDir().mkpath(folder));
+    QProcess updater;
+    startUpdater(updater, folder);
+    QVERIFY(updater.waitForStarted());
+    QTRY_COMPARE_WITH_TIMEOUT(updater.state(), QProcess::NotRunning, 30000);
+    const QString log = QString::fromUtf8(updater.readAllStandardError());
+    QVERIFY2(updater.exitCode() == 0, qPrintable(log));
+    QVERIFY(m_quitRequested);
+    QCOMPARE(other.state(), QProcess::NotRunning);
+    QCOMPARE(other.exitStatus(), QProcess::NormalExit);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(m_installation + QLatin1String("/started")), 10000);
+    QFile::remove(m_installation + QLatin1String("/started"));
+    QCOMPARE(run(installed), QByteArray("new\n"));
+}
+
+// Installed read-only from top to bottom, as a system package is. The updater's copy must still be
+// its own to change, so that the updater gets to say why it cannot update.
+void TestSoftwareUpdater::readOnlyInstallation()
+{
+    namespace fs = std::filesystem;
+    const auto makeReadOnly = [](const QString &root, bool readOnly) {
+        const fs::perm_options how = readOnly ? fs::perm_options::remove : fs::perm_options::add;
+        const fs::perms write = readOnly ? fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write
+                                         : fs::perms::owner_write;
+        for (const auto &entry : fs::recursive_directory_iterator(root.toStdString()))
+            fs::permissions(entry.path(), write, how);
+        fs::permissions(root.toStdString(), write, how);
+    };
+    makeReadOnly(m_installation, true);
+    const auto restore = qScopeGuard([&] { makeReadOnly(m_installation, false); });
+    m_server->set(QStringLiteral("/Quillfern/Quillfern.zip"), { 200, UpdateTest::makeZip(release("new")) });
+    // Its updater is not needed here: the copy is what is looked at.
+    stopListeningForQuitRequests();
+    const auto updater = std::make_shared<Updater>(QStringLiteral("Quillfern"), QStringLiteral("Quillfern"), false);
+    updater->update();
+    const QString copy = updater->appSuppApp() + QLatin1String("/SoftwareUpdater.app");
+    QVERIFY(QFileInfo(copy + QLatin1String("/Contents/MacOS/SoftwareUpdater")).isExecutable());
+    for (const QString &path : QStringList { copy, copy + QLatin1String("/Contents"),
+             copy + QLatin1String("/Contents/MacOS"), copy + QLatin1String("/Contents/MacOS/SoftwareUpdater") })
+        QVERIFY2(QFileInfo(path).permissions() & QFile::WriteOwner, qPrintable(path));
+    if (::getuid() == 0)
+        return; // the superuser may write anywhere; what follows needs an ordinary account
+    // The copy launched above found nobody to answer and ended; this one is answered.
+    QTRY_VERIFY_WITH_TIMEOUT(!isUpdaterRunningIn(updater->appSuppApp()), 10000);
+    QVERIFY(listenForQuitRequests([this] { m_quitRequested = true; }));
+    QProcess run;
+    run.setWorkingDirectory(updater->appSuppApp());
+    run.start(copy + QLatin1String("/Contents/MacOS/SoftwareUpdater"), quillfernParameters().arguments());
+    QVERIFY(run.waitForStarted());
+    QTRY_COMPARE_WITH_TIMEOUT(run.state(), QProcess::NotRunning, 20000);
+    const QString log = QString::fromUtf8(run.readAllStandardError());
+    QVERIFY2(log.contains(QLatin1String("Quillfern cannot be updated by you.")), qPrintable(log));
+    QVERIFY(!m_quitRequested);
+}
+
+namespace {
+
+// A disk of the given size at path, to be filled up; mounting needs the superuser.
+class SmallDisk {
+public:
+    SmallDisk(const QString &path, const QByteArray &size)
+        : m_path(path)
+    {
+        QDir().mkpath(path);
+        m_mounted = ::getuid() == 0
+            && QProcess::execute(QStringLiteral("mount"),
+                   { QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                       QStringLiteral("size=") + QString::fromLatin1(size), QStringLiteral("tmpfs"), path })
+                == 0;
+    }
+    ~SmallDisk()
+    {
+        if (m_mounted)
+            QProcess::execute(QStringLiteral("umount"), { QStringLiteral("-l"), m_path });
+    }
+    SmallDisk(const SmallDisk &) = delete;
+    SmallDisk &operator=(const SmallDisk &) = delete;
+    [[nodiscard]] bool mounted() const { return m_mounted; }
+
+private:
+    QString m_path;
+    bool m_mounted = false;
+};
+
+QByteArray noise(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    quint32 x = 2463534242u;
+    for (char &c : bytes) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        c = char(x);
+    }
+    return bytes;
+}
+
+} // namespace
+
+void TestSoftwareUpdater::failuresNameTheirCause_data()
+{
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("signature far too large") << "big signature"
+                                             << "larger than 1024 bytes, which is no signature";
+    QTest::newRow("signature sent on to plain http")
+        << "signature redirect"
+        << "sent the signature on to %1Quillfern.zip.sig, which is not an https address";
+    QTest::newRow("download stalls") << "stall"
+                                     << "The update site sent nothing for 2 seconds";
+    QTest::newRow("redirect loop") << "loop"
+                                   << "in a loop of redirects";
+    QTest::newRow("home full during the download") << "home full"
+                                                   << "No space left on device";
+    QTest::newRow("installation disk full") << "installation full"
+                                            << "MiB free, but the new release needs";
+}
+
+// Each failure says what happened and what to do, not the network layer's or the copy's words.
+void TestSoftwareUpdater::failuresNameTheirCause()
+{
+    QFETCH(QString, failure);
+    QFETCH(QString, said);
+    const QString zip = QStringLiteral("/Quillfern/Quillfern.zip");
+    m_server->set(zip, { 200, UpdateTest::makeZip(release("new")) });
+    QTemporaryDir scratch;
+    QString work = scratch.filePath(QStringLiteral("work"));
+    QDir().mkpath(work);
+    std::unique_ptr<UpdateTest::Server> elsewhere;
+    std::unique_ptr<SmallDisk> disk;
+    if (failure == QLatin1String("big signature")) {
+        m_server->set(zip + QLatin1String(".sig"), { 200, QByteArray(4096, 's') });
+    } else if (failure == QLatin1String("signature redirect")) {
+        elsewhere = std::make_unique<UpdateTest::Server>(true);
+        if (elsewhere->otherBaseUrl().isEmpty())
+            QSKIP("this machine has no address but loopback");
+        UpdateTest::Response away { 302, "moved" };
+        away.location = elsewhere->otherBaseUrl().toUtf8() + "Quillfern.zip.sig";
+        m_server->set(zip + QLatin1String(".sig"), away);
+        said = said.arg(elsewhere->otherBaseUrl());
+    } else if (failure == QLatin1String("stall")) {
+        UpdateTest::Response never;
+        never.never = true;
+        m_server->set(zip, never);
+    } else if (failure == QLatin1String("loop")) {
+        UpdateTest::Response loop { 302, "moved" };
+        loop.location = m_server->baseUrl().toUtf8() + "Quillfern/Quillfern.zip";
+        m_server->set(zip, loop);
+    } else if (failure == QLatin1String("home full")) {
+        disk = std::make_unique<SmallDisk>(work, "64k");
+        m_server->set(
+            zip, { 200, UpdateTest::makeZip(release("new") << ZipItem { "Quillfern/noise", noise(200000) }) });
+    } else {
+        // Room for the installed release, not for a second copy of it beside it.
+        const QString small = scratch.filePath(QStringLiteral("opt"));
+        disk = std::make_unique<SmallDisk>(small, QByteArray::number(updaterProgram().size() + (1 << 20)));
+        m_installation = small + QLatin1String("/quillfern");
+        if (disk->mounted())
+            install(m_installation, "old");
+        setInstallationFolder(m_installation);
+    }
+    if (disk && !disk->mounted())
+        QSKIP("a full disk needs the superuser to mount a small one");
+    const QMap<QString, QByteArray> before = UpdateTest::snapshot(m_installation);
+
+    UpdateJob job(quillfernParameters(), work);
+    job.setTransferTimeout(2s);
+    QSignalSpy finished(&job, &UpdateJob::finished);
+    job.start();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
+    QCOMPARE(finished.constFirst().at(0).toBool(), false);
+    const QString information = finished.constFirst().at(2).toString();
+    QVERIFY2(information.contains(said), qPrintable(information));
+    QVERIFY2(!information.contains(QLatin1String("Operation canceled"))
+            && !information.contains(QLatin1String("Unknown error"))
+            && !information.contains(QLatin1String("Input/output error")),
+        qPrintable(information));
+    QCOMPARE(UpdateTest::snapshot(m_installation), before);
 }
 
 void TestSoftwareUpdater::quitSocket()
@@ -422,8 +740,8 @@ void TestSoftwareUpdater::quitNeverComes()
         step = step.section(u' ', 0, 0);
     steps.removeDuplicates();
     QCOMPARE(steps,
-        QStringList({ QStringLiteral("Looking"), QStringLiteral("Downloading"), QStringLiteral("Checking"),
-            QStringLiteral("The") }));
+        QStringList({ QStringLiteral("Looking"), QStringLiteral("Reading"), QStringLiteral("Downloading"),
+            QStringLiteral("Checking"), QStringLiteral("The") }));
     QCOMPARE(UpdateTest::snapshot(m_installation), before);
     // Nobody would install a release left behind; the next check downloads it again.
     QVERIFY(!QFileInfo::exists(job.stagingFolder()));
@@ -502,8 +820,8 @@ void TestSoftwareUpdater::secondCheckDuringAnUpdate()
         if (meddling == QLatin1String("emptied"))
             QVERIFY(QDir().mkpath(staging + QLatin1String("/Quillfern")));
     } else {
-        const QByteArray published = meddling == QLatin1String("same version") ? QUILLFERN_VERSION : "999.0";
-        m_server->set(QStringLiteral("/Quillfern/index.html"), { 200, "<h2>New in Version " + published + "</h2>" });
+        const QByteArray version = meddling == QLatin1String("same version") ? QUILLFERN_VERSION : published;
+        m_server->set(QStringLiteral("/Quillfern/index.html"), { 200, "<h2>New in Version " + version + "</h2>" });
         if (meddling != QLatin1String("same version"))
             presenter.scriptAlertResponse(meddling == QLatin1String("Yes") ? FirstButton : SecondButton);
         QVERIFY(std::make_shared<Updater>(QStringLiteral("Quillfern"), QStringLiteral("Quillfern"), false)->start());

@@ -24,6 +24,8 @@ private Q_SLOTS:
     void addresses();
     void internetVersion_data();
     void internetVersion();
+    void pageRedirects_data();
+    void pageRedirects();
     void requestAndCache();
     void noAnswerWithinTheWait();
     void refusedConnection();
@@ -221,6 +223,47 @@ void TestVersionCheck::internetVersion()
     QCOMPARE(check.cachedInternetVersion(), found);
     QCOMPARE(check.data(), cut ? std::nullopt : std::optional<QByteArray>(page));
     QCOMPARE(check.myError().has_value(), cut);
+}
+
+void TestVersionCheck::pageRedirects_data()
+{
+    QTest::addColumn<bool>("leaves"); // the second redirect goes on to plain http on another host
+    QTest::newRow("within the site") << false;
+    QTest::newRow("second redirect to plain http elsewhere") << true;
+}
+
+// Every redirect of the page is held to the rule of its first address, not only the first.
+void TestVersionCheck::pageRedirects()
+{
+    QFETCH(bool, leaves);
+    m_server = std::make_unique<UpdateTest::Server>(true);
+    qputenv("QUILLFERN_UPDATE_SITE", m_server->baseUrl().toUtf8());
+    const QString other = m_server->otherBaseUrl();
+    if (other.isEmpty())
+        QSKIP("this machine has no address but loopback");
+    Response first { 302, "moved" };
+    first.location = m_server->baseUrl().toUtf8() + "moved/index.html";
+    m_server->set(QStringLiteral("/Quillfern/index.html"), first);
+    Response second { 302, "moved" };
+    second.location = (leaves ? other : m_server->baseUrl()).toUtf8() + "final/index.html";
+    m_server->set(QStringLiteral("/moved/index.html"), second);
+    m_server->set(QStringLiteral("/final/index.html"), { 200, "<h2>New in Version 9.9</h2>" });
+
+    VersionCheck1 check(QStringLiteral("Quillfern"), QStringLiteral("Quillfern"), QStringLiteral("Quillfern.zip"));
+    if (leaves)
+        QTest::ignoreMessage(QtCriticalMsg,
+            QStringLiteral("cannot download %1 because of The update site sent the page on to %2final/index.html, "
+                           "which is not an https address; updates are only read from secure addresses.")
+                .arg(check.address(), other)
+                .toUtf8()
+                .constData());
+    else
+        QTest::ignoreMessage(QtInfoMsg, QRegularExpression(QStringLiteral("^found version 9.9 at ")));
+    QCOMPARE(check.internetVersion().has_value(), !leaves);
+    const QList<QByteArray> requests = m_server->requests();
+    QCOMPARE(std::any_of(requests.cbegin(), requests.cend(),
+                 [](const QByteArray &request) { return request.startsWith("GET /final/"); }),
+        !leaves);
 }
 
 void TestVersionCheck::requestAndCache()

@@ -106,6 +106,9 @@ void TestZipArchive::refusesHostileArchives_data()
     row("wrong checksum", { { "Quillfern/a", "abc", S_IFREG | 0644, true, 0, -1, 12345 } }, "checksum");
     row("unpacks larger than stated", { { "Quillfern/bomb", QByteArray(100000, 'b'), S_IFREG | 0644, true, 0, 100 } },
         "not the size it claims");
+    // A gigabyte of zeros deflates to a megabyte; it is refused from the directory, before anything is written.
+    row("unpacks to far more than a release", { { "Quillfern/zeros", "0", S_IFREG | 0644, true, 0, qint64(1) << 30 } },
+        "unpacks to more than any release can be");
     row("stored size lie", { { "Quillfern/a", "abcdef", S_IFREG | 0644, false, 0, 3 } }, "damaged");
     row("encrypted", { { "Quillfern/a", "abc", S_IFREG | 0644, false, 1 } }, "encrypted");
     row("non-UTF-8 name", { { "Quillfern/caf\xe9", "x", S_IFREG | 0644, true, 0x0800 } }, "neither ASCII nor");
