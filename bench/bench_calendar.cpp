@@ -1,6 +1,7 @@
 // A plan of 100,000 tasks with dates: the slack of every task after an edit, one keystroke of the
 // find bar, and chart frames with dates, weekends, the critical path and the selected task's arrows.
 
+#include "ChartPlan.h"
 #include "FindBar.h"
 #include "GanttView.h"
 #include "IntPublisher.h"
@@ -20,49 +21,20 @@
 
 namespace {
 
-constexpr int taskCount = 100000;
+using benchplan::largePlan;
+using benchplan::LastStep;
+using benchplan::taskCount;
 
-// As the chart's benchmarks have it: tasks over some seventeen hours, every seventh in one of
-// five groups, each depending on a recent one that ends before it starts.
-std::unique_ptr<Project> largePlan()
+// The chart's benchmark plan, dated.
+std::unique_ptr<Project> datedPlan()
 {
-    TaskList tasks;
-    tasks.reserve(taskCount);
-    QList<IntPair> pairs;
-    pairs.reserve(taskCount);
-    for (int i = 0; i < taskCount; ++i) {
-        const double start = double(i * 37 % 1000) * 60.0;
-        const double duration = double(5 + i % 50) * 60.0;
-        tasks.append(Task::create(i + 1, nullptr, QStringLiteral("Task %1").arg(i), duration, start + duration,
-            i % 7 == 0 ? ExclusionGroup(QString(QChar(u'A' + i % 5))) : ExclusionGroup()));
-        for (int back = 1; back <= std::min(i, 50); ++back) {
-            if (tasks[i - back]->end() <= start) {
-                pairs.append({ i - back + 1, i + 1 });
-                break;
-            }
-        }
-    }
-    std::unique_ptr<Project> project = Project::load(QStringLiteral("Large"), tasks, pairs);
+    std::unique_ptr<Project> project = largePlan();
     project->setOrigin(QDateTime(QDate(2026, 12, 11), QTime(8, 0), Qt::LocalTime));
     return project;
 }
 
-class LastStep final : public UndoManager {
-public:
-    void registerUndo(const QString &, std::unique_ptr<UndoStep> step) override { m_step = std::move(step); }
-    void undo()
-    {
-        const std::unique_ptr<UndoStep> step = std::move(m_step);
-        if (step)
-            step->undo();
-    }
-
-private:
-    std::unique_ptr<UndoStep> m_step;
-};
-
 struct Fixture {
-    std::unique_ptr<Project> project = largePlan();
+    std::unique_ptr<Project> project = datedPlan();
     LastStep history;
     IntPublisher selection;
 

@@ -374,15 +374,21 @@ void ChartPainter::paintScale(QPainter &painter, double left, double right) cons
         forEachTick(m_geometry, scale.majorStep(), labelLeft, right, [&](double offset, double x, bool) {
             const bool first = !named && x >= left;
             named |= first;
-            const QString label = scale.label(offset, first);
-            painter.drawLine(QPointF(x, scalePadding), QPointF(x, height));
-            const QRectF text(x + scalePadding, scalePadding, metrics.horizontalAdvance(label) + 1.0, metrics.height());
-            if (m_options.wholeLabels && text.right() > right)
-                return;
-            painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, label);
+            paintMajorTick(painter, metrics, x, right, scale.label(offset, first));
         });
     }
     painter.restore();
+}
+
+// A labelled tick of the scale; on paper a label that would run past the range is left out.
+void ChartPainter::paintMajorTick(
+    QPainter &painter, const QFontMetricsF &metrics, double x, double right, const QString &label) const
+{
+    painter.drawLine(QPointF(x, scalePadding), QPointF(x, scaleHeight(m_font)));
+    const QRectF text(x + scalePadding, scalePadding, metrics.horizontalAdvance(label) + 1.0, metrics.height());
+    if (m_options.wholeLabels && text.right() > right)
+        return;
+    painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, label);
 }
 
 void ChartPainter::paintCalendarScale(QPainter &painter, const CalendarScale &calendar, double left, double right) const
@@ -416,11 +422,6 @@ void ChartPainter::paintCalendarScale(QPainter &painter, const CalendarScale &ca
             const double x = m_geometry.xForOffset(offset);
             const bool first = !named && x >= left;
             named |= first;
-            const QString label = calendar.label(at, first);
-            painter.drawLine(QPointF(x, scalePadding), QPointF(x, height));
-            const QRectF text(x + scalePadding, scalePadding, metrics.horizontalAdvance(label) + 1.0, metrics.height());
-            if (m_options.wholeLabels && text.right() > right)
-                return;
-            painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, label);
+            paintMajorTick(painter, metrics, x, right, calendar.label(at, first));
         });
 }

@@ -11,6 +11,7 @@
 class CalendarScale;
 class Project;
 class SlackTracker;
+class QFontMetricsF;
 class QPainter;
 class TaskBox;
 
@@ -63,6 +64,8 @@ private:
     // With a start date: weekends shaded, lines where the calendar's major steps begin.
     void paintCalendarGrid(
         QPainter &painter, const CalendarScale &calendar, double top, double bottom, double left, double right) const;
+    void paintMajorTick(
+        QPainter &painter, const QFontMetricsF &metrics, double x, double right, const QString &label) const;
     void paintCalendarScale(QPainter &painter, const CalendarScale &calendar, double left, double right) const;
     // The rows being drawn, and the band of y their boxes cover.
     struct Band {
