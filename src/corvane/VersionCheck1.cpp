@@ -24,9 +24,6 @@ using namespace std::chrono_literals;
 std::atomic<std::chrono::milliseconds> defaultWait { 30s };
 std::atomic<std::chrono::milliseconds> defaultRequestTimeout { 60s };
 
-// Where a reply keeps why it was stopped at a redirect.
-constexpr const char *refusedRedirect = "quillfernRefusedRedirect";
-
 const QString versionMarker = QStringLiteral(">New in Version ");
 const QString headingEnd = QStringLiteral("</h");
 
@@ -112,6 +109,62 @@ bool isTransferError(QNetworkReply::NetworkError error)
     return !statusError;
 }
 
+// Any answer of the server counts as the page, an error page too, but only when it arrived whole:
+// a transfer that broke after the headers is a failed download. The error of an error page hides a
+// broken transfer, so the announced length (which Qt drops when it decompresses) is checked as well.
+std::optional<QString> transferFailure(QNetworkReply &reply, const QByteArray &body)
+{
+    if (!reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid() || isTransferError(reply.error()))
+        return reply.errorString();
+    const QVariant announced = reply.header(QNetworkRequest::ContentLengthHeader);
+    if (announced.isValid() && announced.toLongLong() != body.size())
+        return QStringLiteral("The connection closed after %1 of %2 bytes.")
+            .arg(body.size())
+            .arg(announced.toLongLong());
+    return std::nullopt;
+}
+
+// Runs on the network thread. Each redirect is asked as a request of its own and held to the rule
+// of the first address (https, or plain http on loopback): Qt 6.4's own following of a second
+// redirect now and then ends in an empty answer that reports no error.
+void fetchPage(
+    QObject *network, QNetworkRequest request, const std::shared_ptr<VersionCheck1::Join> &join, QStringList visited)
+{
+    constexpr int mostRedirects = 10;
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    QNetworkReply *reply = NetworkThread::manager(network).get(request);
+    QObject::connect(reply, &QNetworkReply::finished, reply, [network, request, reply, join, visited]() mutable {
+        reply->deleteLater();
+        std::optional<QString> failure;
+        if (const QUrl target = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+            target.isValid() && !isTransferError(reply->error())) {
+            const QUrl next = reply->url().resolved(target);
+            visited.append(reply->url().toString());
+            if (visited.contains(next.toString()) || visited.size() > mostRedirects) {
+                failure = QStringLiteral("The update site sends the page on and on in a loop of redirects; it is "
+                                         "misconfigured. Try again later, or tell its publisher.");
+            } else if (!isAcceptableUpdateUrl(next)) {
+                failure = QStringLiteral("The update site sent the page on to %1, which is not an https address; "
+                                         "updates are only read from secure addresses.")
+                              .arg(next.toString());
+            } else {
+                request.setUrl(next);
+                fetchPage(network, request, join, visited);
+                return;
+            }
+        }
+        const QByteArray body = reply->readAll();
+        if (!failure)
+            failure = transferFailure(*reply, body);
+        std::lock_guard lock(join->mutex);
+        if (failure)
+            join->error = SystemError::fromNetwork(reply->url(), *failure);
+        else
+            join->data = body;
+        join->condition.notify_all();
+    });
+}
+
 std::optional<QList<qint64>> parseVersion(const QString &version)
 {
     QList<qint64> numbers;
@@ -182,51 +235,7 @@ void VersionCheck1::download()
         join->error = SystemError::fromNetwork(url, QStringLiteral("There is no application to run the download."));
     } else {
         QMetaObject::invokeMethod(
-            network,
-            [network, request, join] {
-                QNetworkRequest checked = request;
-                checked.setAttribute(
-                    QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
-                QNetworkReply *reply = NetworkThread::manager(network).get(checked);
-                // Each redirect is held to the rule of the first address: https, or plain http on loopback.
-                QObject::connect(reply, &QNetworkReply::redirected, reply, [reply](const QUrl &target) {
-                    if (isAcceptableUpdateUrl(target)) {
-                        Q_EMIT reply->redirectAllowed();
-                        return;
-                    }
-                    reply->setProperty(refusedRedirect,
-                        QStringLiteral("The update site sent the page on to %1, which is not an https address; "
-                                       "updates are only read from secure addresses.")
-                            .arg(target.toString()));
-                    reply->abort();
-                });
-                QObject::connect(reply, &QNetworkReply::finished, reply, [reply, join] {
-                    reply->deleteLater();
-                    // Any answer of the server counts as the page, an error page too, but only when it
-                    // arrived whole: a transfer that broke after the headers is a failed download.
-                    // The error of an error page hides a broken transfer, so the announced length
-                    // (which Qt drops when it decompresses) is checked as well.
-                    const QByteArray body = reply->readAll();
-                    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
-                    std::optional<QString> failure;
-                    if (const QVariant refused = reply->property(refusedRedirect); refused.isValid())
-                        failure = refused.toString();
-                    else if (!reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()
-                        || isTransferError(reply->error()))
-                        failure = reply->errorString();
-                    else if (announced.isValid() && announced.toLongLong() != body.size())
-                        failure = QStringLiteral("The connection closed after %1 of %2 bytes.")
-                                      .arg(body.size())
-                                      .arg(announced.toLongLong());
-                    std::lock_guard lock(join->mutex);
-                    if (failure)
-                        join->error = SystemError::fromNetwork(reply->url(), *failure);
-                    else
-                        join->data = body;
-                    join->condition.notify_all();
-                });
-            },
-            Qt::QueuedConnection);
+            network, [network, request, join] { fetchPage(network, request, join, {}); }, Qt::QueuedConnection);
     }
     const auto deadline = std::chrono::steady_clock::now() + m_wait;
     while (!join->error && !join->data) {

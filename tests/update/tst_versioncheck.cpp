@@ -227,43 +227,57 @@ void TestVersionCheck::internetVersion()
 
 void TestVersionCheck::pageRedirects_data()
 {
-    QTest::addColumn<bool>("leaves"); // the second redirect goes on to plain http on another host
-    QTest::newRow("within the site") << false;
-    QTest::newRow("second redirect to plain http elsewhere") << true;
+    // Where the second redirect goes: "final" on the same site, "elsewhere" to plain http on
+    // another host, "loop" back to the first address.
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<QString>("refusal"); // empty when the page is found
+    QTest::newRow("within the site") << QStringLiteral("final") << QString();
+    QTest::newRow("second redirect to plain http elsewhere")
+        << QStringLiteral("elsewhere")
+        << QStringLiteral("The update site sent the page on to %2final/index.html, which is not an https address; "
+                          "updates are only read from secure addresses.");
+    QTest::newRow("loop") << QStringLiteral("loop")
+                          << QStringLiteral("The update site sends the page on and on in a loop of redirects; it is "
+                                            "misconfigured. Try again later, or tell its publisher.");
 }
 
-// Every redirect of the page is held to the rule of its first address, not only the first.
+// Every redirect of the page is held to the rule of its first address, not only the first; each is
+// followed as a request of its own (Qt's own following of a second one now and then came back empty).
 void TestVersionCheck::pageRedirects()
 {
-    QFETCH(bool, leaves);
+    QFETCH(QString, second);
+    QFETCH(QString, refusal);
     m_server = std::make_unique<UpdateTest::Server>(true);
     qputenv("QUILLFERN_UPDATE_SITE", m_server->baseUrl().toUtf8());
     const QString other = m_server->otherBaseUrl();
-    if (other.isEmpty())
+    if (other.isEmpty() && second == QLatin1String("elsewhere"))
         QSKIP("this machine has no address but loopback");
     Response first { 302, "moved" };
     first.location = m_server->baseUrl().toUtf8() + "moved/index.html";
     m_server->set(QStringLiteral("/Quillfern/index.html"), first);
-    Response second { 302, "moved" };
-    second.location = (leaves ? other : m_server->baseUrl()).toUtf8() + "final/index.html";
-    m_server->set(QStringLiteral("/moved/index.html"), second);
+    Response next { 302, "moved" };
+    const QString base = m_server->baseUrl();
+    next.location = (second == QLatin1String("loop") ? base + QLatin1String("Quillfern/index.html")
+            : second == QLatin1String("elsewhere")   ? other + QLatin1String("final/index.html")
+                                                     : base + QLatin1String("final/index.html"))
+                        .toUtf8();
+    m_server->set(QStringLiteral("/moved/index.html"), next);
     m_server->set(QStringLiteral("/final/index.html"), { 200, "<h2>New in Version 9.9</h2>" });
 
     VersionCheck1 check(QStringLiteral("Quillfern"), QStringLiteral("Quillfern"), QStringLiteral("Quillfern.zip"));
-    if (leaves)
+    if (refusal.isEmpty())
+        QTest::ignoreMessage(QtInfoMsg, QRegularExpression(QStringLiteral("^found version 9.9 at ")));
+    else
         QTest::ignoreMessage(QtCriticalMsg,
-            QStringLiteral("cannot download %1 because of The update site sent the page on to %2final/index.html, "
-                           "which is not an https address; updates are only read from secure addresses.")
-                .arg(check.address(), other)
+            QString(QLatin1String("cannot download ") + check.address() + QLatin1String(" because of ")
+                + QString(refusal).replace(QLatin1String("%2"), other))
                 .toUtf8()
                 .constData());
-    else
-        QTest::ignoreMessage(QtInfoMsg, QRegularExpression(QStringLiteral("^found version 9.9 at ")));
-    QCOMPARE(check.internetVersion().has_value(), !leaves);
+    QCOMPARE(check.internetVersion(), refusal.isEmpty() ? std::optional<QString>(QStringLiteral("9.9")) : std::nullopt);
     const QList<QByteArray> requests = m_server->requests();
     QCOMPARE(std::any_of(requests.cbegin(), requests.cend(),
                  [](const QByteArray &request) { return request.startsWith("GET /final/"); }),
-        !leaves);
+        refusal.isEmpty());
 }
 
 void TestVersionCheck::requestAndCache()
