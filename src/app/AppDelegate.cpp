@@ -155,10 +155,13 @@ void AppDelegate::openDocument()
 {
     corvane::FilePanel panel;
     panel.title = tr("Open Project");
+    panel.directory = RecentDocuments::panelFolder();
     panel.parent = QApplication::activeWindow();
     corvane::presenter().beginOpenPanel(panel, [](const std::optional<QString> &path) {
-        if (path && !path->isEmpty())
+        if (path && !path->isEmpty()) {
+            RecentDocuments::notePanelChoice(*path);
             openProject(*path);
+        }
     });
 }
 

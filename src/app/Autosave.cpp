@@ -316,9 +316,8 @@ Autosave::Autosave(Project *project, std::function<std::optional<QString>()> pat
                 writeNow();
         });
     }
-    // A new project is unsaved work from the start.
-    if (m_project->isDirty())
-        noteChange();
+    // A new project is dirty from the start, but until someone changes it there is nothing to
+    // recover; nor in a file that needed repair on opening, which is still on disk.
 }
 
 Autosave::~Autosave() = default;

@@ -88,6 +88,13 @@ QString windowTitle(const QString &projectName)
     return corvane::ShownText::cut(projectName, corvane::ShownText::titleLimit);
 }
 
+// The title with the mark of unsaved changes where the desktop shows it; "[*]" in the name itself
+// is doubled, which Qt shows as it stands.
+QString markedWindowTitle(const QString &projectName)
+{
+    return windowTitle(projectName).replace(QLatin1String("[*]"), QLatin1String("[*][*]")) + QLatin1String("[*]");
+}
+
 void showFileError(corvane::SystemError::FileOperation operation, const FileAccessError &error)
 {
     corvane::SystemError shown = corvane::SystemError::fromFile(operation, error.path(), error.reason());
@@ -196,9 +203,13 @@ ProjectController::ProjectController(std::unique_ptr<Project> project, std::opti
 {
     connect(m_project.get(), &Project::nameChanged, this, [this] {
         if (m_window)
-            m_window->setWindowTitle(windowTitle(m_project->name()));
+            m_window->setWindowTitle(markedWindowTitle(m_project->name()));
     });
-    connect(m_project.get(), &Project::dirtyChanged, this, &ProjectController::updateActions);
+    connect(m_project.get(), &Project::dirtyChanged, this, [this](bool dirty) {
+        if (m_window)
+            m_window->setWindowModified(dirty);
+        updateActions();
+    });
     m_autosave = std::make_unique<Autosave>(m_project.get(), [this] { return m_url; });
 }
 
@@ -234,9 +245,16 @@ void ProjectController::showWindow()
     m_undoStack = new QUndoStack(m_window.get());
     m_view = new ProjectView(m_project.get(), m_window.get());
     m_window->setCentralWidget(m_view);
-    m_window->setWindowTitle(windowTitle(m_project->name()));
+    m_window->setWindowTitle(markedWindowTitle(m_project->name()));
+    m_window->setWindowModified(m_project->isDirty());
 
     restoreWindowFrame(m_window.get(), initialSize, geometryKey);
+    QList<const QWidget *> others;
+    for (const ProjectController *controller : openControllers()) {
+        if (controller != this && controller->projectWindow())
+            others.append(controller->projectWindow());
+    }
+    cascadeWindow(m_window.get(), others);
     restoreDividers(m_view->splitter(), dividersKey);
     m_view->ganttView()->setShowDependencies(restoreViewChoice(showDependenciesKey, true));
     m_view->setHighlightCritical(restoreViewChoice(highlightCriticalKey, false));
@@ -576,10 +594,12 @@ bool ProjectController::saveAs()
         = (m_project->name().isEmpty() ? tr("Untitled") : m_project->name()) + QLatin1String(".quillfern");
     panel.defaultSuffix = QStringLiteral("quillfern");
     panel.nameFilter = tr("Quillfern projects (*.quillfern)");
+    panel.directory = RecentDocuments::panelFolder(m_url);
     panel.parent = m_window.get();
     const std::optional<QString> path = corvane::presenter().runSavePanel(panel);
     if (!path || path->isEmpty())
         return false;
+    RecentDocuments::notePanelChoice(*path);
     if (!writeTo(*path))
         return false;
     m_project->setDirty(false);
@@ -690,10 +710,12 @@ void ProjectController::exportDocument()
     panel.suggestedName = exportFileName(m_project->name(), tr("Untitled")) + QLatin1String(".pdf");
     panel.defaultSuffix = QStringLiteral("pdf");
     panel.nameFilter = tr("PDF document (*.pdf);;SVG drawing (*.svg);;PNG image (*.png);;CSV table (*.csv)");
+    panel.directory = RecentDocuments::panelFolder(m_url);
     panel.parent = m_window.get();
     const std::optional<QString> path = corvane::presenter().runSavePanel(panel);
     if (!path || path->isEmpty())
         return;
+    RecentDocuments::notePanelChoice(*path);
     const std::optional<ChartExport::Format> format = ChartExport::formatForPath(*path);
     if (!format) {
         corvane::showMessage(

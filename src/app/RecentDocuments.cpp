@@ -2,12 +2,19 @@
 
 #include "FileAccess.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QSettings>
 
 namespace {
 const QString key = QStringLiteral("recentDocuments");
+const QString panelFolderKey = QStringLiteral("lastPanelFolder");
+
+bool isFolder(const QString &path)
+{
+    return !path.isEmpty() && QFileInfo(path).isAbsolute() && QFileInfo(path).isDir();
 }
+} // namespace
 
 namespace RecentDocuments {
 
@@ -55,6 +62,24 @@ void remove(const QString &path)
 void clear()
 {
     QSettings().remove(key);
+}
+
+QString panelFolder(const std::optional<QString> &projectFile)
+{
+    if (projectFile) {
+        const QString folder = QFileInfo(*projectFile).absolutePath();
+        if (isFolder(folder))
+            return folder;
+    }
+    const std::optional<QString> last = fileNameFromStorable(QSettings().value(panelFolderKey).toString());
+    if (last && isFolder(*last))
+        return *last;
+    return QDir::homePath();
+}
+
+void notePanelChoice(const QString &path)
+{
+    QSettings().setValue(panelFolderKey, storableFileName(QFileInfo(path).absolutePath()));
 }
 
 } // namespace RecentDocuments

@@ -7,6 +7,8 @@
 #include <QSplitter>
 #include <QWidget>
 
+#include <algorithm>
+
 namespace {
 
 // Whether a state is what QSplitter::saveState writes for a splitter like this one, read as
@@ -49,6 +51,26 @@ void restoreWindowFrame(QWidget *window, QSize size, const QString &key)
         window->move(frame.topLeft());
     }
     window->restoreGeometry(QSettings().value(key).toByteArray());
+}
+
+void cascadeWindow(QWidget *window, const QList<const QWidget *> &others)
+{
+    // About a title bar's height: each window's title stays in sight.
+    constexpr int step = 28;
+    const QScreen *screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    const QRect available = screen ? screen->availableGeometry() : QRect();
+    const auto covered = [&others](QPoint at) {
+        return std::any_of(others.cbegin(), others.cend(), [at](const QWidget *other) {
+            return other != nullptr && other->isVisible() && (other->pos() - at).manhattanLength() < step / 2;
+        });
+    };
+    QPoint at = window->pos();
+    for (qsizetype tries = 0; tries <= others.size() && covered(at); ++tries) {
+        at += QPoint(step, step);
+        if (available.isValid() && !available.contains(QRect(at, window->frameGeometry().size())))
+            at = available.topLeft();
+    }
+    window->move(at);
 }
 
 void saveWindowFrame(const QWidget *window, const QString &key)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QSize>
 #include <QString>
 
@@ -10,6 +11,9 @@ class QWidget;
 // closed. Every window of one kind shares the frame kept under its key.
 void restoreWindowFrame(QWidget *window, QSize size, const QString &key);
 void saveWindowFrame(const QWidget *window, const QString &key);
+// Moves a window that would open exactly where one of the others is down and to the right, step
+// by step, back to the screen's corner where it would leave the screen.
+void cascadeWindow(QWidget *window, const QList<const QWidget *> &others);
 
 // The divider positions of a split area, kept and shared like a frame. A stored state that does
 // not fit the splitter (other panes, another direction, a pane without width) is passed over,

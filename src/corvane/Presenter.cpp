@@ -9,8 +9,10 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTextEdit>
 
+#include <algorithm>
 #include <atomic>
 #include <utility>
 
@@ -73,6 +75,38 @@ public:
 private:
     QString m_text;
 };
+
+// A button answers to its first letter (the box takes the letter alone as well as with Alt),
+// unless a button before it took that letter already. A title's own ampersands stay text.
+QString withMnemonic(const QString &title, QString &taken)
+{
+    QString shown = title;
+    shown.replace(u'&', QLatin1String("&&"));
+    if (title.isEmpty() || !title.at(0).isLetterOrNumber() || taken.contains(title.at(0).toLower()))
+        return shown;
+    taken.append(title.at(0).toLower());
+    return u'&' + shown;
+}
+
+// A box of a short message lays out a wrapping informative text in the message's width, a column
+// of two or three words. Each text gets the width of its longest line instead, within a width a
+// person still reads at a glance and the screen holds.
+void widenTexts(QMessageBox &box)
+{
+    const QScreen *screen = box.screen() ? box.screen() : QGuiApplication::primaryScreen();
+    const int screenWidth = screen ? screen->availableGeometry().width() : 1024;
+    const int widest = std::max(200, std::min(600, screenWidth / 2));
+    for (const char *name : { "qt_msgbox_label", "qt_msgbox_informativelabel" }) {
+        auto *label = box.findChild<QLabel *>(QLatin1String(name));
+        if (!label || label->text().isEmpty())
+            continue;
+        int longest = 0;
+        for (const QString &line : label->text().split(u'\n'))
+            longest = std::max(longest, label->fontMetrics().horizontalAdvance(line));
+        // The label's own margins, and a pixel against rounding that would wrap the last word.
+        label->setMinimumWidth(std::min(widest, longest + 2 * label->margin() + 2));
+    }
+}
 
 std::optional<QString> runPanel(const FilePanel &panel, QFileDialog::AcceptMode mode)
 {
@@ -166,9 +200,10 @@ int WidgetPresenter::runAlert(const Alert &alert)
             new DetailsFiller(details, alert.detailedText);
     }
     QList<QAbstractButton *> buttons;
+    QString taken;
     for (qsizetype i = 0; i < alert.buttons.size(); ++i) {
         const QString &title = alert.buttons.at(i);
-        auto *button = box.addButton(title,
+        auto *button = box.addButton(withMnemonic(title, taken),
             i == 0                                 ? QMessageBox::AcceptRole
                 : title == QLatin1String("Cancel") ? QMessageBox::RejectRole
                                                    : QMessageBox::ActionRole);
@@ -181,6 +216,7 @@ int WidgetPresenter::runAlert(const Alert &alert)
     box.setEscapeButton(buttons.constLast());
     box.setDefaultButton(qobject_cast<QPushButton *>(buttons.constFirst()));
     makePlain(box);
+    widenTexts(box);
     box.exec();
     const qsizetype index = buttons.indexOf(box.clickedButton());
     // Closing the box without a button can only happen through an escape button; answer the most

@@ -462,10 +462,9 @@ void GanttView::mousePressEvent(QMouseEvent *event)
     if (event->button() != Qt::LeftButton || !m_project)
         return QAbstractScrollArea::mousePressEvent(event);
     m_box.reset();
-    if (const auto row = rowAt(event->position())) {
+    m_pressPosition = event->position();
+    if (const auto row = rowAt(event->position()))
         m_box.emplace(m_project->tasks().at(*row), *row);
-        m_pressPosition = event->position();
-    }
     event->accept();
 }
 
@@ -491,6 +490,13 @@ void GanttView::mouseMoveEvent(QMouseEvent *event)
 
 void GanttView::mouseReleaseEvent(QMouseEvent *event)
 {
+    if (event->button() == Qt::LeftButton && !m_box && m_project && m_selection) {
+        // A click beside every box lets the selection go, as in the names list.
+        const QPointF travel = event->position() - m_pressPosition;
+        if (std::hypot(travel.x(), travel.y()) < ChartGeometry::dragThreshold)
+            m_selection->setRef(std::nullopt);
+        return event->accept();
+    }
     if (event->button() != Qt::LeftButton || !m_box || !m_project)
         return QAbstractScrollArea::mouseReleaseEvent(event);
     event->accept();

@@ -5,6 +5,7 @@
 #include "Project.h"
 #include "ShownText.h"
 #include "TaskAttributesView.h"
+#include "TextForm.h"
 
 #include <QCompleter>
 #include <QDialogButtonBox>
@@ -19,6 +20,8 @@
 #include <vector>
 
 namespace {
+
+constexpr int promptNameWidth = 280;
 
 // What the field offers for a task: its shown name, followed by its id and start when the name is
 // empty or shared with another task.
@@ -45,8 +48,13 @@ LinkTaskDialog::LinkTaskDialog(Project *project, TaskPtr referenceTask, bool isS
     , m_completer(new QCompleter(this))
 {
     setWindowTitle(isSucc ? tr("Add Successor") : tr("Add Predecessor"));
-    auto *prompt
-        = new QLabel(isSucc ? tr("Task to follow the selected one:") : tr("Task to precede the selected one:"), this);
+    auto *prompt = new QLabel(this);
+    prompt->setObjectName(QStringLiteral("prompt"));
+    prompt->setTextFormat(Qt::PlainText);
+    // A long name must not stretch the dialog across the screen.
+    const QString name = prompt->fontMetrics().elidedText(
+        corvane::ShownText::cut(m_referenceTask->name()), Qt::ElideRight, promptNameWidth);
+    prompt->setText((isSucc ? tr("Task to follow %1:") : tr("Task to precede %1:")).arg(TextForm::quoted(name)));
     prompt->setBuddy(m_field);
     m_problem->setObjectName(QStringLiteral("problem"));
     m_problem->setTextFormat(Qt::PlainText);
@@ -92,6 +100,7 @@ LinkTaskDialog::LinkTaskDialog(Project *project, TaskPtr referenceTask, bool isS
     m_field->setCompleter(m_completer);
     // Ahead of the completer's own filter, which would only close the list.
     m_completer->popup()->installEventFilter(this);
+    m_field->installEventFilter(this);
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(prompt);
@@ -113,17 +122,32 @@ QPushButton *LinkTaskDialog::okButton() const
 
 bool LinkTaskDialog::eventFilter(QObject *watched, QEvent *event)
 {
-    // With a full name typed and nothing picked from the list, Return takes the name as it stands.
-    if (watched == m_completer->popup() && event->type() == QEvent::KeyPress) {
+    // With nothing picked from the list, Return takes a full name as it stands, and a part of one
+    // the first task the list offers for it.
+    const bool inList = watched == m_completer->popup();
+    if ((inList || watched == m_field) && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
-        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !m_completer->popup()->currentIndex().isValid()
-            && chosenTask()) {
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter)
+            && !(inList && m_completer->popup()->currentIndex().isValid()) && (chosenTask() || takeFirstCompletion())) {
             m_completer->popup()->hide();
             accept();
             return true;
         }
     }
     return QDialog::eventFilter(watched, event);
+}
+
+bool LinkTaskDialog::takeFirstCompletion()
+{
+    // A name several tasks share is no part of a name: the person must say which.
+    const QString typed = m_field->text();
+    if (typed.isEmpty() || m_tasksByText.contains(typed))
+        return false;
+    m_completer->setCompletionPrefix(typed);
+    if (m_completer->completionCount() == 0 || !m_completer->setCurrentRow(0))
+        return false;
+    m_field->setText(m_completer->currentCompletion());
+    return chosenTask() != nullptr;
 }
 
 TaskPtr LinkTaskDialog::chosenTask() const

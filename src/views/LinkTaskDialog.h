@@ -38,6 +38,8 @@ protected:
 
 private:
     void textChanged(const QString &text);
+    // Puts the first entry offered for the typed text in the field; whether it names one task.
+    bool takeFirstCompletion();
 
     QPointer<Project> m_project;
     TaskPtr m_referenceTask;

@@ -160,6 +160,11 @@ void ProjectView::keyPressEvent(QKeyEvent *event)
             back->setFocus(Qt::OtherFocusReason);
             return event->accept();
         }
+        // The way back to the project's panel.
+        if (inRows && m_selection.ref()) {
+            m_selection.setRef(std::nullopt);
+            return event->accept();
+        }
         break;
     default:
         break;

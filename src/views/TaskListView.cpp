@@ -19,6 +19,30 @@ class CompactListView final : public QListView {
 public:
     using QListView::QListView;
     [[nodiscard]] QSize sizeHint() const override { return { 120, 150 }; }
+
+protected:
+    // The row the keys land on is the one Delete removes: a focus ring on a row nobody selected
+    // would leave Delete doing nothing.
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        const bool moving = event->matches(QKeySequence::MoveToNextLine)
+            || event->matches(QKeySequence::MoveToPreviousLine) || event->matches(QKeySequence::MoveToStartOfDocument)
+            || event->matches(QKeySequence::MoveToEndOfDocument) || event->matches(QKeySequence::MoveToNextPage)
+            || event->matches(QKeySequence::MoveToPreviousPage) || event->key() == Qt::Key_Home
+            || event->key() == Qt::Key_End;
+        const bool stepping
+            = event->matches(QKeySequence::MoveToNextLine) || event->matches(QKeySequence::MoveToPreviousLine);
+        const QModelIndex before = currentIndex();
+        if (stepping && before.isValid() && !selectionModel()->isSelected(before)) {
+            // The first key only takes the row the ring is on.
+            selectionModel()->select(before, QItemSelectionModel::ClearAndSelect);
+            return event->accept();
+        }
+        QListView::keyPressEvent(event);
+        const QModelIndex now = currentIndex();
+        if (moving && now.isValid() && !selectionModel()->isSelected(now))
+            selectionModel()->select(now, QItemSelectionModel::ClearAndSelect);
+    }
 };
 
 bool isDeleteKey(const QKeyEvent *event)
@@ -47,6 +71,9 @@ TaskListView::TaskListView(Project *project, TaskPtr referenceTask, bool isSucc,
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setUniformItemSizes(true);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Long names end in an ellipsis within the list's width, as everywhere else.
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->setTextElideMode(Qt::ElideRight);
     m_list->installEventFilter(this);
 
     auto *layout = new QVBoxLayout(this);

@@ -1,5 +1,6 @@
 #include "TaskNamesView.h"
 
+#include "Beep.h"
 #include "ChartGeometry.h"
 
 #include "IntPublisher.h"
@@ -130,6 +131,20 @@ void TaskNamesView::keyPressEvent(QKeyEvent *event)
     // Sideways keys move the selected task, which the window does for the list and the chart alike.
     if ((event->key() == Qt::Key_Left || event->key() == Qt::Key_Right) && state() != EditingState) {
         event->ignore();
+        return;
+    }
+    // Alt+Up and Alt+Down move the selected name as a drag of it would.
+    if ((event->key() == Qt::Key_Up || event->key() == Qt::Key_Down)
+        && (event->modifiers() & ~Qt::KeypadModifier) == Qt::AltModifier && state() != EditingState) {
+        event->accept();
+        const QModelIndexList selected = selectionModel()->selectedIndexes();
+        const int row = selected.isEmpty() ? -1 : selected.constFirst().row();
+        const bool up = event->key() == Qt::Key_Up;
+        // The model names the row the moved one goes before.
+        if (row < 0 || !m_model->moveRows(QModelIndex(), row, 1, QModelIndex(), up ? row - 1 : row + 2))
+            beep();
+        else
+            scrollTo(currentIndex());
         return;
     }
     QListView::keyPressEvent(event);

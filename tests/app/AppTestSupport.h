@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QTest>
 #include <QWidget>
+#include <QWindow>
 
 // What the tests of the application's controllers share.
 namespace AppTest {
@@ -23,6 +24,12 @@ inline QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The title as the title bar gets it, the mark of unsaved changes included.
+inline QString shownTitle(const QWidget *window)
+{
+    return window->windowHandle() ? window->windowHandle()->title() : QString();
 }
 
 // Posted alerts, queued calls and deferred deletes of closed windows, and what they post in turn.

@@ -312,7 +312,7 @@ private Q_SLOTS:
         ProjectController *plan = ProjectController::openControllers().constLast();
         QMainWindow *window = plan->projectWindow();
         QVERIFY(window != first->projectWindow());
-        QCOMPARE(window->windowTitle(), QString());
+        QCOMPARE(shownTitle(window), QStringLiteral("*"));
         activate(plan);
         if (QTest::currentTestFailed())
             return;
@@ -320,7 +320,7 @@ private Q_SLOTS:
         auto *projectPanel = qobject_cast<ProjectAttributesView *>(panelOf(plan));
         QVERIFY(projectPanel);
         typeInto(projectPanel->titleField(), QStringLiteral("Launch"));
-        QCOMPARE(window->windowTitle(), QStringLiteral("Launch"));
+        QCOMPARE(shownTitle(window), QStringLiteral("Launch*"));
 
         makePlan(plan);
         if (QTest::currentTestFailed())
@@ -394,7 +394,7 @@ private Q_SLOTS:
         QCOMPARE(ProjectController::openControllers().size(), 2);
         const ProjectController *reopened = ProjectController::openControllers().constLast();
         QCOMPARE(reopened->url(), std::optional(file));
-        QCOMPARE(reopened->projectWindow()->windowTitle(), QStringLiteral("Launch"));
+        QCOMPARE(shownTitle(reopened->projectWindow()), QStringLiteral("Launch"));
         QVERIFY(!reopened->project()->isDirty());
         QCOMPARE(describe(*reopened->project()), saving);
         QCOMPARE(terminating.size(), 0);

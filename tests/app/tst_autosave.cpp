@@ -142,6 +142,10 @@ private Q_SLOTS:
         QTest::newRow("edited after saving") << 0.2 << steps("edit wait save edit wait") << true;
         QTest::newRow("closed without saving") << 0.2 << steps("edit wait close:No") << false;
         QTest::newRow("closing cancelled") << 0.2 << steps("edit wait close:Cancel") << true;
+        // A new project is unsaved, but holds nothing of anyone's until it is changed.
+        QTest::newRow("new, untouched, window left") << 600.0 << steps("new leave") << false;
+        QTest::newRow("new, untouched, interval over") << 0.2 << steps("new wait") << false;
+        QTest::newRow("new, edited, window left") << 600.0 << steps("new edit leave") << true;
     }
     void copyFollowsTheWork()
     {
@@ -150,9 +154,17 @@ private Q_SLOTS:
         QFETCH(bool, copy);
 
         setInterval(interval);
-        ProjectController *controller = openPlan();
-        QVERIFY(controller);
+        const bool isNew = steps.constFirst() == QLatin1String("new");
+        if (isNew) {
+            steps.removeFirst();
+            m_delegate->newDocument();
+        } else {
+            QVERIFY(openPlan());
+        }
+        ProjectController *controller = ProjectController::openControllers().constLast();
         QMainWindow *window = controller->projectWindow();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
         QWidget elsewhere;
         for (const QString &step : steps) {
             if (step == QLatin1String("edit")) {
@@ -180,11 +192,11 @@ private Q_SLOTS:
         const QByteArray bytes = copyBytes(copies.constFirst());
         const qsizetype headerEnd = bytes.indexOf('\n');
         const QJsonObject header = QJsonDocument::fromJson(bytes.left(headerEnd)).object();
-        QCOMPARE(header.value(QLatin1String("path")).toString(), planFile());
-        QCOMPARE(header.value(QLatin1String("name")).toString(), QStringLiteral("Plan"));
+        QCOMPARE(header.value(QLatin1String("path")).toString(), isNew ? QString() : planFile());
+        QCOMPARE(header.value(QLatin1String("name")).toString(), isNew ? QString() : QStringLiteral("Plan"));
         QCOMPARE(bytes.sliced(headerEnd + 1), writeProject(*controller->project()));
         // Never over the user's own file.
-        if (!steps.contains(QLatin1String("save")))
+        if (!isNew && !steps.contains(QLatin1String("save")))
             QCOMPARE(readFile(planFile()), plan);
     }
 

@@ -28,6 +28,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSplitter>
@@ -222,15 +223,28 @@ private Q_SLOTS:
         QCOMPARE(m_presenter.unusedScript(), std::size_t(0));
     }
 
+    // The title is the project's name, marked while there are unsaved changes.
     void windowShowsTheProjectAndFollowsItsName()
     {
-        ProjectController *controller = openWindow(threeTasks());
+        QTemporaryDir folder;
+        const QString file = folder.filePath(QStringLiteral("plan.quillfern"));
+        writeFile(file, writeProject(*threeTasks()));
+        QVERIFY(AppDelegate::openProject(file));
+        ProjectController *controller = ProjectController::openControllers().constLast();
         QMainWindow *window = controller->projectWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
         QCOMPARE(window->size(), QSize(480, 300));
-        QCOMPARE(window->windowTitle(), QStringLiteral("Plan"));
+        QCOMPARE(shownTitle(window), QStringLiteral("Plan"));
+        QVERIFY(!window->isWindowModified());
         QCOMPARE(ProjectController::controllerFor(controller->project()), controller);
-        controller->project()->setName(QStringLiteral("Renamed"));
-        QCOMPARE(window->windowTitle(), QStringLiteral("Renamed"));
+        QTest::keyClick(window, Qt::Key_T, Qt::ControlModifier);
+        QVERIFY(window->isWindowModified());
+        QCOMPARE(shownTitle(window), QStringLiteral("Plan*"));
+        controller->project()->setName(QStringLiteral("Renamed [*] plan"));
+        QCOMPARE(shownTitle(window), QStringLiteral("Renamed [*] plan*"));
+        QTest::keyClick(window, Qt::Key_S, Qt::ControlModifier);
+        QVERIFY(!window->isWindowModified());
+        QCOMPARE(shownTitle(window), QStringLiteral("Renamed [*] plan"));
     }
 
     // The window system ends the connection over a title of some megabytes; the title bar gets the
@@ -242,13 +256,14 @@ private Q_SLOTS:
         project->setName(huge);
         ProjectController *controller = openWindow(std::move(project));
         QMainWindow *window = controller->projectWindow();
-        QVERIFY(window->windowTitle().size() <= corvane::ShownText::titleLimit);
-        QVERIFY(window->windowTitle().startsWith(QStringLiteral("PPPP")));
+        // The name and the mark of unsaved changes.
+        QVERIFY(shownTitle(window).size() <= corvane::ShownText::titleLimit + 1);
+        QVERIFY(shownTitle(window).startsWith(QStringLiteral("PPPP")));
         QCOMPARE(controller->project()->name(), huge);
         controller->project()->setName(huge + huge);
-        QVERIFY(window->windowTitle().size() <= corvane::ShownText::titleLimit);
+        QVERIFY(shownTitle(window).size() <= corvane::ShownText::titleLimit + 1);
         controller->project()->setName(QStringLiteral("Short"));
-        QCOMPARE(window->windowTitle(), QStringLiteral("Short"));
+        QCOMPARE(shownTitle(window), QStringLiteral("Short*"));
     }
 
     // A new project is dirty and has no file, so only saving is offered; a selection enables the
@@ -373,6 +388,10 @@ private Q_SLOTS:
                                       << text("No task has this name.");
         QTest::newRow("Escape") << true << 3 << text("paint") << 1 << text("Paint walls — #1, starts at 0 min")
                                 << int(Qt::Key_Escape) << unchanged << QString();
+        QTest::newRow("part of a name, Enter takes the first offered")
+            << false << 0 << text("arn") << 0 << text("arn") << enter << text("(3,4) (4,1)") << QString();
+        QTest::newRow("part of a shared name, the first of them")
+            << true << 3 << text("ain") << 0 << text("ain") << enter << text("(3,4) (4,1)") << QString();
     }
     void linkByName()
     {
@@ -403,6 +422,12 @@ private Q_SLOTS:
         QCOMPARE(dialog->windowModality(), Qt::WindowModal);
         // The offscreen platform leaves a new window inactive where a window manager would not.
         dialog->activateWindow();
+        const QString reference = controller->project()->tasks().at(row)->name();
+        const auto *prompt = dialog->findChild<QLabel *>(QStringLiteral("prompt"));
+        QVERIFY(prompt);
+        QCOMPARE(prompt->text(),
+            (isSucc ? QStringLiteral("Task to follow \"%1\":") : QStringLiteral("Task to precede \"%1\":"))
+                .arg(reference));
         QLineEdit *field = dialog->field();
         QTRY_COMPARE(QApplication::focusWidget(), field);
         QTest::keyClicks(field, typed);
@@ -602,7 +627,62 @@ private Q_SLOTS:
         QVERIFY(!controller->project()->isDirty());
         QCOMPARE(readFile(target), writeProject(*controller->project()));
         QCOMPARE(RecentDocuments::list(), QStringList { target });
-        QCOMPARE(controller->projectWindow()->windowTitle(), QStringLiteral("Plan"));
+        QCOMPARE(shownTitle(controller->projectWindow()), QStringLiteral("Plan"));
+    }
+
+    // Save and export panels open beside the project's file, else where the last panel chose one,
+    // else at home; never in the working folder, and so does the open panel.
+    void panelsOpenWhereTheWorkIs()
+    {
+        QSettings().remove(QStringLiteral("lastPanelFolder"));
+        const QString home = QDir::homePath();
+        QTemporaryDir working;
+        const QString started = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(working.path()));
+        const auto back = qScopeGuard([started] { QDir::setCurrent(started); });
+        QVERIFY(QDir().mkpath(path("plans")));
+        const QString target = path("plans/plan.quillfern");
+        const auto lastPanel = [this] { return m_presenter.savePanels().constLast().directory; };
+
+        ProjectController *first = openWindow(threeTasks());
+        QWidget *window = first->projectWindow();
+        QTest::keyClick(window, Qt::Key_E, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(lastPanel(), home);
+        m_presenter.scriptSavePanelResult(target);
+        QTest::keyClick(window, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(lastPanel(), home);
+        QCOMPARE(first->url(), std::optional(target));
+        // Beside the file now.
+        QTest::keyClick(window, Qt::Key_E, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(lastPanel(), path("plans"));
+
+        // A new project's panels open where the last one chose a file.
+        m_presenter.scriptSavePanelResult(path("elsewhere.csv"));
+        QTest::keyClick(window, Qt::Key_E, Qt::ControlModifier | Qt::ShiftModifier);
+        ProjectController *second = openWindow(threeTasks());
+        QTest::keyClick(second->projectWindow(), Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(lastPanel(), m_dir.path());
+        // A folder that has gone is passed over.
+        QVERIFY(QDir(path("plans")).removeRecursively());
+        QTest::keyClick(window, Qt::Key_E, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(lastPanel(), m_dir.path());
+        for (const corvane::FilePanel &panel : m_presenter.savePanels())
+            QVERIFY(panel.directory != working.path());
+    }
+
+    // A new window does not hide the one before it: each opens down and to the right.
+    void windowsCascade()
+    {
+        QList<QPoint> places;
+        for (int window = 0; window < 3; ++window) {
+            ProjectController *controller = openWindow(threeTasks());
+            const QWidget *shown = controller->projectWindow();
+            places.append(shown->pos());
+            QVERIFY(shown->screen()->availableGeometry().contains(shown->frameGeometry()));
+        }
+        QCOMPARE(places.at(1) - places.at(0), places.at(2) - places.at(1));
+        QVERIFY(places.at(1).x() > places.at(0).x());
+        QVERIFY(places.at(1).y() > places.at(0).y());
     }
 
     void failedSaveKeepsEverything()

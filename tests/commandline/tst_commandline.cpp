@@ -92,6 +92,18 @@ private:
     // Survives the stay period: nothing still queued ends it.
     [[nodiscard]] bool stays();
     QString log();
+    // The copy of a never saved project's changes as a run that was killed leaves it.
+    void plantRecoveryCopy() const
+    {
+        const QString folder = path(QStringLiteral(".local/share/Quillfern/recovery"));
+        QVERIFY(QDir().mkpath(folder));
+        QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0700), 0);
+        QFile copy(folder + QStringLiteral("/planted.recovery"));
+        QVERIFY(copy.open(QIODevice::WriteOnly));
+        copy.write(R"({"path":null,"name":"","written":"2026-01-01T00:00:00.000Z"})"
+                   "\n"
+                   R"({"tasks":[{"duration":600.0,"start":0.0,"id":1,"name":"A"}],"dependencies":[],"name":""})");
+    }
     [[nodiscard]] QStringList recoveryCopies() const
     {
         return QDir(path(QStringLiteral(".local/share/Quillfern/recovery")))
@@ -621,20 +633,23 @@ void TestCommandLine::recoveryAfterACrash_data()
     QTest::newRow("Restore") << QStringLiteral("Restore") << QStringLiteral("Restore") << true;
 }
 
-// A new project is unsaved work: its copy is written, the program is killed, and the next start
-// offers the copy.
+// Restored changes are unsaved work that keeps its copy: the program is killed, and the next start
+// offers the copy again.
 void TestCommandLine::recoveryAfterACrash()
 {
     QFETCH(QString, answer);
     QFETCH(QString, answered);
     QFETCH(bool, copyKept);
 
-    m_environment.insert(QStringLiteral("QUILLFERN_AUTOSAVE_SECONDS"), QStringLiteral("0.3"));
+    plantRecoveryCopy();
+    m_environment.insert(QStringLiteral("QUILLFERN_UNATTENDED_ANSWERS"), QStringLiteral("Restore"));
     start({});
     if (QTest::currentTestFailed())
         return;
-    QVERIFY2(QTest::qWaitFor([this] { return !recoveryCopies().isEmpty(); }, startTimeout), qPrintable(log()));
-    const QString copy = recoveryCopies().constFirst();
+    QVERIFY2(waitForLog(QStringLiteral("restoring the unsaved changes of")), qPrintable(log()));
+    QVERIFY2(waitForSocket(), qPrintable(log()));
+    const QString copy = QStringLiteral("planted.recovery");
+    QCOMPARE(recoveryCopies(), QStringList { copy });
     m_process->kill();
     QVERIFY(m_process->waitForFinished(exitTimeout));
     QCOMPARE(m_process->exitStatus(), QProcess::CrashExit);
@@ -663,16 +678,19 @@ void TestCommandLine::recoveryAfterACrash()
 
 void TestCommandLine::copiesOfARunningProgramAreNotOffered()
 {
-    m_environment.insert(QStringLiteral("QUILLFERN_AUTOSAVE_SECONDS"), QStringLiteral("0.3"));
+    plantRecoveryCopy();
+    m_environment.insert(QStringLiteral("QUILLFERN_UNATTENDED_ANSWERS"), QStringLiteral("Restore"));
     start({});
     if (QTest::currentTestFailed())
         return;
-    QVERIFY2(QTest::qWaitFor([this] { return recoveryCopies().size() == 1; }, startTimeout), qPrintable(log()));
+    QVERIFY2(waitForLog(QStringLiteral("restoring the unsaved changes of")), qPrintable(log()));
+    QVERIFY2(waitForSocket(), qPrintable(log()));
     std::unique_ptr<QProcess> first = std::move(m_process);
     m_errors.clear();
+    m_environment.remove(QStringLiteral("QUILLFERN_UNATTENDED_ANSWERS"));
     start({});
-    // The second program's own new project has its copy once the offer would have been made.
-    const bool second = QTest::qWaitFor([this] { return recoveryCopies().size() == 2; }, startTimeout);
+    // The second start is over once it has handed its (empty) request to the first.
+    const bool second = waitForExit();
     first->kill();
     first->waitForFinished(exitTimeout);
     QVERIFY2(second, qPrintable(log()));

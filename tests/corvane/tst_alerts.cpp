@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
@@ -72,6 +73,8 @@ private Q_SLOTS:
     void recordingPresenterScripts();
     void widgetPresenter_data();
     void widgetPresenter();
+    void widgetPresenterGivesTextsTheirWidth_data();
+    void widgetPresenterGivesTextsTheirWidth();
     void widgetPresenterCutsHugeTexts();
     void widgetPresenterShowsDetailsOnRequest();
     void savePanelSuffixFollowsTheChosenType_data();
@@ -307,6 +310,19 @@ void TestAlerts::widgetPresenter_data()
     QTest::newRow("return is the first button")
         << 0 << QStringList { QStringLiteral("Yes"), QStringLiteral("No"), QStringLiteral("Cancel") }
         << QStringLiteral("<return>") << 1000 << int(QMessageBox::Warning);
+    // A button answers to its first letter, alone or with Alt; a letter taken already stays with the first.
+    const QStringList yesNoCancel { QStringLiteral("Yes"), QStringLiteral("No"), QStringLiteral("Cancel") };
+    QTest::newRow("letter n") << 0 << yesNoCancel << QStringLiteral("<key>n") << 1001 << int(QMessageBox::Warning);
+    QTest::newRow("letter c") << 0 << yesNoCancel << QStringLiteral("<key>c") << 1002 << int(QMessageBox::Warning);
+    QTest::newRow("alt+y") << 0 << yesNoCancel << QStringLiteral("<alt>y") << 1000 << int(QMessageBox::Warning);
+    QTest::newRow("letter d of three") << 1
+                                       << QStringList { QStringLiteral("Restore"), QStringLiteral("Discard"),
+                                              QStringLiteral("Later") }
+                                       << QStringLiteral("<key>d") << 1001 << int(QMessageBox::Information);
+    QTest::newRow("shared letter") << 0
+                                   << QStringList { QStringLiteral("Save"), QStringLiteral("Skip"),
+                                          QStringLiteral("Cancel") }
+                                   << QStringLiteral("<key>s") << 1000 << int(QMessageBox::Warning);
 }
 
 void TestAlerts::widgetPresenter()
@@ -324,6 +340,7 @@ void TestAlerts::widgetPresenter()
     QString shownText;
     QString shownInformativeText;
     bool allPlain = true;
+    QStringList buttonTexts;
     int ticksAfterPress = 0;
     QTimer poll;
     answerModal<QMessageBox>(poll, this, [&](QMessageBox *box) {
@@ -341,7 +358,12 @@ void TestAlerts::widgetPresenter()
             if (!label->text().isEmpty() && label->textFormat() != Qt::PlainText)
                 allPlain = false;
         }
-        if (press == QLatin1String("<escape>")) {
+        for (const QAbstractButton *button : box->buttons())
+            buttonTexts.append(button->text().remove(u'&'));
+        if (press.startsWith(QLatin1String("<key>")) || press.startsWith(QLatin1String("<alt>"))) {
+            QTest::keyClick(box, press.back().toLatin1(),
+                press.startsWith(QLatin1String("<alt>")) ? Qt::AltModifier : Qt::NoModifier);
+        } else if (press == QLatin1String("<escape>")) {
             QTest::keyClick(box, Qt::Key_Escape);
         } else if (press == QLatin1String("<return>")) {
             QTest::keyClick(box, Qt::Key_Return);
@@ -362,6 +384,55 @@ void TestAlerts::widgetPresenter()
     QCOMPARE(shownInformativeText, alert.informativeText);
     // File names and error texts are shown as they are, never as markup.
     QVERIFY(allPlain);
+    // The titles read as given; the box lists them in an order of its own.
+    QStringList given = buttons.isEmpty() ? QStringList { QStringLiteral("OK") } : buttons;
+    given.sort();
+    buttonTexts.sort();
+    QCOMPARE(buttonTexts, given);
+}
+
+// A line of text stays one line, however short the message above it; a long text wraps within a
+// width that is read at a glance.
+void TestAlerts::widgetPresenterGivesTextsTheirWidth_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("informative");
+    QTest::addColumn<int>("lines");
+    QTest::newRow("short message, one line")
+        << QStringLiteral("Illegal Dependency") << QStringLiteral("Task \"Rewire\" cannot depend on itself!") << 1;
+    QTest::newRow("two lines") << QStringLiteral("Dropped")
+                               << QStringLiteral("\"Rewire the east wing\" on \"Fit units\"\n\"B\" on \"A\"") << 2;
+    QTest::newRow("a long paragraph") << QStringLiteral("Could not save")
+                                      << QStringLiteral("The disk is full, so nothing was written. ").repeated(12) << 0;
+}
+
+void TestAlerts::widgetPresenterGivesTextsTheirWidth()
+{
+    QFETCH(QString, message);
+    QFETCH(QString, informative);
+    QFETCH(int, lines);
+    const Alert alert { AlertStyle::Warning, message, informative, {} };
+    int shownLines = -1;
+    int boxWidth = 0;
+    int screenWidth = 0;
+    QTimer poll;
+    answerModal<QMessageBox>(poll, this, [&](QMessageBox *box) {
+        if (!box->isVisible())
+            return;
+        const auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"));
+        if (label)
+            shownLines = label->contentsRect().height() / label->fontMetrics().lineSpacing();
+        boxWidth = box->width();
+        screenWidth = box->screen()->availableGeometry().width();
+        box->done(-1);
+    });
+    WidgetPresenter production;
+    production.runAlert(alert);
+    if (lines > 0)
+        QCOMPARE(shownLines, lines);
+    else
+        QVERIFY2(shownLines > 2, qPrintable(QString::number(shownLines)));
+    QVERIFY(boxWidth <= std::max(screenWidth / 2, 200) + 200);
 }
 
 // A report naming a task of 50 MB: the box shows the beginning and the end of each line, and

@@ -1,3 +1,4 @@
+#include "Beep.h"
 #include "ChartGeometry.h"
 #include "GanttView.h"
 #include "Presenter.h"
@@ -459,6 +460,43 @@ private Q_SLOTS:
         QCOMPARE(task->start(), before);
     }
 
+    // Escape in the names list or the chart, or a click beside every box, lets the selection go
+    // and brings back the project's panel.
+    void selectionLetGo_data()
+    {
+        QTest::addColumn<QString>("gesture");
+        QTest::newRow("Escape in the names list") << QStringLiteral("names");
+        QTest::newRow("Escape in the chart") << QStringLiteral("chart");
+        QTest::newRow("click below the boxes") << QStringLiteral("below");
+        QTest::newRow("click beside a box") << QStringLiteral("beside");
+    }
+    void selectionLetGo()
+    {
+        QFETCH(QString, gesture);
+        Window window;
+        QVERIFY(QTest::qWaitForWindowActive(window.view.get()));
+        window.clickBox(1);
+        QVERIFY(window.taskPanel());
+        QWidget *chart = window.chart()->viewport();
+        if (gesture == QLatin1String("names") || gesture == QLatin1String("chart")) {
+            QWidget *rows = gesture == QLatin1String("names") ? static_cast<QWidget *>(window.names()) : window.chart();
+            rows->setFocus();
+            QTest::keyClick(rows, Qt::Key_Escape);
+            // The keyboard stays where it was.
+            QCOMPARE(QApplication::focusWidget(), rows);
+        } else {
+            const QRectF box = window.chart()->boxRect(1);
+            const QPoint at = gesture == QLatin1String("below") ? QPoint(chart->width() / 2, chart->height() - 5)
+                                                                : QPoint(int(box.right()) + 40, int(box.center().y()));
+            QVERIFY(chart->rect().contains(at));
+            QTest::mouseClick(chart, Qt::LeftButton, {}, at);
+        }
+        QCOMPARE(window.selection().ref(), std::nullopt);
+        QVERIFY(window.selectedNameRows().isEmpty());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(qobject_cast<ProjectAttributesView *>(window.panel()));
+    }
+
     // However the window is scrolled, each name stays beside its own box.
     void namesAndBoxesScrollTogether_data()
     {
@@ -544,11 +582,17 @@ private Q_SLOTS:
         QTest::addColumn<int>("onto");
         QTest::addColumn<bool>("lowerHalf");
         QTest::addColumn<QStringList>("after");
-        QTest::newRow("down, before a row") << 0 << 3 << false << strings({ "b", "c", "a", "d", "e" });
-        QTest::newRow("down, after a row") << 0 << 3 << true << strings({ "b", "c", "d", "a", "e" });
-        QTest::newRow("to the end") << 1 << 4 << true << strings({ "a", "c", "d", "e", "b" });
-        QTest::newRow("up") << 4 << 1 << false << strings({ "a", "e", "b", "c", "d" });
-        QTest::newRow("to the top") << 3 << 0 << false << strings({ "d", "a", "b", "c", "e" });
+        // Alt+Up and Alt+Down on the selected name ("c") that many times, up when negative.
+        QTest::addColumn<int>("altKeys");
+        QTest::newRow("down, before a row") << 0 << 3 << false << strings({ "b", "c", "a", "d", "e" }) << 0;
+        QTest::newRow("down, after a row") << 0 << 3 << true << strings({ "b", "c", "d", "a", "e" }) << 0;
+        QTest::newRow("to the end") << 1 << 4 << true << strings({ "a", "c", "d", "e", "b" }) << 0;
+        QTest::newRow("up") << 4 << 1 << false << strings({ "a", "e", "b", "c", "d" }) << 0;
+        QTest::newRow("to the top") << 3 << 0 << false << strings({ "d", "a", "b", "c", "e" }) << 0;
+        QTest::newRow("Alt+Up") << 0 << 0 << false << strings({ "a", "c", "b", "d", "e" }) << -1;
+        QTest::newRow("Alt+Down twice") << 0 << 0 << false << strings({ "a", "b", "d", "e", "c" }) << 2;
+        QTest::newRow("Alt+Up past the top") << 0 << 0 << false << strings({ "c", "a", "b", "d", "e" }) << -3;
+        QTest::newRow("Alt+Down past the end") << 0 << 0 << false << strings({ "a", "b", "d", "e", "c" }) << 3;
     }
     void reorderNames()
     {
@@ -556,6 +600,7 @@ private Q_SLOTS:
         QFETCH(int, onto);
         QFETCH(bool, lowerHalf);
         QFETCH(QStringList, after);
+        QFETCH(int, altKeys);
         Window window;
         QVERIFY(QTest::qWaitForWindowActive(window.view.get()));
         window.clickName(2);
@@ -563,7 +608,15 @@ private Q_SLOTS:
         window.plan.project->moveTask(window.plan.task("e"), 60.0);
         window.plan.project->setDirty(false);
 
-        QVERIFY(window.dragName(from, onto, lowerHalf));
+        if (altKeys == 0) {
+            QVERIFY(window.dragName(from, onto, lowerHalf));
+        } else {
+            const int beeps = beepCount();
+            for (int key = 0; key < std::abs(altKeys); ++key)
+                QTest::keyClick(window.names(), altKeys < 0 ? Qt::Key_Up : Qt::Key_Down, Qt::AltModifier);
+            // A name already at the end has nowhere to go.
+            QCOMPARE(beepCount() - beeps, std::max(0, altKeys < 0 ? -altKeys - 2 : altKeys - 2));
+        }
         QCOMPARE(window.plan.names(), after);
         QCOMPARE(window.rowNames(), after);
         QVERIFY(window.plan.project->isDirty());

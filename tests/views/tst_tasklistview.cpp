@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QListView>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -265,21 +266,34 @@ private Q_SLOTS:
     }
 
     // Delete on the list removes the selected entry's dependency, even where the window has a
-    // Delete shortcut of its own; with nothing selected it does nothing.
+    // Delete shortcut of its own; with nothing selected it does nothing. The row the keys land on
+    // is the selected one, the first key taking the row the focus ring is on.
     void deleteKeyRemovesTheSelectedDependency_data()
     {
         QTest::addColumn<bool>("isSucc");
-        QTest::addColumn<int>("selectedRow");
+        QTest::addColumn<QString>("choice");
         QTest::addColumn<QStringList>("after");
         QTest::addColumn<QList<IntPair>>("dependencies");
-        QTest::newRow("predecessor") << false << 1 << strings({ "a" }) << QList<IntPair> { { 1, 3 }, { 3, 4 } };
-        QTest::newRow("successor") << true << 0 << QStringList {} << QList<IntPair> { { 1, 3 }, { 2, 3 } };
-        QTest::newRow("nothing selected") << false << -1 << strings({ "a", "b" }) << planDependencies;
+        QTest::newRow("predecessor clicked")
+            << false << QStringLiteral("click 1") << strings({ "a" }) << QList<IntPair> { { 1, 3 }, { 3, 4 } };
+        QTest::newRow("successor clicked")
+            << true << QStringLiteral("click 0") << QStringList {} << QList<IntPair> { { 1, 3 }, { 2, 3 } };
+        QTest::newRow("nothing selected") << false << QString() << strings({ "a", "b" }) << planDependencies;
+        QTest::newRow("Down") << false << QStringLiteral("down") << strings({ "b" })
+                              << QList<IntPair> { { 2, 3 }, { 3, 4 } };
+        QTest::newRow("Down twice") << false << QStringLiteral("down down") << strings({ "a" })
+                                    << QList<IntPair> { { 1, 3 }, { 3, 4 } };
+        QTest::newRow("End") << false << QStringLiteral("end") << strings({ "a" })
+                             << QList<IntPair> { { 1, 3 }, { 3, 4 } };
+        QTest::newRow("Down on a single successor")
+            << true << QStringLiteral("down") << QStringList {} << QList<IntPair> { { 1, 3 }, { 2, 3 } };
+        QTest::newRow("Down after a click")
+            << false << QStringLiteral("click 0 down") << strings({ "a" }) << QList<IntPair> { { 1, 3 }, { 3, 4 } };
     }
     void deleteKeyRemovesTheSelectedDependency()
     {
         QFETCH(bool, isSucc);
-        QFETCH(int, selectedRow);
+        QFETCH(QString, choice);
         QFETCH(QStringList, after);
         QFETCH(QList<IntPair>, dependencies);
         ListWindow window("hub", isSucc);
@@ -289,20 +303,48 @@ private Q_SLOTS:
         QSignalSpy windowDeletes(&windowDelete, &QAction::triggered);
         window.view->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window.view.get()));
-        window.view->listView()->setFocus();
-        if (selectedRow >= 0)
-            window.clickRow(selectedRow);
-        QCOMPARE(window.view->selectedTaskId().has_value(), selectedRow >= 0);
+        // As Tab brings the keyboard to the list.
+        window.view->listView()->setFocus(Qt::TabFocusReason);
+        const QStringList steps = choice.split(u' ', Qt::SkipEmptyParts);
+        for (qsizetype i = 0; i < steps.size(); ++i) {
+            if (steps.at(i) == QLatin1String("click"))
+                window.clickRow(steps.at(++i).toInt());
+            else
+                QTest::keyClick(
+                    window.view->listView(), steps.at(i) == QLatin1String("end") ? Qt::Key_End : Qt::Key_Down);
+        }
+        QCOMPARE(window.view->selectedTaskId().has_value(), !steps.isEmpty());
+        // What is selected is what the ring is on.
+        if (!steps.isEmpty())
+            QVERIFY(window.view->listView()->selectionModel()->isSelected(window.view->listView()->currentIndex()));
 
         QTest::keyClick(window.view->listView(), Qt::Key_Delete);
         QCOMPARE(window.rows(), after);
         QCOMPARE(window.plan.project->dependencies(), dependencies);
         QCOMPARE(window.view->selectedTaskId(), std::nullopt);
         QCOMPARE(window.view->listView()->selectionModel()->selectedIndexes().size(), 0);
-        QCOMPARE(window.plan.stack.count(), selectedRow >= 0 ? 1 : 0);
-        if (selectedRow >= 0)
+        QCOMPARE(window.plan.stack.count(), steps.isEmpty() ? 0 : 1);
+        if (!steps.isEmpty())
             QCOMPARE(window.plan.stack.undoText(), QStringLiteral("Delete Dependency"));
         QCOMPARE(windowDeletes.count(), 0);
+    }
+
+    // A long name ends in an ellipsis inside the list's width; the list never scrolls sideways.
+    void longNamesAreElided()
+    {
+        QList<TaskSeed> tasks = planTasks;
+        const QByteArray longName = QByteArray("Rewire the whole east wing ").repeated(4);
+        tasks.append({ longName.constData(), 0, 60 });
+        ListWindow window("hub", false, tasks, { { 1, 3 }, { 8, 3 } });
+        QVERIFY(QTest::qWaitForWindowExposed(window.view.get()));
+        QListView *list = window.view->listView();
+        QVERIFY(!list->horizontalScrollBar()->isVisible());
+        QCOMPARE(list->horizontalScrollBar()->maximum(), 0);
+        const QModelIndex row = window.view->listModel()->index(0);
+        QCOMPARE(row.data().toString(), QString::fromLatin1(longName));
+        // Drawn no wider than the list shows.
+        QVERIFY(list->visualRect(row).right() <= list->viewport()->rect().right());
+        QCOMPARE(list->textElideMode(), Qt::ElideRight);
     }
 
     // The list's selection is its own and survives changes to the other rows.
