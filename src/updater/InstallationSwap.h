@@ -22,6 +22,9 @@ public:
     // The installation's folders that the swap writes into, the installation itself among them
     // (its journal goes there); each must be writable.
     [[nodiscard]] QStringList foldersToWrite() const;
+    // Throws, before anything is changed, when the installation's disk cannot hold the staged files:
+    // a copy cut short by a full disk reads only as an input/output error. The swap checks it first.
+    void checkFreeSpace() const;
     // Throws a corvane::Exception when a step fails, after putting the installation back.
     void run();
 
@@ -34,9 +37,6 @@ public:
 
 private:
     void plan(const QString &relative);
-    // Throws, before anything is changed, when the installation's disk cannot hold the staged files:
-    // a copy cut short by a full disk reads only as an input/output error.
-    void checkFreeSpace() const;
     void step();
     void changed();
     [[nodiscard]] QString installed(const corvane::SwapJournal::Entry &entry) const;

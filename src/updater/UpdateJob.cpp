@@ -182,7 +182,6 @@ void UpdateJob::cancel()
 {
     if (m_done || m_swapping)
         return;
-    discardRelease();
     // The transfer's end sees the run finished and removes the partial download.
     fail(QStringLiteral("The update was cancelled."),
         QStringLiteral("%1 was left as it was.").arg(m_parameters.shortAppName));
@@ -195,18 +194,41 @@ void UpdateJob::discardRelease()
     QFile::remove(archivePath());
 }
 
-void UpdateJob::fail(const QString &message, const QString &information)
+void UpdateJob::fail(const QString &message, const QString &information, bool keepArchive)
 {
     if (m_done)
         return;
     m_done = true;
     qCCritical(corvane::lcCorvane).noquote() << message << information;
+    // Without the lock the folder is another updater's.
+    if (m_lock) {
+        QDir(stagingFolder()).removeRecursively();
+        if (!keepArchive)
+            QFile::remove(archivePath());
+    }
     // Stopped here and reported from the event loop: whoever hears of the end may show an alert,
     // whose event loop would otherwise run the transfer's end and delete it under its handler.
     if (m_reply)
         m_reply->abort();
     QMetaObject::invokeMethod(
         this, [this, message, information] { Q_EMIT finished(false, message, information); }, Qt::QueuedConnection);
+}
+
+void UpdateJob::failAfterQuit(const QString &message, const QString &information)
+{
+    discardRelease();
+    // The run is over: the program started here may look for updates at once.
+    m_lock.reset();
+    const QString app = m_parameters.shortAppName;
+    const QString program = m_installation + QLatin1String("/bin/") + binaryName();
+    const bool started = QProcess::startDetached(program, {}, m_installation);
+    qCInfo(corvane::lcCorvane).noquote() << (started ? "started again" : "could not start again") << program;
+    fail(message,
+        information + u'\n'
+            + (started ? QStringLiteral("%1, which had quit for the update, was started again.").arg(app)
+                       : QStringLiteral("%1 had quit for the update and could not be started again; start %2 "
+                                        "yourself.")
+                             .arg(app, program)));
 }
 
 void UpdateJob::succeed()
@@ -471,7 +493,6 @@ void UpdateJob::signatureFinished(QNetworkReply *reply)
     const QByteArray signature = reply->read(largestSignature + 1);
     const bool failed = reply->error() != QNetworkReply::NoError || reply->property(refusedRedirect).isValid();
     if (failed || status != 200 || signature.size() > largestSignature) {
-        QFile::remove(archivePath());
         const QString reason = failed ? transferFailure(reply, m_transferTimeout)
             : status != 200
             ? QStringLiteral("it is not there (the site answers %1)").arg(status)
@@ -492,7 +513,6 @@ void UpdateJob::signatureFinished(QNetworkReply *reply)
     }
     archive.close();
     if (!corvane::isSignedBy(bytes, signature, corvane::releasePublicKey())) {
-        QFile::remove(archivePath());
         fail(QStringLiteral("The update was not installed."),
             QStringLiteral("The downloaded release does not carry its publisher's signature: it was not made by the "
                            "publisher, or it was changed on the way.\n%1 was left as it was.")
@@ -535,7 +555,6 @@ void UpdateJob::unpack()
         return;
     }
     if (const std::optional<QString> refusal = refusedVersion()) {
-        discardRelease();
         fail(QStringLiteral("The downloaded release is not installed."), *refusal);
         return;
     }
@@ -545,12 +564,15 @@ void UpdateJob::unpack()
             if (::access(QFile::encodeName(folder).constData(), W_OK) != 0) {
                 fail(QStringLiteral("%1 cannot be updated by you.").arg(m_parameters.shortAppName),
                     QStringLiteral("%1 is installed in %2, which your user account may not change; it probably came "
-                                   "with the system's packages. Update it the way it was installed.\nThe new release "
-                                   "was downloaded to %3 and unpacked in %4.")
-                        .arg(m_parameters.shortAppName, m_installation, archivePath(), m_releaseRoot));
+                                   "with the system's packages. Update it the way it was installed.\nThe new, signed "
+                                   "release was downloaded to %3.")
+                        .arg(m_parameters.shortAppName, m_installation, archivePath()),
+                    true);
                 return;
             }
         }
+        // Found before the quit: nobody quits for an update that cannot be installed.
+        swap.checkFreeSpace();
     } catch (const corvane::Exception &error) {
         fail(error.message(), error.information().value_or(QString()));
         return;
@@ -568,7 +590,6 @@ void UpdateJob::askToQuit()
     m_quitTimer = new QTimer(this);
     m_quitTimer->setSingleShot(true);
     connect(m_quitTimer, &QTimer::timeout, this, [this] {
-        discardRelease();
         fail(QStringLiteral("%1 did not quit.").arg(m_parameters.shortAppName),
             QStringLiteral("The update was not installed and its download was removed; %1 was left as it was.")
                 .arg(m_parameters.shortAppName));
@@ -625,7 +646,7 @@ void UpdateJob::install()
         m_quitTimer->stop();
     // The swap installs whatever it finds; finding nothing must not pass for an update.
     if (!releaseIsStillThere()) {
-        fail(QStringLiteral("The update could not be installed."),
+        failAfterQuit(QStringLiteral("The update could not be installed."),
             QStringLiteral("The unpacked release in %1 is missing or empty; something removed it while the updater "
                            "waited.\n%2 was left as it was.")
                 .arg(stagingFolder(), m_parameters.shortAppName));
@@ -652,13 +673,12 @@ void UpdateJob::install()
     } catch (const corvane::Exception &error) {
         marker.remove();
         m_swapping = false;
-        fail(error.message(), error.information().value_or(QString()));
+        failAfterQuit(error.message(), error.information().value_or(QString()));
         return;
     }
     marker.remove();
     m_swapping = false;
-    QDir(stagingFolder()).removeRecursively();
-    QFile::remove(archivePath());
+    discardRelease();
     const QString program = m_installation + QLatin1String("/bin/") + binaryName();
     qCInfo(corvane::lcCorvane).noquote() << "installed the new release in" << m_installation << "and starting"
                                          << program;

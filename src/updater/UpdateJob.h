@@ -76,7 +76,11 @@ private:
     // socket of its own session. Returns whether any still runs.
     bool askEveryProgramToQuit();
     void install();
-    void fail(const QString &message, const QString &information);
+    // Ends the run; the unpacked release and, unless kept, the downloaded one are removed.
+    void fail(const QString &message, const QString &information, bool keepArchive = false);
+    // Ends a run for which every program had quit, starting the installed one again, as it is
+    // after the failure, so that its user is not left without it.
+    void failAfterQuit(const QString &message, const QString &information);
     void discardRelease();
     void succeed();
     [[nodiscard]] QString binaryName() const;

@@ -316,7 +316,8 @@ void ZipArchive::extractTo(const QString &folder) const
                 if (::symlink(contents(entry).constData(), name.constData()) != 0)
                     refuseEntry(entry.path, qt_error_string(errno));
             } else {
-                const mode_t mode = entry.permissions ? mode_t(entry.permissions | 0600) : 0644;
+                // Whatever the archive asks, only the user may write a staged file; its execute bits stay.
+                const mode_t mode = entry.permissions ? mode_t((entry.permissions | 0600) & 0755) : 0644;
                 const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
                 if (fd < 0)
                     refuseEntry(entry.path, QStringLiteral("cannot be written: ") + qt_error_string(errno));

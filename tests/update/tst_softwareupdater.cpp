@@ -301,17 +301,23 @@ void TestSoftwareUpdater::failedUpdateKeepsTheOldInstallation()
     QCOMPARE(updater.exitCode(), 1);
     QVERIFY2(log.contains(reason), qPrintable(log));
     QCOMPARE(m_quitRequested, quits);
+    // The Quillfern that quit for the update runs again, the old release, and its user is told so.
+    if (quits) {
+        QVERIFY2(log.contains(QLatin1String("Quillfern, which had quit for the update, was started again.")),
+            qPrintable(log));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(m_installation + QLatin1String("/started")), 10000);
+        QCOMPARE(UpdateTest::readFile(m_installation + QLatin1String("/started")), QByteArray("old\n"));
+        QFile::remove(m_installation + QLatin1String("/started"));
+    }
 
     QCOMPARE(UpdateTest::snapshot(m_installation), before);
     QCOMPARE(run(m_installation + QLatin1String("/bin/quillfern")), QByteArray("old\n"));
     QVERIFY(!QFileInfo::exists(m_installationParent.filePath(QStringLiteral("evil"))));
     QVERIFY(!QFileInfo::exists(m_home.filePath(QStringLiteral("evil"))));
     QVERIFY(!QFileInfo::exists(QStringLiteral("/evil")));
-    // A refused archive is not kept, and nothing of it was unpacked.
-    if (!signature.isEmpty() || reason.startsWith(QLatin1String("It "))) {
-        QVERIFY(!QFileInfo::exists(folder + QLatin1String("/Quillfern.zip")));
-        QVERIFY(!QFileInfo::exists(folder + QLatin1String("/staging")));
-    }
+    // Nothing of a refused release is kept, unpacked or not.
+    QVERIFY(!QFileInfo::exists(folder + QLatin1String("/Quillfern.zip")));
+    QVERIFY(!QFileInfo::exists(folder + QLatin1String("/staging")));
 }
 
 void TestSoftwareUpdater::killedDuringTheSwap_data()
@@ -531,6 +537,9 @@ void TestSoftwareUpdater::readOnlyInstallation()
     const QString log = QString::fromUtf8(run.readAllStandardError());
     QVERIFY2(log.contains(QLatin1String("Quillfern cannot be updated by you.")), qPrintable(log));
     QVERIFY(!m_quitRequested);
+    // The signed archive stays, for whoever may install it; nothing unpacked does.
+    QVERIFY(QFileInfo::exists(updater->appSuppApp() + QLatin1String("/Quillfern.zip")));
+    QVERIFY(!QFileInfo::exists(updater->appSuppApp() + QLatin1String("/staging")));
 }
 
 namespace {
@@ -655,6 +664,8 @@ void TestSoftwareUpdater::failuresNameTheirCause()
             && !information.contains(QLatin1String("Unknown error"))
             && !information.contains(QLatin1String("Input/output error")),
         qPrintable(information));
+    // Each is known before Quillfern is asked to quit for the update.
+    QVERIFY(!m_quitRequested);
     QCOMPARE(UpdateTest::snapshot(m_installation), before);
 }
 
@@ -842,6 +853,9 @@ void TestSoftwareUpdater::secondCheckDuringAnUpdate()
         QVERIFY2(updater.exitCode() == (installed == "new" ? 0 : 1), qPrintable(log));
         QVERIFY2(
             installed == "new" || log.contains(QLatin1String("The update could not be installed.")), qPrintable(log));
+        // Quillfern had quit for the update; the one installed runs again.
+        QTRY_COMPARE_WITH_TIMEOUT(
+            UpdateTest::readFile(m_installation + QLatin1String("/started")), installed + '\n', 10000);
     }
     QCOMPARE(run(m_installation + QLatin1String("/bin/quillfern")), installed + '\n');
 }

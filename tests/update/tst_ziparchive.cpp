@@ -328,18 +328,22 @@ void TestZipArchive::installedModesFollowTheUmask()
         { "Quillfern/share/applications/", {}, S_IFDIR | 0777 },
         { "Quillfern/share/applications/org.quillfern.Quillfern.desktop", "[Desktop Entry]\n", S_IFREG | 0666 },
     }));
-    archive.extractTo(dir.filePath(QStringLiteral("staging")));
-    InstallationSwap(installation, dir.filePath(QStringLiteral("staging/Quillfern"))).run();
-
-    const auto modeOf = [&installation](const char *path) {
+    const QString staging = dir.filePath(QStringLiteral("staging"));
+    archive.extractTo(staging);
+    const auto modeOf = [](const QString &root, const char *path) {
         struct stat info { };
-        ::lstat(QFile::encodeName(installation + u'/' + QLatin1String(path)).constData(), &info);
+        ::lstat(QFile::encodeName(root + u'/' + QLatin1String(path)).constData(), &info);
         return int(info.st_mode & 07777);
     };
-    QCOMPARE(modeOf("bin/quillfern"), program);
-    QCOMPARE(modeOf("share/applications/org.quillfern.Quillfern.desktop"), entry);
-    QCOMPARE(modeOf("share"), folder);
-    QCOMPARE(modeOf("share/applications"), folder);
+    // Staged, whatever the umask: nobody but the user writes them, and the program stays executable.
+    QCOMPARE(modeOf(staging, "Quillfern/bin/quillfern"), 0755);
+    QCOMPARE(modeOf(staging, "Quillfern/share/applications/org.quillfern.Quillfern.desktop"), 0644);
+    InstallationSwap(installation, staging + QLatin1String("/Quillfern")).run();
+
+    QCOMPARE(modeOf(installation, "bin/quillfern"), program);
+    QCOMPARE(modeOf(installation, "share/applications/org.quillfern.Quillfern.desktop"), entry);
+    QCOMPARE(modeOf(installation, "share"), folder);
+    QCOMPARE(modeOf(installation, "share/applications"), folder);
 }
 
 QTEST_MAIN(TestZipArchive)
