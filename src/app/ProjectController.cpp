@@ -708,6 +708,8 @@ void ProjectController::exportDocument()
         request.devicePixelRatio = chart->devicePixelRatioF();
         request.appearance.font = chart->font();
         request.appearance.dependencies = chart->showsDependencies();
+        if (chart->zoom() > 1.0)
+            request.appearance.zoomedWidth = chart->totalWidth();
     }
     // A plan of many thousand tasks takes seconds to page.
     PageProgress progress(m_window.get(), tr("Exporting \u201c%1\u201d\u2026").arg(QFileInfo(*path).fileName()),
@@ -737,6 +739,8 @@ int ProjectController::printTo(QPrinter &printer, const ChartExport::Progress &p
     if (m_view) {
         appearance.font = m_view->ganttView()->font();
         appearance.dependencies = m_view->ganttView()->showsDependencies();
+        if (m_view->ganttView()->zoom() > 1.0)
+            appearance.zoomedWidth = m_view->ganttView()->totalWidth();
     }
     return ChartExport::paintPages(painter, printer, *m_project, appearance, progress);
 }

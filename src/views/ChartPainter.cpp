@@ -138,9 +138,11 @@ bool ChartPainter::paintRows(QPainter &painter, qsizetype first, qsizetype last,
         const bool selected = m_options.selectedId == tasks.at(row)->id();
         const bool critical = m_options.critical && m_options.critical->isCriticalRow(row);
         if (m_options.dragged && m_options.dragged->row() == row)
-            m_options.dragged->paint(painter, m_geometry, m_palette, left, right, selected, critical);
+            m_options.dragged->paint(
+                painter, m_geometry, m_palette, left, right, selected, critical, m_options.wholeLabels);
         else
-            TaskBox(tasks.at(row), row).paint(painter, m_geometry, m_palette, left, right, selected, critical);
+            TaskBox(tasks.at(row), row)
+                .paint(painter, m_geometry, m_palette, left, right, selected, critical, m_options.wholeLabels);
         if (!goOn(before + row - first + 1, rows))
             return false;
     }
@@ -364,10 +366,12 @@ void ChartPainter::paintScale(QPainter &painter, double left, double right) cons
         forEachTick(m_geometry, scale.minorStep(), left, right, [&](double, double x, bool) {
             painter.drawLine(QPointF(x, height - minorTickLength), QPointF(x, height));
         });
-        // A label that began left of the range still shows its tick's time from the range's start.
-        const double labelLeft = left
-            - metrics.horizontalAdvance(TimeScale::widestLabel(scale.majorStep(), m_geometry.projectDuration()))
-            - scalePadding;
+        // A label that began left of the range still shows its tick's time from the range's start;
+        // on paper, where the page's edge would cut it, it is left out.
+        const double labelLeft = m_options.wholeLabels
+            ? left
+            : left - metrics.horizontalAdvance(TimeScale::widestLabel(scale.majorStep(), m_geometry.projectDuration()))
+                - scalePadding;
         painter.setPen(m_palette.color(QPalette::WindowText));
         // The first label wholly in the range names its day, so that a zoomed scale says which it is.
         bool named = false;
@@ -401,7 +405,8 @@ void ChartPainter::paintCalendarScale(QPainter &painter, const CalendarScale &ca
         const double x = m_geometry.xForOffset(offset);
         painter.drawLine(QPointF(x, height - minorTickLength), QPointF(x, height));
     });
-    const double labelLeft = left - metrics.horizontalAdvance(calendar.widestLabel()) - scalePadding;
+    const double labelLeft
+        = m_options.wholeLabels ? left : left - metrics.horizontalAdvance(calendar.widestLabel()) - scalePadding;
     painter.setPen(m_palette.color(QPalette::WindowText));
     bool named = false;
     // Where the range begins between two labelled ticks, it is named too when there is room, so that
