@@ -247,6 +247,7 @@ void ProjectController::showWindow()
     if (m_application)
         connect(m_application, &AppDelegate::validationChanged, this, &ProjectController::updateActions);
     connect(m_view->selectedTaskIdHolder(), &IntPublisher::refChanged, this, &ProjectController::updateActions);
+    connect(m_view->ganttView(), &GanttView::zoomChanged, this, &ProjectController::updateActions);
     updateActions();
 
     m_undoAdapter = std::make_unique<UndoStackAdapter>(m_undoStack);
@@ -389,6 +390,9 @@ bool ProjectController::validateUserInterfaceItem(const QAction *action) const
         return m_project->isDirty();
     if (action == m_actions.value(Revert))
         return m_project->isDirty() && m_url.has_value();
+    // At fit there is nothing further out to go.
+    if (action == m_actions.value(ZoomOut))
+        return m_view && m_view->ganttView()->zoom() > 1.0;
     if (m_application)
         return m_application->validateUserInterfaceItem(action);
     return true;
@@ -396,7 +400,8 @@ bool ProjectController::validateUserInterfaceItem(const QAction *action) const
 
 void ProjectController::updateActions()
 {
-    for (Command command : { DuplicateTask, MoveRight, AddPredecessor, AddSuccessor, Save, Revert, Preferences }) {
+    for (Command command :
+        { DuplicateTask, MoveRight, AddPredecessor, AddSuccessor, Save, Revert, Preferences, ZoomOut }) {
         if (QAction *action = m_actions.value(command))
             action->setEnabled(validateUserInterfaceItem(action));
     }

@@ -246,6 +246,9 @@ double GanttView::maximumZoom() const
 void GanttView::setZoom(double zoom, double anchorX)
 {
     zoom = std::isfinite(zoom) ? std::clamp(zoom, 1.0, maximumZoom()) : 1.0;
+    // Steps in and out again come back to fit, whatever the rounding of their products.
+    if (zoom < 1.0 + 1e-9)
+        zoom = 1.0;
     if (zoom == m_zoom)
         return;
     const double before = totalWidth();
@@ -294,12 +297,16 @@ void GanttView::updateScrollRanges()
 
     // At fit the whole span and its margin are the viewport's width exactly: nothing to scroll.
     const int viewportWidth = viewport()->width();
+    const double zoom = m_zoom;
     m_zoom = std::min(m_zoom, maximumZoom());
     const double width = m_zoom > 1.0 ? totalWidth() + ChartGeometry::margin : 0.0;
     horizontalScrollBar()->setPageStep(viewportWidth);
     horizontalScrollBar()->setSingleStep(20);
     horizontalScrollBar()->setRange(0, std::max(0, int(std::ceil(width)) - viewportWidth));
     m_laidOutWidth = totalWidth();
+    // A shorter plan or a wider window can bring the chart back to fit by itself.
+    if (m_zoom != zoom)
+        Q_EMIT zoomChanged(m_zoom);
 }
 
 void GanttView::resizeEvent(QResizeEvent *event)
