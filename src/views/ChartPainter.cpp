@@ -15,18 +15,20 @@
 
 namespace {
 
-// Ticks visited across one range of x, each at a whole multiple of the step.
+// Ticks visited across one range of x, each a whole multiple of the step from the origin and
+// none before the project's start.
 template<typename Visit>
-void forEachTick(const ChartGeometry &geometry, double step, double left, double right, Visit visit)
+void forEachTick(const ChartGeometry &geometry, double origin, double step, double left, double right, Visit visit)
 {
     if (!(step > 0.0))
         return;
-    const double firstIndex = std::max(0.0, std::ceil(geometry.offsetForX(left) / step));
+    const double firstIndex
+        = std::max(std::ceil(-origin / step), std::ceil((geometry.offsetForX(left) - origin) / step));
     const double lastOffset = geometry.offsetForX(right);
     // However the ticks were chosen, a frame never visits more than it can draw.
     constexpr int most = 10000;
     for (int i = 0; i < most; ++i) {
-        const double offset = (firstIndex + i) * step;
+        const double offset = origin + (firstIndex + i) * step;
         if (offset > lastOffset)
             break;
         visit(offset, geometry.xForOffset(offset), i == 0);
@@ -163,7 +165,7 @@ void ChartPainter::paintGrid(QPainter &painter, double top, double bottom, doubl
     QPen pen(gridColor(m_palette), m_options.cosmeticLines ? 0.0 : 0.5);
     pen.setCosmetic(m_options.cosmeticLines);
     painter.setPen(pen);
-    forEachTick(m_geometry, scale.majorStep(), left, right,
+    forEachTick(m_geometry, scale.origin(), scale.majorStep(), left, right,
         [&](double, double x, bool) { painter.drawLine(QPointF(x, top), QPointF(x, bottom)); });
     painter.restore();
 }
@@ -363,7 +365,7 @@ void ChartPainter::paintScale(QPainter &painter, double left, double right) cons
     }
     const TimeScale scale = TimeScale::measuredIn(m_geometry, m_font);
     if (scale.isValid()) {
-        forEachTick(m_geometry, scale.minorStep(), left, right, [&](double, double x, bool) {
+        forEachTick(m_geometry, scale.origin(), scale.minorStep(), left, right, [&](double, double x, bool) {
             painter.drawLine(QPointF(x, height - minorTickLength), QPointF(x, height));
         });
         // A label that began left of the range still shows its tick's time from the range's start;
@@ -375,11 +377,12 @@ void ChartPainter::paintScale(QPainter &painter, double left, double right) cons
         painter.setPen(m_palette.color(QPalette::WindowText));
         // The first label wholly in the range names its day, so that a zoomed scale says which it is.
         bool named = false;
-        forEachTick(m_geometry, scale.majorStep(), labelLeft, right, [&](double offset, double x, bool) {
-            const bool first = !named && x >= left;
-            named |= first;
-            paintMajorTick(painter, metrics, x, right, scale.label(offset, first));
-        });
+        forEachTick(
+            m_geometry, scale.origin(), scale.majorStep(), labelLeft, right, [&](double offset, double x, bool) {
+                const bool first = !named && x >= left;
+                named |= first;
+                paintMajorTick(painter, metrics, x, right, scale.label(offset, first));
+            });
     }
     painter.restore();
 }
