@@ -4,6 +4,8 @@
 #include "Preferences.h"
 #include "WindowFrame.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QShortcut>
 #include <QVBoxLayout>
@@ -39,6 +41,20 @@ protected:
 private:
     PreferencesController *m_controller;
 };
+
+// A window of its own to readers, not the plain widget's "filler".
+QAccessibleInterface *preferencesWindowFactory(const QString &key, QObject *object)
+{
+    if (key == QLatin1String("QWidget") && dynamic_cast<PreferencesWindow *>(object))
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
+    return nullptr;
+}
+
+void installPreferencesWindowFactory()
+{
+    QAccessible::installFactory(preferencesWindowFactory);
+}
+Q_CONSTRUCTOR_FUNCTION(installPreferencesWindowFactory)
 
 } // namespace
 
