@@ -50,12 +50,6 @@ QAccessibleInterface *preferencesWindowFactory(const QString &key, QObject *obje
     return nullptr;
 }
 
-void installPreferencesWindowFactory()
-{
-    QAccessible::installFactory(preferencesWindowFactory);
-}
-Q_CONSTRUCTOR_FUNCTION(installPreferencesWindowFactory)
-
 } // namespace
 
 PreferencesController::~PreferencesController()
@@ -73,6 +67,13 @@ void PreferencesController::openPreferencesWindow()
 {
     if (current)
         return;
+    // After the application's own factories, which answer for any QWidget and are asked last
+    // installed first.
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(preferencesWindowFactory);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     current = new PreferencesController;
     current->m_window = std::make_unique<PreferencesWindow>(current);
     QWidget *window = current->m_window.get();
