@@ -494,6 +494,37 @@ void GanttView::mouseMoveEvent(QMouseEvent *event)
     m_box->dragTo(m_box->restingCentreX(geometry) + translation);
     viewport()->setCursor(Qt::ClosedHandCursor);
     viewport()->update();
+    // Past a successor's start a drag stops, by design; say why, and what pushes a chain.
+    const bool held = translation < event->position().x() - m_pressPosition.x() - 0.5;
+    const Task *successor = held ? holdingSuccessor(*m_box->task()) : nullptr;
+    if (successor) {
+        QToolTip::showText(event->globalPosition().toPoint(),
+            tr("Held by \u201c%1\u201d, which depends on this task: a drag stops at its successors.\n"
+               "To push them later as well, use Move Right (Ctrl+Right) or a longer duration.")
+                .arg(corvane::ShownText::cut(successor->name())),
+            viewport());
+        m_heldTip = true;
+    } else if (m_heldTip) {
+        QToolTip::hideText();
+        m_heldTip = false;
+    }
+}
+
+const Task *GanttView::holdingSuccessor(const Task &task) const
+{
+    const std::optional<double> limit = m_project->maximumEndOffset(task, m_dragMode);
+    if (!limit)
+        return nullptr;
+    const Task *earliest = nullptr;
+    for (const TaskPtr &successor : task.successors()) {
+        if (!earliest || successor->start() < earliest->start())
+            earliest = successor.get();
+    }
+    // The limit is the successor's start only when nothing nearer holds the task first.
+    const double offset = earliest ? earliest->start() - m_project->start() : 0.0;
+    if (!earliest || std::abs(offset - *limit) > 1e-9 * std::max(1.0, std::abs(offset)))
+        return nullptr;
+    return earliest;
 }
 
 void GanttView::mouseReleaseEvent(QMouseEvent *event)
@@ -508,6 +539,10 @@ void GanttView::mouseReleaseEvent(QMouseEvent *event)
         if (std::hypot(travel.x(), travel.y()) < ChartGeometry::dragThreshold && m_selection)
             m_selection->setRef(box.task()->id());
         return;
+    }
+    if (m_heldTip) {
+        QToolTip::hideText();
+        m_heldTip = false;
     }
     const double delta = chartGeometry().timeDelta(translationFor(event->position()));
     // The drag is over before the model changes, so that the repaint it causes draws the box
