@@ -139,6 +139,8 @@ int exportChart(const QCommandLineParser &parser)
         }
     }
     request.appearance.font = QGuiApplication::font();
+    if (zoom > 1.0)
+        request.appearance.zoomedWidth = request.totalWidth;
 
     auto result = read(inputs.first());
     if (const QString *error = std::get_if<QString>(&result)) {
@@ -201,8 +203,8 @@ QString commandLineHelp()
                           "                              when a file cannot be read.\n"
                           "  --export <out> <file>       Write the plan of <file> to <out> as PDF, SVG, PNG or CSV,\n"
                           "                              chosen by the extension of <out>.\n"
-                          "  --zoom <factor>             With --export to PNG or SVG: the chart <factor> times as\n"
-                          "                              wide as at fit (at least 1).\n"
+                          "  --zoom <factor>             With --export: the chart <factor> times as wide as at fit\n"
+                          "                              (at least 1); PDF pages are never narrower per hour.\n"
                           "  --paper <a4|letter>         With --export to PDF: the paper, by default the locale's.\n");
 }
 

@@ -4,6 +4,8 @@
 #include "Preferences.h"
 #include "WindowFrame.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QShortcut>
 #include <QVBoxLayout>
@@ -40,6 +42,14 @@ private:
     PreferencesController *m_controller;
 };
 
+// A window of its own to readers, not the plain widget's "filler".
+QAccessibleInterface *preferencesWindowFactory(const QString &key, QObject *object)
+{
+    if (key == QLatin1String("QWidget") && dynamic_cast<PreferencesWindow *>(object))
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
+    return nullptr;
+}
+
 } // namespace
 
 PreferencesController::~PreferencesController()
@@ -57,6 +67,13 @@ void PreferencesController::openPreferencesWindow()
 {
     if (current)
         return;
+    // After the application's own factories, which answer for any QWidget and are asked last
+    // installed first.
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(preferencesWindowFactory);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     current = new PreferencesController;
     current->m_window = std::make_unique<PreferencesWindow>(current);
     QWidget *window = current->m_window.get();

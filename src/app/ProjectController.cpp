@@ -265,6 +265,7 @@ void ProjectController::showWindow()
     if (m_application)
         connect(m_application, &AppDelegate::validationChanged, this, &ProjectController::updateActions);
     connect(m_view->selectedTaskIdHolder(), &IntPublisher::refChanged, this, &ProjectController::updateActions);
+    connect(m_view->ganttView(), &GanttView::zoomChanged, this, &ProjectController::updateActions);
     updateActions();
 
     m_undoAdapter = std::make_unique<UndoStackAdapter>(m_undoStack);
@@ -407,6 +408,9 @@ bool ProjectController::validateUserInterfaceItem(const QAction *action) const
         return m_project->isDirty();
     if (action == m_actions.value(Revert))
         return m_project->isDirty() && m_url.has_value();
+    // At fit there is nothing further out to go.
+    if (action == m_actions.value(ZoomOut))
+        return m_view && m_view->ganttView()->zoom() > 1.0;
     if (m_application)
         return m_application->validateUserInterfaceItem(action);
     return true;
@@ -414,7 +418,8 @@ bool ProjectController::validateUserInterfaceItem(const QAction *action) const
 
 void ProjectController::updateActions()
 {
-    for (Command command : { DuplicateTask, MoveRight, AddPredecessor, AddSuccessor, Save, Revert, Preferences }) {
+    for (Command command :
+        { DuplicateTask, MoveRight, AddPredecessor, AddSuccessor, Save, Revert, Preferences, ZoomOut }) {
         if (QAction *action = m_actions.value(command))
             action->setEnabled(validateUserInterfaceItem(action));
     }
@@ -730,6 +735,8 @@ void ProjectController::exportDocument()
         request.devicePixelRatio = chart->devicePixelRatioF();
         request.appearance.font = chart->font();
         request.appearance.dependencies = chart->showsDependencies();
+        if (chart->zoom() > 1.0)
+            request.appearance.zoomedWidth = chart->totalWidth();
     }
     // A plan of many thousand tasks takes seconds to page.
     PageProgress progress(m_window.get(), tr("Exporting \u201c%1\u201d\u2026").arg(QFileInfo(*path).fileName()),
@@ -759,6 +766,8 @@ int ProjectController::printTo(QPrinter &printer, const ChartExport::Progress &p
     if (m_view) {
         appearance.font = m_view->ganttView()->font();
         appearance.dependencies = m_view->ganttView()->showsDependencies();
+        if (m_view->ganttView()->zoom() > 1.0)
+            appearance.zoomedWidth = m_view->ganttView()->totalWidth();
     }
     return ChartExport::paintPages(painter, printer, *m_project, appearance, progress);
 }

@@ -139,7 +139,10 @@ public:
         if (at < 0)
             return {};
         const QWidget *viewport = m_items->chart()->viewport();
-        return m_items->chart()->boxRect(at).normalized().toAlignedRect().translated(viewport->mapToGlobal(QPoint()));
+        // A milestone's box has no width; it is drawn, and pressed, as wide as the hit area.
+        return ChartGeometry::hitRect(m_items->chart()->boxRect(at).normalized())
+            .toAlignedRect()
+            .translated(viewport->mapToGlobal(QPoint()));
     }
     QAccessible::Role role() const override { return QAccessible::ListItem; }
     QAccessible::State state() const override
@@ -157,7 +160,7 @@ public:
             state.selected = true;
             state.focused = chart->hasFocus();
         }
-        if (!chart->boxRect(at).normalized().intersects(QRectF(chart->viewport()->rect())))
+        if (!ChartGeometry::hitRect(chart->boxRect(at).normalized()).intersects(QRectF(chart->viewport()->rect())))
             state.offscreen = true;
         return state;
     }
@@ -184,7 +187,7 @@ public:
 
 private:
     // Minutes as the task panel writes them; the start counts from the project's start, where
-    // the chart's time axis begins.
+    // the chart's time axis begins, and says so: the panel's "Start at" counts from its end.
     [[nodiscard]] QString description() const
     {
         const Project &project = *m_items->project();
@@ -201,9 +204,11 @@ private:
         }
         const QString start = MinuteText::wholeMinutes(m_task->start() - project.start());
         if (const ExclusionGroup &group = m_task->exclusionGroup())
-            return QCoreApplication::translate("ChartAccessibility", "starts at %1 min, lasts %2 min, group %3")
+            return QCoreApplication::translate(
+                "ChartAccessibility", "starts %1 min after the plan's start, lasts %2 min, group %3")
                 .arg(start, duration, corvane::ShownText::cut(*group));
-        return QCoreApplication::translate("ChartAccessibility", "starts at %1 min, lasts %2 min").arg(start, duration);
+        return QCoreApplication::translate("ChartAccessibility", "starts %1 min after the plan's start, lasts %2 min")
+            .arg(start, duration);
     }
 
     QPointer<ChartItems> m_items;

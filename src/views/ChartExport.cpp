@@ -8,6 +8,7 @@
 #include "ProjectCsv.h"
 #include "ShownText.h"
 #include "SystemError.h"
+#include "TaskBox.h"
 
 #include <QFileInfo>
 #include <QFontInfo>
@@ -19,7 +20,10 @@
 #include <QPdfWriter>
 #include <QSaveFile>
 #include <QSvgGenerator>
+#include <algorithm>
 #include <cmath>
+#include <limits>
+#include <vector>
 
 namespace ChartExport {
 
@@ -67,24 +71,35 @@ public:
     [[nodiscard]] const QFontMetricsF &metrics() const { return m_metrics; }
     [[nodiscard]] const QPalette &palette() const { return m_palette; }
 
-    // The scale across the top of the chart, the band above the names left blank.
-    void paintScale(QPainter &painter) const
+    [[nodiscard]] double left() const { return -chartInset; }
+    [[nodiscard]] double right() const { return chartWidth() - chartInset; }
+
+    // The scale across the top of the chart from content x left to right (the project's start at
+    // 0), the band above the names left blank.
+    void paintScale(QPainter &painter) const { paintScale(painter, left(), right()); }
+    void paintScale(QPainter &painter, double left, double right) const
     {
         painter.fillRect(QRectF(0.0, 0.0, namesWidth, m_scaleHeight), m_palette.color(QPalette::Window));
         painter.save();
-        painter.translate(namesWidth + chartInset, 0.0);
-        m_chart.paintScale(painter, -chartInset, chartWidth() - chartInset);
+        painter.setClipRect(QRectF(namesWidth, 0.0, right - left, m_scaleHeight));
+        painter.translate(namesWidth - left, 0.0);
+        m_chart.paintScale(painter, left, right);
         painter.restore();
     }
 
-    // Rows first to last with their names, row first at y top. Returns false when the progress
-    // stopped it.
+    // Rows first to last with their names, row first at y top, the chart from content x left to
+    // right. Returns false when the progress stopped it.
     bool paintRows(QPainter &painter, qsizetype first, qsizetype last, double top, double bottom) const
     {
+        return paintRows(painter, first, last, top, bottom, left(), right());
+    }
+    bool paintRows(
+        QPainter &painter, qsizetype first, qsizetype last, double top, double bottom, double left, double right) const
+    {
         painter.save();
-        painter.setClipRect(QRectF(namesWidth, top, chartWidth(), bottom - top));
-        painter.translate(namesWidth + chartInset, top - double(first) * ChartGeometry::rowHeight);
-        const bool painted = m_chart.paintRows(painter, first, last, -chartInset, chartWidth() - chartInset);
+        painter.setClipRect(QRectF(namesWidth, top, right - left, bottom - top));
+        painter.translate(namesWidth - left, top - double(first) * ChartGeometry::rowHeight);
+        const bool painted = m_chart.paintRows(painter, first, last, left, right);
         painter.restore();
         if (!painted)
             return false;
@@ -190,13 +205,158 @@ void openForWriting(QSaveFile &file)
     throw corvane::SystemError::fromFile(corvane::SystemError::FileOperation::Write, file.fileName(), reason);
 }
 
-// How many whole rows a page holds below the scale and above the footer.
-qsizetype rowsPerPage(QSizeF pageUnits, const QFont &font)
+// How many whole rows fit in a height below the scale and above the footer.
+qsizetype rowsPerPage(double height, const QFont &font)
 {
     const QFont fixed = unitFont(font);
-    const double rowsArea = pageUnits.height() - ChartPainter::scaleHeight(fixed) - footerHeight(QFontMetricsF(fixed));
+    const double rowsArea = height - ChartPainter::scaleHeight(fixed) - footerHeight(QFontMetricsF(fixed));
     return std::max<qsizetype>(
         1, qsizetype(std::floor((rowsArea - ChartGeometry::overhang) / ChartGeometry::rowHeight)));
+}
+
+QFont headingFont(const QFont &font)
+{
+    QFont heading = unitFont(font);
+    heading.setPixelSize(std::max(1, int(std::lround(heading.pixelSize() * 1.5))));
+    heading.setBold(true);
+    return heading;
+}
+
+// How the pages divide the chart: bands of rows down, columns of the one time scale across, and
+// the pages that have anything on them, band by band and left to right.
+struct Paging {
+    struct Page {
+        qsizetype first = 0;
+        qsizetype last = -1;
+        int column = 0;
+    };
+    double totalWidth = 0.0;
+    double columnWidth = 0.0;
+    int columns = 1;
+    // The first band's rows stand below the heading.
+    double headingHeight = 0.0;
+    qsizetype firstBandRows = 0;
+    qsizetype bandRows = 0;
+    std::vector<Page> pages;
+};
+
+// Where a band's ink lies: times as offsets from the project's start, and room in units beyond
+// them for arrows, milestones and labels set beside boxes.
+struct Reach {
+    qsizetype first = 0;
+    qsizetype last = -1;
+    double from = std::numeric_limits<double>::infinity();
+    double to = -std::numeric_limits<double>::infinity();
+    double roomRight = 0.0;
+};
+
+constexpr double roomLeft = ChartGeometry::minimumHitWidth * 0.5 + 12.0;
+
+std::vector<Reach> reaches(const Project &project, qsizetype firstBandRows, qsizetype bandRows, const QFont &font)
+{
+    const QFontMetricsF metrics(unitFont(font));
+    const TaskList &tasks = project.tasks();
+    const double start = project.start();
+    std::vector<Reach> bands;
+    const auto within = [start](double time) { return std::isfinite(time) ? time - start : 0.0; };
+    for (qsizetype first = 0; first < tasks.size();) {
+        Reach reach;
+        reach.first = first;
+        reach.last = std::min(tasks.size(), first + (bands.empty() ? firstBandRows : bandRows)) - 1;
+        for (qsizetype row = first; row <= reach.last; ++row) {
+            const Task &task = *tasks.at(row);
+            const double begins = within(std::min(task.start(), task.end()));
+            const double ends = within(std::max(task.start(), task.end()));
+            reach.from = std::min(reach.from, begins);
+            reach.to = std::max(reach.to, ends);
+            // Arrows from rows elsewhere come into the band at their predecessor's end.
+            for (const TaskPtr &predecessor : task.predecessors())
+                reach.to = std::max(reach.to, within(predecessor->end()));
+            for (const TaskPtr &successor : task.successors())
+                reach.from = std::min(reach.from, within(successor->start()));
+            const ExclusionGroup &group = task.exclusionGroup();
+            const double labels = metrics.horizontalAdvance(TaskBox::durationLabel(task.duration()))
+                + (group ? metrics.horizontalAdvance(*group) + ChartGeometry::labelGap : 0.0);
+            reach.roomRight = std::max(reach.roomRight, labels + 2.0 * ChartGeometry::labelGap);
+        }
+        reach.roomRight = std::max(reach.roomRight, ChartGeometry::minimumHitWidth) + 12.0;
+        bands.push_back(reach);
+        first = reach.last + 1;
+    }
+    return bands;
+}
+
+int columnsFor(double totalWidth, double columnWidth)
+{
+    const double columns = std::ceil((totalWidth + ChartGeometry::margin) / columnWidth - 1e-9);
+    return int(std::clamp(columns, 1.0, 1e9));
+}
+
+// The pages of a scale this wide, or none once they would be more than mostPages.
+std::vector<Paging::Page> pagesFor(
+    const Project &project, const std::vector<Reach> &bands, double totalWidth, double columnWidth)
+{
+    const ChartGeometry geometry(project.start(), project.duration(), totalWidth);
+    const int columns = columnsFor(totalWidth, columnWidth);
+    const auto column = [&](double x) {
+        const double index = std::floor((x + chartInset) / columnWidth);
+        return int(std::clamp(std::isfinite(index) ? index : 0.0, 0.0, double(columns - 1)));
+    };
+    std::vector<Paging::Page> pages;
+    for (const Reach &band : bands) {
+        const int from = column(geometry.xForOffset(band.from) - roomLeft);
+        const int to = column(geometry.xForOffset(band.to) + band.roomRight);
+        if (qsizetype(pages.size()) + (to - from + 1) > mostPages)
+            return {};
+        for (int index = from; index <= to; ++index)
+            pages.push_back({ band.first, band.last, index });
+    }
+    return pages;
+}
+
+// The scale's width: the window's when zoomed in, else a page across, and wide enough that a task
+// of the median length is readableBoxWidth; halved while the pages would be too many.
+Paging layOut(const Project &project, QSizeF page, const Appearance &appearance)
+{
+    Paging paging;
+    paging.columnWidth = std::max(ChartGeometry::margin + 1.0, page.width() - namesWidth);
+    const QString title = corvane::ShownText::cut(project.name(), corvane::ShownText::titleLimit);
+    if (!title.isEmpty())
+        paging.headingHeight = std::ceil(QFontMetricsF(headingFont(appearance.font)).height()) + footerGap;
+    paging.firstBandRows = rowsPerPage(page.height() - paging.headingHeight, appearance.font);
+    paging.bandRows = rowsPerPage(page.height(), appearance.font);
+
+    const double fit = ChartGeometry::totalWidthFor(paging.columnWidth);
+    double width = std::max(fit, appearance.zoomedWidth.value_or(0.0));
+    std::vector<double> durations;
+    for (const TaskPtr &task : project.tasks()) {
+        if (task->duration() > 0.0 && std::isfinite(task->duration()))
+            durations.push_back(task->duration());
+    }
+    const double span = project.duration();
+    if (!durations.empty() && span > 0.0 && std::isfinite(span)) {
+        const auto middle = durations.begin() + qsizetype(durations.size() / 2);
+        std::nth_element(durations.begin(), middle, durations.end());
+        width = std::max(width, readableBoxWidth * span / *middle);
+    }
+    // Far beyond any printer, and coordinates a page description keeps exactly.
+    constexpr int mostColumns = 10000;
+    width = std::min(width, std::max(fit, mostColumns * paging.columnWidth - ChartGeometry::margin));
+    if (!std::isfinite(width))
+        width = fit;
+
+    const std::vector<Reach> bands = reaches(project, paging.firstBandRows, paging.bandRows, appearance.font);
+    for (;;) {
+        paging.pages = pagesFor(project, bands, width, paging.columnWidth);
+        if (!paging.pages.empty() || width <= fit)
+            break;
+        width = std::max(fit, width * 0.5);
+    }
+    if (paging.pages.empty())
+        paging.pages.push_back({});
+    paging.totalWidth = width;
+    paging.columns = columnsFor(width, paging.columnWidth);
+    return paging;
 }
 
 } // namespace
@@ -285,31 +445,50 @@ int paintPages(QPainter &painter, QPagedPaintDevice &device, const Project &proj
     // The device's resolution to units, whatever the printer's or the writer's dots per inch.
     const double scale = double(device.logicalDpiX()) / unitsPerInch;
     const QSizeF page(double(device.width()) / scale, double(device.height()) / scale);
-    const double chartWidth = std::max(0.0, page.width() - namesWidth);
-    const Sheet sheet(project, ChartGeometry::totalWidthFor(chartWidth), appearance);
-    const qsizetype perPage = rowsPerPage(page, appearance.font);
-    const qsizetype rows = project.tasks().size();
-    const int pages = int(std::max<qsizetype>(1, (rows + perPage - 1) / perPage));
+    const Paging paging = layOut(project, page, appearance);
+    const Sheet sheet(project, paging.totalWidth, appearance);
+    const int pages = int(paging.pages.size());
     const double rowsTop = sheet.scaleHeight();
-    const double rowsBottom = rowsTop + double(perPage) * ChartGeometry::rowHeight + ChartGeometry::overhang;
     // Titles of any length: cut before they are measured, then elided to what the footer holds.
     const QString title = corvane::ShownText::cut(project.name(), corvane::ShownText::titleLimit);
+    const QFont heading = headingFont(appearance.font);
 
     painter.setRenderHint(QPainter::Antialiasing);
     for (int index = 0; index < pages; ++index) {
         if (index > 0 && !device.newPage())
             break;
+        const Paging::Page &at = paging.pages.at(std::size_t(index));
         painter.save();
         painter.scale(scale, scale);
-        const qsizetype first = qsizetype(index) * perPage;
-        const qsizetype last = std::min(rows, first + perPage) - 1;
-        if (first <= last)
-            sheet.paintRows(painter, first, last, rowsTop, rowsBottom);
-        sheet.paintScale(painter);
+        // The first band's pages all leave the heading's room, so that they line up side by side.
+        const bool firstBand = at.first == 0;
+        const double top = firstBand ? paging.headingHeight : 0.0;
+        if (index == 0 && !title.isEmpty()) {
+            painter.setFont(heading);
+            painter.setPen(sheet.palette().color(QPalette::Text));
+            const QFontMetricsF metrics(heading);
+            painter.drawText(QRectF(0.0, 0.0, page.width(), metrics.height()),
+                Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                metrics.elidedText(title, Qt::ElideRight, page.width(), Qt::TextSingleLine));
+        }
+        painter.save();
+        painter.translate(0.0, top);
+        const double left = sheet.left() + double(at.column) * paging.columnWidth;
+        const double right = left + paging.columnWidth;
+        const qsizetype bandRows = firstBand ? paging.firstBandRows : paging.bandRows;
+        const double rowsBottom = rowsTop + double(bandRows) * ChartGeometry::rowHeight + ChartGeometry::overhang;
+        if (at.first <= at.last)
+            sheet.paintRows(painter, at.first, at.last, rowsTop, rowsBottom, left, right);
+        sheet.paintScale(painter, left, right);
+        painter.restore();
 
         painter.setFont(sheet.font());
         painter.setPen(sheet.palette().color(QPalette::Text));
-        const QString number = QStringLiteral("page %1 of %2").arg(index + 1).arg(pages);
+        QString number = QStringLiteral("page %1 of %2").arg(index + 1).arg(pages);
+        if (at.first <= at.last)
+            number += QStringLiteral(", rows %1-%2").arg(at.first + 1).arg(at.last + 1);
+        if (paging.columns > 1)
+            number += QStringLiteral(", across %1 of %2").arg(at.column + 1).arg(paging.columns);
         const double numberWidth = sheet.metrics().horizontalAdvance(number) + 1.0;
         const QRectF line(0.0, page.height() - sheet.metrics().height(), page.width(), sheet.metrics().height());
         painter.drawText(line, Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine, number);

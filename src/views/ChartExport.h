@@ -37,6 +37,8 @@ struct Appearance {
     // As the window shows it; the export uses its pixel size at the screen's resolution.
     QFont font;
     bool dependencies = true;
+    // The window's span width when zoomed in; none at fit. Paper is never narrower per hour.
+    std::optional<double> zoomedWidth;
 };
 
 // Told as the work goes how many of how many steps are done; returning false stops the work, which
@@ -50,6 +52,10 @@ public:
 // The chart's width without a window: the span of the project at zoom 1 in a chart this wide.
 inline constexpr double defaultChartWidth = 1000.0;
 inline constexpr double namesWidth = 200.0;
+// On paper a task of the plan's median length is drawn at least this wide, a quarter inch.
+inline constexpr double readableBoxWidth = 24.0;
+// However the scale is asked for, a document stops at this many pages.
+inline constexpr int mostPages = 10000;
 
 // The pixel size of an image of the whole chart, and why it may not be made; limits of the PNG
 // writer and of memory, checked before anything is allocated.
@@ -66,8 +72,12 @@ void paintWhole(QPainter &painter, const Project &project, double totalWidth, co
     const Progress &progress = {});
 
 // Pages on a paged device (a PDF writer or a printer) already open on painter, one after the
-// other: each with the names column and the scale, whole rows, and the footer with the title and
-// "page n of m". Returns the number of pages.
+// other. One time scale for the whole document, wide enough that a typical box is readable and no
+// narrower per hour than the window's zoom: where it is wider than a page the chart goes over pages
+// across time as well as down the rows, pages without anything drawn on them left out. Each page
+// has the names of its rows, its part of the scale and the footer with the title and "page 2 of 12,
+// rows 27-52, across 1 of 3"; the first has the project's name as a heading. Returns the number of
+// pages.
 int paintPages(QPainter &painter, QPagedPaintDevice &device, const Project &project, const Appearance &appearance,
     const Progress &progress = {});
 

@@ -15,18 +15,20 @@
 
 namespace {
 
-// Ticks visited across one range of x, each at a whole multiple of the step.
+// Ticks visited across one range of x, each a whole multiple of the step from the origin and
+// none before the project's start.
 template<typename Visit>
-void forEachTick(const ChartGeometry &geometry, double step, double left, double right, Visit visit)
+void forEachTick(const ChartGeometry &geometry, double origin, double step, double left, double right, Visit visit)
 {
     if (!(step > 0.0))
         return;
-    const double firstIndex = std::max(0.0, std::ceil(geometry.offsetForX(left) / step));
+    const double firstIndex
+        = std::max(std::ceil(-origin / step), std::ceil((geometry.offsetForX(left) - origin) / step));
     const double lastOffset = geometry.offsetForX(right);
     // However the ticks were chosen, a frame never visits more than it can draw.
     constexpr int most = 10000;
     for (int i = 0; i < most; ++i) {
-        const double offset = (firstIndex + i) * step;
+        const double offset = origin + (firstIndex + i) * step;
         if (offset > lastOffset)
             break;
         visit(offset, geometry.xForOffset(offset), i == 0);
@@ -138,9 +140,11 @@ bool ChartPainter::paintRows(QPainter &painter, qsizetype first, qsizetype last,
         const bool selected = m_options.selectedId == tasks.at(row)->id();
         const bool critical = m_options.critical && m_options.critical->isCriticalRow(row);
         if (m_options.dragged && m_options.dragged->row() == row)
-            m_options.dragged->paint(painter, m_geometry, m_palette, left, right, selected, critical);
+            m_options.dragged->paint(
+                painter, m_geometry, m_palette, left, right, selected, critical, m_options.wholeLabels);
         else
-            TaskBox(tasks.at(row), row).paint(painter, m_geometry, m_palette, left, right, selected, critical);
+            TaskBox(tasks.at(row), row)
+                .paint(painter, m_geometry, m_palette, left, right, selected, critical, m_options.wholeLabels);
         if (!goOn(before + row - first + 1, rows))
             return false;
     }
@@ -161,7 +165,7 @@ void ChartPainter::paintGrid(QPainter &painter, double top, double bottom, doubl
     QPen pen(gridColor(m_palette), m_options.cosmeticLines ? 0.0 : 0.5);
     pen.setCosmetic(m_options.cosmeticLines);
     painter.setPen(pen);
-    forEachTick(m_geometry, scale.majorStep(), left, right,
+    forEachTick(m_geometry, scale.origin(), scale.majorStep(), left, right,
         [&](double, double x, bool) { painter.drawLine(QPointF(x, top), QPointF(x, bottom)); });
     painter.restore();
 }
@@ -361,21 +365,24 @@ void ChartPainter::paintScale(QPainter &painter, double left, double right) cons
     }
     const TimeScale scale = TimeScale::measuredIn(m_geometry, m_font);
     if (scale.isValid()) {
-        forEachTick(m_geometry, scale.minorStep(), left, right, [&](double, double x, bool) {
+        forEachTick(m_geometry, scale.origin(), scale.minorStep(), left, right, [&](double, double x, bool) {
             painter.drawLine(QPointF(x, height - minorTickLength), QPointF(x, height));
         });
-        // A label that began left of the range still shows its tick's time from the range's start.
-        const double labelLeft = left
-            - metrics.horizontalAdvance(TimeScale::widestLabel(scale.majorStep(), m_geometry.projectDuration()))
-            - scalePadding;
+        // A label that began left of the range still shows its tick's time from the range's start;
+        // on paper, where the page's edge would cut it, it is left out.
+        const double labelLeft = m_options.wholeLabels
+            ? left
+            : left - metrics.horizontalAdvance(TimeScale::widestLabel(scale.majorStep(), m_geometry.projectDuration()))
+                - scalePadding;
         painter.setPen(m_palette.color(QPalette::WindowText));
         // The first label wholly in the range names its day, so that a zoomed scale says which it is.
         bool named = false;
-        forEachTick(m_geometry, scale.majorStep(), labelLeft, right, [&](double offset, double x, bool) {
-            const bool first = !named && x >= left;
-            named |= first;
-            paintMajorTick(painter, metrics, x, right, scale.label(offset, first));
-        });
+        forEachTick(
+            m_geometry, scale.origin(), scale.majorStep(), labelLeft, right, [&](double offset, double x, bool) {
+                const bool first = !named && x >= left;
+                named |= first;
+                paintMajorTick(painter, metrics, x, right, scale.label(offset, first));
+            });
     }
     painter.restore();
 }
@@ -401,7 +408,8 @@ void ChartPainter::paintCalendarScale(QPainter &painter, const CalendarScale &ca
         const double x = m_geometry.xForOffset(offset);
         painter.drawLine(QPointF(x, height - minorTickLength), QPointF(x, height));
     });
-    const double labelLeft = left - metrics.horizontalAdvance(calendar.widestLabel()) - scalePadding;
+    const double labelLeft
+        = m_options.wholeLabels ? left : left - metrics.horizontalAdvance(calendar.widestLabel()) - scalePadding;
     painter.setPen(m_palette.color(QPalette::WindowText));
     bool named = false;
     // Where the range begins between two labelled ticks, it is named too when there is room, so that

@@ -34,7 +34,8 @@ public:
         bool cosmeticLines = true;
         // A box being dragged, drawn where the pointer holds it rather than where its task is.
         const TaskBox *dragged = nullptr;
-        // Paper cannot scroll: a scale label that would run past the end of the range is left out.
+        // Paper cannot scroll: a label of the scale or of a box that the range's ends would cut is
+        // left out.
         bool wholeLabels = false;
         // Told every few thousand rows how many of how many steps are done; returning false
         // stops the painting there.

@@ -246,6 +246,9 @@ double GanttView::maximumZoom() const
 void GanttView::setZoom(double zoom, double anchorX)
 {
     zoom = std::isfinite(zoom) ? std::clamp(zoom, 1.0, maximumZoom()) : 1.0;
+    // Steps in and out again come back to fit, whatever the rounding of their products.
+    if (zoom < 1.0 + 1e-9)
+        zoom = 1.0;
     if (zoom == m_zoom)
         return;
     const double before = totalWidth();
@@ -294,12 +297,16 @@ void GanttView::updateScrollRanges()
 
     // At fit the whole span and its margin are the viewport's width exactly: nothing to scroll.
     const int viewportWidth = viewport()->width();
+    const double zoom = m_zoom;
     m_zoom = std::min(m_zoom, maximumZoom());
     const double width = m_zoom > 1.0 ? totalWidth() + ChartGeometry::margin : 0.0;
     horizontalScrollBar()->setPageStep(viewportWidth);
     horizontalScrollBar()->setSingleStep(20);
     horizontalScrollBar()->setRange(0, std::max(0, int(std::ceil(width)) - viewportWidth));
     m_laidOutWidth = totalWidth();
+    // A shorter plan or a wider window can bring the chart back to fit by itself.
+    if (m_zoom != zoom)
+        Q_EMIT zoomChanged(m_zoom);
 }
 
 void GanttView::resizeEvent(QResizeEvent *event)
@@ -486,6 +493,37 @@ void GanttView::mouseMoveEvent(QMouseEvent *event)
     m_box->dragTo(m_box->restingCentreX(geometry) + translation);
     viewport()->setCursor(Qt::ClosedHandCursor);
     viewport()->update();
+    // Past a successor's start a drag stops, by design; say why, and what pushes a chain.
+    const bool held = translation < event->position().x() - m_pressPosition.x() - 0.5;
+    const Task *successor = held ? holdingSuccessor(*m_box->task()) : nullptr;
+    if (successor) {
+        QToolTip::showText(event->globalPosition().toPoint(),
+            tr("Held by \u201c%1\u201d, which depends on this task: a drag stops at its successors.\n"
+               "To push them later as well, use Move Right (Ctrl+Right) or a longer duration.")
+                .arg(corvane::ShownText::cut(successor->name())),
+            viewport());
+        m_heldTip = true;
+    } else if (m_heldTip) {
+        QToolTip::hideText();
+        m_heldTip = false;
+    }
+}
+
+const Task *GanttView::holdingSuccessor(const Task &task) const
+{
+    const std::optional<double> limit = m_project->maximumEndOffset(task, m_dragMode);
+    if (!limit)
+        return nullptr;
+    const Task *earliest = nullptr;
+    for (const TaskPtr &successor : task.successors()) {
+        if (!earliest || successor->start() < earliest->start())
+            earliest = successor.get();
+    }
+    // The limit is the successor's start only when nothing nearer holds the task first.
+    const double offset = earliest ? earliest->start() - m_project->start() : 0.0;
+    if (!earliest || std::abs(offset - *limit) > 1e-9 * std::max(1.0, std::abs(offset)))
+        return nullptr;
+    return earliest;
 }
 
 void GanttView::mouseReleaseEvent(QMouseEvent *event)
@@ -507,6 +545,10 @@ void GanttView::mouseReleaseEvent(QMouseEvent *event)
         if (std::hypot(travel.x(), travel.y()) < ChartGeometry::dragThreshold && m_selection)
             m_selection->setRef(box.task()->id());
         return;
+    }
+    if (m_heldTip) {
+        QToolTip::hideText();
+        m_heldTip = false;
     }
     const double delta = chartGeometry().timeDelta(translationFor(event->position()));
     // The drag is over before the model changes, so that the repaint it causes draws the box

@@ -113,6 +113,8 @@ private:
     [[nodiscard]] qsizetype selectedRow() const;
     void hover(QPointF position);
     [[nodiscard]] double translationFor(QPointF position) const;
+    // The successor whose start holds a drag of the task to the right, if one does.
+    [[nodiscard]] const Task *holdingSuccessor(const Task &task) const;
     [[nodiscard]] static DragMode dragModeFor(Qt::KeyboardModifiers modifiers);
 
     QPointer<Project> m_project;
@@ -125,6 +127,8 @@ private:
     DragMode m_dragMode;
 
     bool m_hovering = false;
+    // The tooltip saying a successor holds the drag is up.
+    bool m_heldTip = false;
     double m_zoom = 1.0;
     bool m_showDependencies = true;
     bool m_highlightCritical = false;

@@ -38,6 +38,8 @@ ProjectAttributesView::ProjectAttributesView(Project *project, QWidget *parent)
     QFont headingFont = heading->font();
     headingFont.setBold(true);
     heading->setFont(headingFont);
+    // Readers go through the children in order, and the fields were made first.
+    heading->lower();
 
     auto *titleRow = new QHBoxLayout;
     titleRow->setContentsMargins(0, 0, 0, 0);

@@ -158,6 +158,8 @@ TaskAttributesView::TaskAttributesView(Project *project, TaskPtr task, QWidget *
     QFont headingFont = heading->font();
     headingFont.setBold(true);
     heading->setFont(headingFont);
+    // Readers go through the children in order, and the fields were made first.
+    heading->lower();
 
     auto *form = new QFormLayout;
     form->setContentsMargins(0, 0, 0, 0);

@@ -34,7 +34,7 @@ QRectF TaskBox::rect(const ChartGeometry &geometry) const
 }
 
 void TaskBox::paint(QPainter &painter, const ChartGeometry &geometry, const QPalette &palette, double chartLeft,
-    double chartRight, bool selected, bool critical) const
+    double chartRight, bool selected, bool critical, bool wholeLabels) const
 {
     constexpr double border = ChartGeometry::borderWidth;
     const QColor green = critical ? criticalColor(palette) : borderColor(palette);
@@ -76,11 +76,18 @@ void TaskBox::paint(QPainter &painter, const ChartGeometry &geometry, const QPal
         labels = ChartGeometry::labelsBeside(drawn, groupSize, durationSize, chartLeft, chartRight);
 
     // Centred in their places and never clipped, as a label measured a hair too narrow would be.
+    // Labels outside the range are not drawn: on paper a page's clip would hide them but leave
+    // their text in the page, out of place for readers and search.
     constexpr int flags = Qt::AlignCenter | Qt::TextDontClip | Qt::TextSingleLine;
+    const auto shown = [chartLeft, chartRight, wholeLabels](const QRectF &place) {
+        return wholeLabels ? place.left() >= chartLeft && place.right() <= chartRight
+                           : place.right() >= chartLeft && place.left() <= chartRight;
+    };
     painter.setPen(palette.color(selected && inside ? QPalette::HighlightedText : QPalette::Text));
-    if (group)
+    if (group && shown(labels->group))
         painter.drawText(labels->group, flags, *group);
-    painter.drawText(labels->duration, flags, duration);
+    if (shown(labels->duration))
+        painter.drawText(labels->duration, flags, duration);
 }
 
 QString TaskBox::durationLabel(double seconds)

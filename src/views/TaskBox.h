@@ -36,8 +36,10 @@ public:
     // Labels that do not fit inside the box are set beside it, between chartLeft and chartRight
     // (content coordinates).
     // A selected box is filled with the palette's highlight; a critical one has a red border.
+    // With wholeLabels (paper, which cannot scroll) a label that would be cut at either end is
+    // left out.
     void paint(QPainter &painter, const ChartGeometry &geometry, const QPalette &palette, double chartLeft,
-        double chartRight, bool selected = false, bool critical = false) const;
+        double chartRight, bool selected = false, bool critical = false, bool wholeLabels = false) const;
 
     // The duration in whole minutes, halves away from zero. Beyond the 64-bit range the rounded
     // minutes are shown in exponent form, infinities as signed infinity signs and not-a-number as

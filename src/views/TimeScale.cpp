@@ -31,6 +31,19 @@ double TimeScale::stepAtLeast(double seconds, double multipleOf)
     return seconds;
 }
 
+double TimeScale::roundDaysAtLeast(double seconds, double multipleOf)
+{
+    for (double decade = day; std::isfinite(decade); decade *= 10.0) {
+        for (const double factor : { 1.0, 2.0, 5.0 }) {
+            const double step = decade * factor;
+            const double ratio = multipleOf > 0.0 ? step / multipleOf : 1.0;
+            if (step >= seconds && std::abs(ratio - std::round(ratio)) < 1e-9 * ratio)
+                return step;
+        }
+    }
+    return seconds;
+}
+
 double TimeScale::majorStepAtLeast(double seconds, double minor)
 {
     const double step = stepAtLeast(seconds, minor);

@@ -15,6 +15,7 @@
 #include "RecentDocuments.h"
 #include "Updater.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QLocalSocket>
@@ -373,6 +374,11 @@ private Q_SLOTS:
         QVERIFY(open);
         QCOMPARE(open->window()->windowTitle(), QStringLiteral("Quillfern Preferences"));
         QCOMPARE(open->window()->size(), QSize(480, 300));
+        // Readers hear a window, not a plain widget's "filler".
+        QAccessibleInterface *reader = QAccessible::queryAccessibleInterface(open->window());
+        QVERIFY(reader);
+        QCOMPARE(reader->role(), QAccessible::Window);
+        QCOMPARE(reader->text(QAccessible::Name), QStringLiteral("Quillfern Preferences"));
         QVERIFY(!command->isEnabled());
         QVERIFY(!m_delegate->validateUserInterfaceItem(command));
         QVERIFY(m_delegate->validateUserInterfaceItem(controller->action(ProjectController::NewTask)));

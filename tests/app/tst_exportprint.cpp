@@ -1,4 +1,5 @@
 #include "AppTestSupport.h"
+#include "ChartExport.h"
 #include "GanttView.h"
 #include "Ids.h"
 #include "Presenter.h"
@@ -14,8 +15,10 @@
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
+#include <QProcess>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -197,6 +200,53 @@ private Q_SLOTS:
         QVERIFY(!controller->projectWindow()->findChild<QProgressDialog *>());
     }
 
+    // Paper is never narrower per hour than the window: zoomed in, the export goes over more pages
+    // across, and a printer gets the very same pages.
+    void paperFollowsZoom()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+            QSKIP("pdftotext (poppler-utils) is needed");
+        const auto footers = [](const QString &path) {
+            QProcess process;
+            process.start(QStringLiteral("pdftotext"), { path, QStringLiteral("-") });
+            process.waitForFinished(60000);
+            QStringList lines;
+            const QRegularExpression footer(QStringLiteral("page \\d+ of \\d+.*"));
+            for (auto found = footer.globalMatch(QString::fromUtf8(process.readAllStandardOutput())); found.hasNext();)
+                lines.append(found.next().captured(0));
+            return lines;
+        };
+        const auto columns = [](const QStringList &lines) {
+            return lines.isEmpty() ? 0 : lines.first().section(QStringLiteral(" of "), -1).toInt();
+        };
+        ProjectController *controller = openWindow(plan(120));
+        GanttView *chart = controller->projectView()->ganttView();
+        const auto exported = [&](const QString &name) {
+            m_presenter.scriptSavePanelResult(m_dir.filePath(name));
+            QTest::keyClick(controller->projectWindow(), Qt::Key_E, Qt::ControlModifier | Qt::ShiftModifier);
+            deliverPostedWork();
+            return footers(m_dir.filePath(name));
+        };
+        const QStringList atFit = exported(QStringLiteral("fit.pdf"));
+        QVERIFY2(columns(atFit) >= 1, qPrintable(atFit.join(u'\n')));
+        for (int step = 0; step < 24 && chart->totalWidth() < 12000.0; ++step)
+            QTest::keyClick(controller->projectWindow(), Qt::Key_Plus, Qt::ControlModifier);
+        QVERIFY(chart->totalWidth() >= 12000.0);
+        const QStringList zoomed = exported(QStringLiteral("zoomed.pdf"));
+        // A page's chart is under 900 units wide.
+        QVERIFY2(columns(zoomed) > columns(atFit) && columns(zoomed) * 900.0 >= chart->totalWidth(),
+            qPrintable(zoomed.join(u'\n')));
+
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(m_dir.filePath(QStringLiteral("printed.pdf")));
+        printer.setPageLayout(QPageLayout(ChartExport::defaultPageSize(), QPageLayout::Landscape,
+            QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter));
+        const int printed = controller->printTo(printer);
+        QCOMPARE(printed, zoomed.size());
+        QCOMPARE(footers(m_dir.filePath(QStringLiteral("printed.pdf"))), zoomed);
+    }
+
     // The preview shows the pages a printer gets, several for a long plan.
     void printPreviewPages()
     {
@@ -204,7 +254,9 @@ private Q_SLOTS:
         QPrinter printer(QPrinter::HighResolution);
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(m_dir.filePath(QStringLiteral("printed.pdf")));
-        printer.setPageOrientation(QPageLayout::Landscape);
+        // The preview's paper: pages go across as well as down, so its width counts too.
+        printer.setPageLayout(QPageLayout(ChartExport::defaultPageSize(), QPageLayout::Landscape,
+            QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter));
         const int printed = controller->printTo(printer);
         QVERIFY(printed > 1);
 

@@ -477,6 +477,25 @@ private Q_SLOTS:
         }
     }
 
+    // Zoom Out is there only while zoomed in: at fit it would do nothing.
+    void zoomOutOnlyZoomedIn()
+    {
+        ProjectController *controller = openWindow(threeTasks());
+        QAction *zoomOut = controller->action(ProjectController::ZoomOut);
+        const auto press = [&](Qt::Key key) {
+            QTest::keyClick(controller->projectWindow(), key, Qt::ControlModifier);
+            return zoomOut->isEnabled();
+        };
+        QVERIFY(!zoomOut->isEnabled());
+        QVERIFY(press(Qt::Key_Plus));
+        QVERIFY(press(Qt::Key_Plus));
+        QVERIFY(press(Qt::Key_Minus));
+        QVERIFY(!press(Qt::Key_Minus));
+        QVERIFY(!press(Qt::Key_Minus));
+        QVERIFY(press(Qt::Key_Equal));
+        QVERIFY(!press(Qt::Key_0));
+    }
+
     // Ctrl+F from the chart and from the names, typing, F3 both ways round the list, Escape.
     void findByName()
     {

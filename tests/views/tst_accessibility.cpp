@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QScopeGuard>
 #include <QTest>
+#include <functional>
 
 #include <string>
 
@@ -84,13 +85,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("description");
         QTest::newRow("first") << 0 << "a"
-                               << "starts at 0 min, lasts 10 min";
+                               << "starts 0 min after the plan's start, lasts 10 min";
         QTest::newRow("grouped") << 1 << "b"
-                                 << "starts at 30 min, lasts 45 min, group A";
+                                 << "starts 30 min after the plan's start, lasts 45 min, group A";
         QTest::newRow("halves rounded away from zero") << 2 << "c"
-                                                       << "starts at 11 min, lasts 2 min";
+                                                       << "starts 11 min after the plan's start, lasts 2 min";
         QTest::newRow("long name cut") << 3 << corvane::ShownText::cut(QString::fromStdString(longName))
-                                       << "starts at 0 min, lasts 1 min";
+                                       << "starts 0 min after the plan's start, lasts 1 min";
     }
     // With a start date, readers hear dates, also on the tooltip over a box.
     void datedDescriptions()
@@ -131,9 +132,63 @@ private Q_SLOTS:
         const QPointF origin = window.chart()->viewport()->mapToGlobal(QPointF());
         const QRectF box = window.chart()->boxRect(row).translated(origin);
         QVERIFY(QRectF(item->rect()).contains(box));
-        QVERIFY(item->rect().width() <= box.width() + 2 && item->rect().height() <= box.height() + 2);
+        // A thin box is told as wide as a press takes hold of it.
+        QVERIFY(item->rect().width() <= std::max(box.width(), ChartGeometry::minimumHitWidth) + 2
+            && item->rect().height() <= box.height() + 2);
         QCOMPARE(chart->childAt(box.center().x(), box.center().y()), item);
         QCOMPARE(chart->childAt(int(origin.x()) + 5, int(origin.y()) + 350), nullptr);
+    }
+
+    // A milestone has no width but is drawn as a diamond: readers find it showing, where it is
+    // drawn, and a press there selects it.
+    void milestoneShows()
+    {
+        Plan plan({ { "start", 0, 600 }, { "gate", 300, 0 }, { "end", 600, 600 } });
+        ProjectView view(plan.project.get());
+        view.resize(900, 400);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        GanttView *chart = view.ganttView();
+        QAccessibleInterface *item = QAccessible::queryAccessibleInterface(chart)->child(1);
+        QVERIFY(item && item->isValid());
+        QCOMPARE(item->text(QAccessible::Name), QStringLiteral("gate"));
+        QVERIFY(!item->state().offscreen);
+        const QRect rect = item->rect();
+        QVERIFY2(rect.width() >= int(ChartGeometry::minimumHitWidth), qPrintable(QString::number(rect.width())));
+        QCOMPARE(QAccessible::queryAccessibleInterface(chart)->childAt(rect.center().x(), rect.center().y()), item);
+        QTest::mouseClick(chart->viewport(), Qt::LeftButton, {}, chart->viewport()->mapFromGlobal(rect.center()));
+        QCOMPARE(view.selectedTaskIdHolder()->ref(), std::optional<qint64>(2));
+        QVERIFY(item->state().selected);
+    }
+
+    // The panel's heading comes before its fields, for the project and for a task.
+    void panelHeadingFirst()
+    {
+        const Window window;
+        for (const QString &heading : { QStringLiteral("Project Properties"), QStringLiteral("Task Properties") }) {
+            if (heading == QStringLiteral("Task Properties"))
+                window.clickBox(0);
+            // The new panel is shown, and the old one deleted, from the event loop.
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            QWidget *panel = window.view->propertiesView();
+            QAccessibleInterface *root = QAccessible::queryAccessibleInterface(panel);
+            QStringList order;
+            // Depth first, as a reader goes through the panel.
+            const std::function<void(QAccessibleInterface *)> walk = [&](QAccessibleInterface *node) {
+                for (int i = 0; i < node->childCount(); ++i) {
+                    QAccessibleInterface *child = node->child(i);
+                    if (!child || child->state().invisible)
+                        continue;
+                    if (child->role() == QAccessible::StaticText || child->role() == QAccessible::EditableText)
+                        order.append(child->role() == QAccessible::EditableText ? QStringLiteral("<field>")
+                                                                                : child->text(QAccessible::Name));
+                    walk(child);
+                }
+            };
+            walk(root);
+            QVERIFY2(!order.isEmpty() && order.first() == heading, qPrintable(order.join(u'|')));
+        }
     }
 
     void selectionFollowsClicksAndPress()
@@ -259,7 +314,8 @@ private Q_SLOTS:
         QCOMPARE(chart->childCount(), int(count));
         QAccessibleInterface *last = chart->child(int(count - 1));
         QCOMPARE(last->text(QAccessible::Name), QStringLiteral("99999"));
-        QCOMPARE(last->text(QAccessible::Description), QStringLiteral("starts at 99999 min, lasts 1 min"));
+        QCOMPARE(last->text(QAccessible::Description),
+            QStringLiteral("starts 99999 min after the plan's start, lasts 1 min"));
         QCOMPARE(chart->child(int(count - 1)), last);
         QCOMPARE(chartAccessibleItemCount() - before, 1);
 

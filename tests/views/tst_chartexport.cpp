@@ -42,6 +42,24 @@ QString run(const QString &program, const QStringList &arguments)
     return QString::fromUtf8(process.readAllStandardOutput());
 }
 
+// The text of every page, or of the names column alone (text drawn there, at 72 points an inch),
+// one string a page.
+QStringList pageTexts(const QString &path, bool namesOnly = false)
+{
+    QStringList arguments;
+    if (namesOnly) {
+        // The page's margin and the names column, less its padding.
+        const double right = 28.35 + ChartExport::namesWidth * 0.75 - 2.0;
+        arguments << QStringLiteral("-x") << QStringLiteral("0") << QStringLiteral("-y") << QStringLiteral("0")
+                  << QStringLiteral("-W") << QString::number(int(right)) << QStringLiteral("-H")
+                  << QStringLiteral("2000");
+    }
+    QStringList pages = run(QStringLiteral("pdftotext"), arguments << path << QStringLiteral("-")).split(u'\f');
+    if (!pages.isEmpty() && pages.last().trimmed().isEmpty())
+        pages.removeLast();
+    return pages;
+}
+
 ChartExport::Appearance appearance()
 {
     ChartExport::Appearance appearance;
@@ -78,7 +96,8 @@ private Q_SLOTS:
             << 3 << int(QPageSize::A4) << QStringLiteral("842 x 595 pts") << QString(1000000, u'T');
     }
 
-    // Every name on exactly one page, the pages in row order, and each page's footer.
+    // Each page's names are the rows its footer gives, the bands of rows in order and every name
+    // in one band; pages across time repeat their band's names.
     void pdfPages()
     {
         QFETCH(int, tasks);
@@ -95,17 +114,148 @@ private Q_SLOTS:
         const int pages = QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)")).match(info).captured(1).toInt();
         QCOMPARE(pages > 1, tasks > 30);
         const QRegularExpression name(QStringLiteral("Task (\\d{3})"));
+        const QRegularExpression footer(QStringLiteral("page (\\d+) of (\\d+), rows (\\d+)-(\\d+)"));
         int next = 0;
+        int bandFirst = 0;
+        const QStringList texts = pageTexts(path);
+        const QStringList names = pageTexts(path, true);
+        QCOMPARE(texts.size(), pages);
+        QCOMPARE(names.size(), pages);
         for (int page = 1; page <= pages; ++page) {
-            const QString text = run(QStringLiteral("pdftotext"),
-                { QStringLiteral("-f"), QString::number(page), QStringLiteral("-l"), QString::number(page), path,
-                    QStringLiteral("-") });
-            QVERIFY2(text.contains(QStringLiteral("page %1 of %2").arg(page).arg(pages)), qPrintable(text));
+            const QString &text = texts.at(page - 1);
+            const QRegularExpressionMatch rows = footer.match(text);
+            QVERIFY2(rows.hasMatch(), qPrintable(text));
+            QCOMPARE(rows.captured(1).toInt(), page);
+            QCOMPARE(rows.captured(2).toInt(), pages);
             QVERIFY(text.contains(title.left(5)));
-            for (auto found = name.globalMatch(text); found.hasNext();)
-                QCOMPARE(found.next().captured(1).toInt(), next++);
+            const int first = rows.captured(3).toInt() - 1;
+            if (first != next)
+                QCOMPARE(first, bandFirst);
+            bandFirst = first;
+            int row = first;
+            for (auto found = name.globalMatch(names.at(page - 1)); found.hasNext();)
+                QCOMPARE(found.next().captured(1).toInt(), row++);
+            QCOMPARE(row, rows.captured(4).toInt());
+            next = row;
         }
         QCOMPARE(next, tasks);
+    }
+
+    // A long plan on paper: boxes a readable width on one scale for the whole document, split
+    // across time as well as down the rows, pages with nothing on them left out, and each page's
+    // place in the footer. Read back from the pages as a reader sees them.
+    void longPlanAcrossPages()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("pdftoppm")).isEmpty())
+            QSKIP("pdftoppm (poppler-utils) is needed");
+        constexpr int tasks = 2000;
+        const std::unique_ptr<Project> project = chain(tasks, QStringLiteral("Long chain"));
+        const QString path = m_dir.filePath(QStringLiteral("long.pdf"));
+        ChartExport::writePdf(path, *project, QPageSize(QPageSize::A4), appearance());
+        const int pages = QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)"))
+                              .match(run(QStringLiteral("pdfinfo"), { path }))
+                              .captured(1)
+                              .toInt();
+        const QStringList texts = pageTexts(path);
+        const QStringList names = pageTexts(path, true);
+        QCOMPARE(texts.size(), pages);
+        QCOMPARE(names.size(), pages);
+        QCOMPARE(texts.first().trimmed().section(u'\n', 0, 0).trimmed(), QStringLiteral("Long chain"));
+        QVERIFY(!texts.at(1).trimmed().startsWith(QStringLiteral("Long chain")));
+
+        const QRegularExpression footer(
+            QStringLiteral("page (\\d+) of (\\d+), rows (\\d+)-(\\d+), across (\\d+) of (\\d+)"));
+        const QRegularExpression name(QStringLiteral("Task (\\d+)"));
+        int across = 0;
+        int rowsSeen = 0;
+        // Each band's pages, first to last, and its rows.
+        QList<std::pair<int, int>> bandPages;
+        QList<int> bandRows;
+        int lastColumn = 0;
+        for (int page = 1; page <= pages; ++page) {
+            const QString &text = texts.at(page - 1);
+            const QRegularExpressionMatch place = footer.match(text);
+            QVERIFY2(place.hasMatch(), qPrintable(text));
+            QCOMPARE(place.captured(1).toInt(), page);
+            QCOMPARE(place.captured(2).toInt(), pages);
+            const int first = place.captured(3).toInt();
+            const int last = place.captured(4).toInt();
+            const int column = place.captured(5).toInt();
+            if (across == 0)
+                across = place.captured(6).toInt();
+            QCOMPARE(place.captured(6).toInt(), across);
+            QVERIFY(column >= 1 && column <= across);
+            if (first == rowsSeen + 1) {
+                rowsSeen = last;
+                bandPages.append({ page, page });
+                bandRows.append(last - first + 1);
+            } else {
+                // Another page of the same band, further right.
+                QCOMPARE(last, rowsSeen);
+                QVERIFY(column > lastColumn);
+                bandPages.last().second = page;
+            }
+            lastColumn = column;
+            int row = first - 1;
+            for (auto found = name.globalMatch(names.at(page - 1)); found.hasNext();)
+                QCOMPARE(found.next().captured(1).toInt(), row++);
+            QCOMPARE(row, last);
+        }
+        QCOMPARE(rowsSeen, tasks);
+        // Across time: a page holds a few hours of ten-minute boxes, not the whole plan, and a
+        // band of the chain only the pages its boxes reach.
+        QVERIFY2(across > 10, qPrintable(QString::number(across)));
+        QVERIFY2(pages < 3 * bandPages.size(), qPrintable(QString::number(pages)));
+
+        // Green runs along scanlines at 72 dpi, a pixel a point: the borders of boxes, top and
+        // bottom. The first band, one in the middle and the last.
+        constexpr double pointsPerUnit = 72.0 / 96.0;
+        const int readable = int(ChartExport::readableBoxWidth * pointsPerUnit) - 2;
+        for (const qsizetype band : { qsizetype(0), bandPages.size() / 2, bandPages.size() - 1 }) {
+            const auto [from, to] = bandPages.at(band);
+            const QString prefix = m_dir.filePath(QStringLiteral("band%1").arg(band));
+            run(QStringLiteral("pdftoppm"),
+                { QStringLiteral("-r"), QStringLiteral("72"), QStringLiteral("-f"), QString::number(from),
+                    QStringLiteral("-l"), QString::number(to), QStringLiteral("-png"), path, prefix });
+            QSet<int> lines;
+            for (int page = from; page <= to; ++page) {
+                const QString file
+                    = prefix + QStringLiteral("-%1.png").arg(page, QString::number(pages).size(), 10, QLatin1Char('0'));
+                const QImage image(file);
+                QVERIFY2(!image.isNull(), qPrintable(file));
+                // The chart's column, inside the page's margins.
+                const int left = int(std::ceil(ChartExport::namesWidth * pointsPerUnit + 28.35)) + 1;
+                const int right = image.width() - 29;
+                int widest = 0;
+                for (int y = 0; y < image.height() - 20; ++y) {
+                    int runStart = -1;
+                    for (int x = left; x <= right; ++x) {
+                        const QColor pixel = image.pixelColor(x, y);
+                        const bool green
+                            = x < right && pixel.green() > pixel.red() + 60 && pixel.green() > pixel.blue() + 60;
+                        if (green && runStart < 0)
+                            runStart = x;
+                        if (green || runStart < 0)
+                            continue;
+                        const int length = x - runStart;
+                        // Longer than a box's side is thick: a border. Whole ones are readable.
+                        if (length >= 4) {
+                            lines.insert(y);
+                            if (runStart > left && x < right)
+                                QVERIFY2(length >= readable,
+                                    qPrintable(
+                                        QStringLiteral("page %1, y %2: %3 points").arg(page).arg(y).arg(length)));
+                        }
+                        widest = std::max(widest, length);
+                        runStart = -1;
+                    }
+                }
+                QVERIFY2(widest >= readable, qPrintable(QString::number(page)));
+            }
+            // Every row of the band has its box on one of its pages: two borders a box.
+            QVERIFY2(lines.size() >= 2 * bandRows.at(band),
+                qPrintable(QStringLiteral("band %1: %2 lines").arg(band).arg(lines.size())));
+        }
     }
 
     // A plan with dates: dated labels on the scale, the range in every footer and under a whole

@@ -232,8 +232,9 @@ private Q_SLOTS:
         QTest::newRow("zoomed to 20 points a minute") << 100 * minute << 2000.0 << minute << 5 * minute;
         // Labelled in whole days, "d 5": 21 points.
         QTest::newRow("four days at fit") << 4 * day << 600.0 << 2 * hour << day;
-        // "d 201" is 35 points, plus 16: 17 days, and no step of the ladder a multiple of weeks.
-        QTest::newRow("two hundred days") << 200 * day << 600.0 << 7 * day << 35 * day;
+        // "d 201" is 35 points, plus 16: 17 days, and no step of the ladder a multiple of weeks:
+        // labels on days 20, 40, 60 rather than 36, 71.
+        QTest::newRow("two hundred days") << 200 * day << 600.0 << 5 * day << 20 * day;
         QTest::newRow("a century") << 36500 * day << 600.0 << 500 * day << 5000 * day;
     }
     void timeScaleSteps()

@@ -2,10 +2,14 @@
 #include "ChartPainter.h"
 #include "Project.h"
 
+#include <QBuffer>
 #include <QImage>
 #include <QPainter>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSvgGenerator>
 #include <QTest>
+#include <QXmlStreamReader>
 
 namespace {
 
@@ -76,6 +80,7 @@ private Q_SLOTS:
     void bandLooksLikeTheWholeChart_data();
     void bandLooksLikeTheWholeChart();
     void labelsOnPaperStayInTheRange();
+    void scaleCountsInRoundSteps();
 };
 
 void TestChartPainter::bandLooksLikeTheWholeChart_data()
@@ -175,6 +180,92 @@ void TestChartPainter::labelsOnPaperStayInTheRange()
     }
     // Else no width above put a label at the edge, and the check proved nothing.
     QVERIFY(cutOnScreen > 0);
+}
+
+// The labels of a scale as painted, from an SVG drawing of it.
+QStringList scaleLabels(const Project &project, double width)
+{
+    QPalette palette;
+    const QFont font;
+    ChartPainter::Options options;
+    const ChartPainter chart(
+        project, ChartGeometry(project.start(), project.duration(), width), palette, font, options);
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    {
+        QSvgGenerator generator;
+        generator.setOutputDevice(&buffer);
+        QPainter painter(&generator);
+        chart.paintScale(painter, 0.0, width);
+    }
+    QStringList labels;
+    QXmlStreamReader xml(buffer.data());
+    while (!xml.atEnd()) {
+        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QLatin1String("text"))
+            labels.append(xml.readElementText().trimmed());
+    }
+    return labels;
+}
+
+// Labelled ticks at round steps however long the plan: whole days, weeks or fortnights from day 1,
+// or days 100, 200, 300 (never "d 141, d 281"); with a start date, years at round years.
+void TestChartPainter::scaleCountsInRoundSteps()
+{
+    constexpr double day = 24 * 3600.0;
+    const QRegularExpression dayLabel(QStringLiteral("^d (\\d+)$"));
+    const QRegularExpression yearLabel(QStringLiteral("^(\\d{4})$"));
+    const auto round = [](qint64 step) {
+        qint64 decade = 1;
+        while (step % (decade * 10) == 0)
+            decade *= 10;
+        return step == decade || step == 2 * decade || step == 5 * decade;
+    };
+    int checked = 0;
+    for (const double days : { 3.0, 20.0, 45.0, 200.0, 700.0, 2000.0, 6944.0, 36500.0, 100000.0 }) {
+        for (const double width : { 400.0, 1000.0, 1700.0, 6000.0 }) {
+            TaskList tasks;
+            tasks.append(Task::createStartingAt(1, nullptr, QStringLiteral("A"), 0.0, days * day));
+            const std::unique_ptr<Project> project = Project::load(QStringLiteral("P"), std::move(tasks), {});
+            const QString where = QStringLiteral("%1 days on %2 points").arg(days).arg(width);
+            QList<qint64> numbers;
+            const QStringList labels = scaleLabels(*project, width);
+            for (const QString &label : labels) {
+                if (const QRegularExpressionMatch found = dayLabel.match(label); found.hasMatch())
+                    numbers.append(found.captured(1).toLongLong());
+            }
+            // Zoomed to hours, the scale counts the clock.
+            if (numbers.size() < 3)
+                continue;
+            const qint64 step = numbers.at(1) - numbers.at(0);
+            for (qsizetype i = 1; i < numbers.size(); ++i)
+                QVERIFY2(numbers.at(i) - numbers.at(i - 1) == step, qPrintable(where + u' ' + labels.join(u',')));
+            if (step <= 14) {
+                QVERIFY2(step == 1 || step == 2 || step == 7 || step == 14, qPrintable(where));
+                QCOMPARE((numbers.first() - 1) % step, 0);
+            } else {
+                QVERIFY2(round(step), qPrintable(where + u' ' + labels.join(u',')));
+                for (const qint64 number : numbers)
+                    QVERIFY2(number % step == 0, qPrintable(where + u' ' + labels.join(u',')));
+            }
+            ++checked;
+
+            if (days < 2000.0)
+                continue;
+            project->setOrigin(QDateTime(QDate(2026, 12, 14), QTime(8, 0), Qt::LocalTime));
+            QList<int> years;
+            for (const QString &label : scaleLabels(*project, width)) {
+                if (const QRegularExpressionMatch found = yearLabel.match(label); found.hasMatch())
+                    years.append(found.captured(1).toInt());
+            }
+            // The first names the plan's own start year; the ticks follow.
+            for (qsizetype i = 2; i < years.size(); ++i) {
+                const int yearStep = years.at(i) - years.at(i - 1);
+                QVERIFY2(yearStep == years.at(2) - years.at(1) && years.at(i) % yearStep == 0,
+                    qPrintable(where + QStringLiteral(" with dates")));
+            }
+        }
+    }
+    QVERIFY(checked >= 30);
 }
 
 QTEST_MAIN(TestChartPainter)

@@ -225,6 +225,41 @@ private Q_SLOTS:
         QVERIFY2(text.contains(QLatin1String("Ctrl or Alt")), qPrintable(text));
     }
 
+    // A drag stopped by a successor says so while it is held there, and how to push the chain;
+    // one stopped by its group, or not stopped, says nothing.
+    void dragHeldBySuccessorSaysWhy()
+    {
+        Chart chart(planTasks, planDependencies);
+        QVERIFY(QTest::qWaitForWindowExposed(chart.view.get()));
+        QToolTip::hideText();
+        const QPoint from = chart.centre(2);
+        // Shift passes the group: "post", at 5000 s, holds "mover" 100 points on.
+        chart.press(from, Qt::ShiftModifier);
+        chart.move(from + QPoint(50, 0), Qt::LeftButton, Qt::ShiftModifier);
+        QVERIFY(!QToolTip::isVisible());
+        chart.move(from + QPoint(250, 0), Qt::LeftButton, Qt::ShiftModifier);
+        QVERIFY(QToolTip::isVisible());
+        const QString text = QToolTip::text();
+        QVERIFY2(text.contains(QStringLiteral("\u201cpost\u201d")) && text.contains(QStringLiteral("Move Right")),
+            qPrintable(text));
+        // A tooltip fades out rather than vanishing at once.
+        chart.move(from + QPoint(60, 0), Qt::LeftButton, Qt::ShiftModifier);
+        QTRY_VERIFY(!QToolTip::isVisible());
+        chart.move(from + QPoint(250, 0), Qt::LeftButton, Qt::ShiftModifier);
+        QVERIFY(QToolTip::isVisible());
+        chart.release(from + QPoint(250, 0), Qt::ShiftModifier);
+        QTRY_VERIFY(!QToolTip::isVisible());
+        QCOMPARE(chart.task("mover")->end(), 5000.0);
+
+        // Without Shift "g-after", of its group, holds it first.
+        chart.stack.undo();
+        chart.press(from);
+        chart.move(from + QPoint(250, 0));
+        QVERIFY(!QToolTip::isVisible());
+        chart.release(from + QPoint(250, 0));
+        QCOMPARE(chart.task("mover")->end(), 4500.0);
+    }
+
     // 0 to 6000 s over 600 points: a task without duration, and one of 20 s, 2 points wide. Both
     // are drawn in sight, labelled beside the box, and taken hold of within 8 points of the centre.
     void thinBoxesAreHitAboutTheirCentre_data()
