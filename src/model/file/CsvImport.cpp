@@ -104,6 +104,7 @@ SourcePlan readCsv(const QByteArray &bytes, const std::function<bool(qint64, qin
                                    .arg(QLatin1String(plainHeader)));
     SourcePlan plan;
     plan.dated = dated;
+    LocalClock clock;
     const int columns = dated ? 9 : 7;
     for (quint32 records = 1; !in.atEnd(); ++records) {
         if (progress && (records & 0xfff) == 0 && !progress(in.position(), bytes.size()))
@@ -123,8 +124,8 @@ SourcePlan readCsv(const QByteArray &bytes, const std::function<bool(qint64, qin
         task.line = line;
         task.group = Task::groupFromText(fields[5]);
         if (dated) {
-            const std::optional<qint64> start = parseDate(fields[7]);
-            const std::optional<qint64> end = parseDate(fields[8]);
+            const std::optional<qint64> start = parseDate(fields[7], clock);
+            const std::optional<qint64> end = parseDate(fields[8], clock);
             if (!start || !end)
                 in.fail(QStringLiteral("The task's start or end date is not a date of the years 1 to 9999"));
             task.start = *start;

@@ -47,7 +47,7 @@ QString xmlSafe(const QString &text)
 
 ExportPlan::ExportPlan(const Project &project, const QDateTime &origin)
     : m_project(project)
-    , m_origin(origin)
+    , m_origin(origin.toMSecsSinceEpoch())
 {
     const TaskList &tasks = project.tasks();
     const size_t count = size_t(tasks.size());
@@ -80,8 +80,8 @@ ExportPlan::ExportPlan(const Project &project, const QDateTime &origin)
         }
     }
     for (const qint64 seconds : { m_earliest, m_latest }) {
-        const QDateTime at = m_origin.addSecs(seconds);
-        if (!at.isValid() || at.date().year() < 1 || at.date().year() > 9999)
+        const QDateTime at = origin.addSecs(seconds);
+        if (!origin.isValid() || !at.isValid() || at.date().year() < 1 || at.date().year() > 9999)
             throw ProjectFileError(QStringLiteral("The plan reaches beyond the years 1 to 9999, which the file's "
                                                   "dates cannot hold. Move its start date or its tasks."));
     }
@@ -94,9 +94,9 @@ qint64 ExportPlan::uidOf(const Task &task) const
 
 QString ExportPlan::dateText(qint64 seconds, bool compact) const
 {
-    const QDateTime at = m_origin.addSecs(seconds);
-    const QDate date = at.date();
-    const QTime time = at.time();
+    QDate date;
+    QTime time;
+    m_clock.fromMSecs(m_origin + seconds * 1000, date, time);
     QString text(compact ? 16 : 19, Qt::Uninitialized);
     char16_t *out = reinterpret_cast<char16_t *>(text.data());
     putDigits(out, date.year(), 4);

@@ -3,6 +3,8 @@
 // What the MSPDI and Planner writers share: a plan's times in whole seconds from the origin, their
 // dates, the ids the other program gets, and the exclusion groups as resources in order of first use.
 
+#include "PlanImport.h"
+
 #include <QDateTime>
 #include <QHash>
 #include <QStringList>
@@ -37,7 +39,8 @@ public:
 
 private:
     const Project &m_project;
-    QDateTime m_origin;
+    qint64 m_origin = 0; // milliseconds since the epoch
+    mutable LocalClock m_clock;
     std::vector<qint64> m_start, m_end, m_ids;
     std::vector<int> m_resource;
     qint64 m_earliest = 0;

@@ -74,9 +74,15 @@ bool XmlInput::nextChild()
 
 QString XmlInput::text()
 {
+    // Most elements hold one run of characters: taken whole, without building the text up.
     QString text;
-    for (;;) {
-        switch (advance()) {
+    QXmlStreamReader::TokenType token = advance();
+    if (token == QXmlStreamReader::Characters) {
+        text = m_reader.text().toString();
+        token = advance();
+    }
+    for (;; token = advance()) {
+        switch (token) {
         case QXmlStreamReader::Characters:
             if (text.size() > (1 << 20))
                 fail(QStringLiteral("The element <%1> holds more than a million characters").arg(m_reader.name()));
@@ -137,16 +143,54 @@ bool expect(QStringView text, qsizetype &pos, char16_t c)
     return true;
 }
 
-// Local dates come in runs of the same day; its offset from UTC at noon serves every time of it
-// that lies well away from a change of the clock, which are rare.
-qint64 localMSecs(const QDate &date, const QTime &time)
+constexpr qint64 dayMs = 86400000;
+constexpr qint64 epochDay = 2440588; // the Julian day of 1970-01-01
+
+qint64 floorDiv(qint64 a, qint64 b)
 {
-    return QDateTime(date, time, Qt::LocalTime).toMSecsSinceEpoch();
+    return a / b - (a % b != 0 && (a < 0) != (b < 0) ? 1 : 0);
 }
 
 } // namespace
 
-std::optional<qint64> parseDate(QStringView text, bool compact)
+qint64 LocalClock::toMSecs(const QDate &date, const QTime &time)
+{
+    const qint64 day = date.toJulianDay();
+    auto found = m_toUtc.find(day);
+    if (found == m_toUtc.end()) {
+        const QTime first(0, 0), last(23, 59, 59, 999);
+        const QDateTime a(date, first, Qt::LocalTime), b(date, last, Qt::LocalTime);
+        const bool steady = a.isValid() && b.isValid() && a.time() == first && b.time() == last
+            && a.offsetFromUtc() == b.offsetFromUtc();
+        found = m_toUtc.insert(day, steady ? qint64(a.offsetFromUtc()) * 1000 : irregular);
+    }
+    if (*found == irregular)
+        return QDateTime(date, time, Qt::LocalTime).toMSecsSinceEpoch();
+    return (day - epochDay) * dayMs + time.msecsSinceStartOfDay() - *found;
+}
+
+void LocalClock::fromMSecs(qint64 msecs, QDate &date, QTime &time)
+{
+    const qint64 day = floorDiv(msecs, dayMs);
+    auto found = m_toLocal.find(day);
+    if (found == m_toLocal.end()) {
+        const QDateTime a = QDateTime::fromMSecsSinceEpoch(day * dayMs, Qt::LocalTime);
+        const QDateTime b = QDateTime::fromMSecsSinceEpoch(day * dayMs + dayMs - 1, Qt::LocalTime);
+        const bool steady = a.isValid() && b.isValid() && a.offsetFromUtc() == b.offsetFromUtc();
+        found = m_toLocal.insert(day, steady ? qint64(a.offsetFromUtc()) * 1000 : irregular);
+    }
+    if (*found == irregular) {
+        const QDateTime at = QDateTime::fromMSecsSinceEpoch(msecs, Qt::LocalTime);
+        date = at.date();
+        time = at.time();
+        return;
+    }
+    const qint64 wall = msecs + *found;
+    date = QDate::fromJulianDay(floorDiv(wall, dayMs) + epochDay);
+    time = QTime::fromMSecsSinceStartOfDay(int(wall - floorDiv(wall, dayMs) * dayMs));
+}
+
+std::optional<qint64> parseDate(QStringView text, LocalClock &clock, bool compact)
 {
     qsizetype pos = 0;
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, msec = 0;
@@ -173,10 +217,10 @@ std::optional<qint64> parseDate(QStringView text, bool compact)
     if (compact) {
         // Planner writes Z but shows the digits as they stand, whatever the zone.
         expect(text, pos, u'Z');
-        return pos == text.size() ? std::optional(localMSecs(date, time)) : std::nullopt;
+        return pos == text.size() ? std::optional(clock.toMSecs(date, time)) : std::nullopt;
     }
     if (pos == text.size())
-        return localMSecs(date, time);
+        return clock.toMSecs(date, time);
     int offset = 0;
     if (expect(text, pos, u'Z')) {
         offset = 0;

@@ -9,6 +9,7 @@
 
 #include <QHash>
 #include <QXmlStreamReader>
+#include <limits>
 #include <vector>
 
 namespace PlanExchange::detail {
@@ -82,11 +83,25 @@ private:
     quint32 m_tokens = 0;
 };
 
+// Conversions between local dates and instants, the zone's offset kept for each day that has one
+// throughout: a plan's dates lie in few days, and each conversion of the system's asks the file
+// system whether the zone changed. Days with a change of the clock go to QDateTime each time.
+class LocalClock {
+public:
+    [[nodiscard]] qint64 toMSecs(const QDate &date, const QTime &time);
+    // The local date and time of an instant.
+    void fromMSecs(qint64 msecs, QDate &date, QTime &time);
+
+private:
+    static constexpr qint64 irregular = std::numeric_limits<qint64>::min();
+    QHash<qint64, qint64> m_toUtc, m_toLocal;
+};
+
 // A local date and time without zone ("2026-12-14T08:00:00", seconds and a fraction optional), or
 // one with a zone (Z, +01:00); compact says Planner's form, 20261214T080000Z, read as local time
 // since Planner shows its times as written. Milliseconds since the epoch; none for any other
 // text or a year outside 1 to 9999.
-[[nodiscard]] std::optional<qint64> parseDate(QStringView text, bool compact = false);
+[[nodiscard]] std::optional<qint64> parseDate(QStringView text, LocalClock &clock, bool compact = false);
 // An XML Schema length (PT8H30M, P2DT4H, -PT1.5S) in seconds; none for any other text, years
 // and months (no fixed length), or one longer than any plan may last.
 [[nodiscard]] std::optional<double> parseDuration(QStringView text);
