@@ -149,6 +149,39 @@ private Q_SLOTS:
         }
     }
 
+    // What other programs read: elapsed lengths in the unit that shows them whole, starts pinned,
+    // text XML can hold; and what the export says it changed.
+    void written()
+    {
+        const std::unique_ptr<Project> project = Project::load(QStringLiteral("P\u0001"),
+            { Task::createStartingAt(1, nullptr, QStringLiteral("day"), 0, 86400),
+                Task::createStartingAt(2, nullptr, QStringLiteral("hours\u0007"), 86400, 7200, QStringLiteral("A")),
+                Task::createStartingAt(3, nullptr, QStringLiteral("minutes"), 93600, 5400.4) },
+            { { 1, 2 } });
+        const QDateTime origin(QDate(2026, 12, 14), QTime(8, 0), Qt::LocalTime);
+        const QByteArray mspdi = PlanExchange::exportPlan(*project, Format::Mspdi, origin);
+        for (const char *expected : { "<Duration>PT24H0M0S</Duration>\n   <DurationFormat>8</DurationFormat>",
+                 "<Duration>PT2H0M0S</Duration>\n   <DurationFormat>6</DurationFormat>",
+                 "<Duration>PT1H30M0S</Duration>\n   <DurationFormat>4</DurationFormat>",
+                 "<ConstraintType>2</ConstraintType>\n   <ConstraintDate>2026-12-15T08:00:00</ConstraintDate>",
+                 "<Name>hours\xef\xbf\xbd</Name>", "<PredecessorUID>1</PredecessorUID>" })
+            QVERIFY2(mspdi.contains(expected), expected);
+        const QByteArray planner = PlanExchange::exportPlan(*project, Format::Planner, origin);
+        for (const char *expected :
+            { "<interval start=\"0000\" end=\"2400\"/>", "start=\"20261215T080000Z\" end=\"20261215T100000Z\"",
+                "<constraint type=\"must-start-on\" time=\"20261215T080000Z\"/>",
+                "<allocation task-id=\"2\" resource-id=\"1\" units=\"100\"/>" })
+            QVERIFY2(planner.contains(expected), expected);
+        QCOMPARE(import(planner, Format::Planner).project->tasks().at(1)->name(), QStringLiteral("hours\ufffd"));
+        QCOMPARE(PlanExchange::exportChanges(*project, origin),
+            QStringList(
+                { QStringLiteral("The plan has no start date; it was exported as starting 2026-12-14 08:00:00."),
+                    QStringLiteral("Times were rounded to whole seconds.") }));
+        project->setOrigin(origin);
+        project->changeDuration(project->tasks().at(2), 5400);
+        QVERIFY(PlanExchange::exportChanges(*project, origin).isEmpty());
+    }
+
     // What each file states becomes which tasks, links and groups, and what the alert says of it.
     void mapping_data()
     {
