@@ -17,7 +17,7 @@ namespace PlanExchange {
 namespace detail {
 
 XmlInput::XmlInput(const QByteArray &bytes, const std::function<bool(qint64, qint64)> &progress)
-    : m_reader(bytes)
+    : m_bytes(bytes)
     , m_progress(progress)
     , m_size(bytes.size())
 {
@@ -32,7 +32,16 @@ void XmlInput::fail(const QString &message, qint64 line) const
 
 QXmlStreamReader::TokenType XmlInput::advance()
 {
-    const QXmlStreamReader::TokenType token = m_reader.readNext();
+    // Fed a piece at a time: given the whole file, the reader would decode all of it at once,
+    // twice its size in memory.
+    QXmlStreamReader::TokenType token = m_reader.readNext();
+    while (token == QXmlStreamReader::Invalid && m_reader.error() == QXmlStreamReader::PrematureEndOfDocumentError
+        && m_fed < m_size) {
+        constexpr qsizetype piece = 1 << 20;
+        m_reader.addData(m_bytes.mid(m_fed, piece));
+        m_fed += piece;
+        token = m_reader.readNext();
+    }
     if (m_progress && (++m_tokens & 0xfff) == 0 && !m_progress(std::min(m_reader.characterOffset(), m_size), m_size))
         throw ProjectReadCancelled();
     switch (token) {

@@ -76,9 +76,11 @@ public:
 private:
     QXmlStreamReader::TokenType advance();
 
+    const QByteArray &m_bytes;
     QXmlStreamReader m_reader;
     std::function<bool(qint64, qint64)> m_progress;
     qint64 m_size;
+    qint64 m_fed = 0;
     int m_depth = 0;
     quint32 m_tokens = 0;
 };
