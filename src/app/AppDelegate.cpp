@@ -8,6 +8,7 @@
 #include "Project.h"
 #include "ProjectController.h"
 #include "ProjectFile.h"
+#include "ProjectLoader.h"
 #include "RecentDocuments.h"
 #include "ShownText.h"
 
@@ -165,8 +166,61 @@ void AppDelegate::openDocument()
     });
 }
 
+void AppDelegate::importDocument()
+{
+    corvane::FilePanel panel;
+    panel.title = tr("Import Plan");
+    panel.nameFilter = tr("Plans (*.xml *.planner *.csv);;MS Project XML (*.xml);;GNOME Planner (*.planner);;"
+                          "Quillfern CSV (*.csv)");
+    panel.parent = QApplication::activeWindow();
+    corvane::presenter().beginOpenPanel(panel, [](const std::optional<QString> &path) {
+        if (!path || path->isEmpty())
+            return;
+        if (const std::optional<PlanExchange::Format> format = PlanExchange::formatForPath(*path)) {
+            importProject(*path, *format);
+            return;
+        }
+        corvane::showMessage(tr("Choose a file ending in .xml (MS Project XML), .planner (GNOME Planner) or .csv "
+                                "(a table Quillfern exported)."),
+            corvane::AlertStyle::Warning);
+    });
+}
+
+bool AppDelegate::importProject(const QString &path, PlanExchange::Format format)
+{
+    std::optional<ProjectLoader::Loaded> loaded = ProjectController::importFrom(path, format);
+    if (!loaded)
+        return false;
+    std::unique_ptr<Project> project = std::move(loaded->project);
+    corvane::Alert alert;
+    alert.message = loaded->kept;
+    QStringList lines = loaded->changes;
+    QString details;
+    if (const std::optional<ConsistencyReport> report = project->deletedEdgesReport()) {
+        const qsizetype dropped = project->deletedEdges().size();
+        lines.append(dropped == 1
+                ? tr("1 dependency contradicted the imported times and was deleted:")
+                : tr("%1 dependencies contradicted the imported times and were deleted:").arg(dropped));
+        const QString first = corvane::ShownText::firstLines(report->informativeText);
+        lines.append(first);
+        if (first != report->informativeText)
+            details = report->informativeText;
+    }
+    alert.style = lines.isEmpty() ? corvane::AlertStyle::Informational : corvane::AlertStyle::Warning;
+    alert.informativeText = corvane::ShownText::cutLines(lines.join(u'\n'));
+    if (!details.isEmpty())
+        alert.detailedText = details;
+    corvane::presenter().runAlert(alert);
+    // A new plan that no file holds yet: Save asks where, and closing asks first.
+    project->setDirty(true);
+    ProjectController::open(std::move(project), std::nullopt, std::nullopt, instance())->showWindow();
+    return true;
+}
+
 bool AppDelegate::openProject(const QString &path)
 {
+    if (const std::optional<PlanExchange::Format> format = PlanExchange::formatForPath(path))
+        return importProject(path, *format);
     const QString absolute = QFileInfo(path).absoluteFilePath();
     FileStamp stamp;
     std::unique_ptr<Project> project = ProjectController::readFrom(absolute, &stamp);

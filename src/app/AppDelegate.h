@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PlanExchange.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -40,7 +42,11 @@ public:
     // Reads the file and opens its window. A file that cannot be read or decoded is reported and
     // opens nothing; dependencies dropped while loading are reported before the window opens.
     // A file open already opens again as an independent project.
+    // Plans of other planners (.xml, .planner, .csv) are imported instead: see importProject.
     static bool openProject(const QString &path);
+    // Imports another planner's plan as a new, unsaved project named after the plan, after one
+    // alert that says what was kept and what was changed or left out.
+    static bool importProject(const QString &path, PlanExchange::Format format);
     // Opens the files one after another, the windows answering in between; files asked for
     // while some are still waiting join the end of the line.
     void openFilesInTurn(const QStringList &paths);
@@ -56,6 +62,8 @@ public:
 public Q_SLOTS:
     void newDocument();
     void openDocument();
+    // File > Import...: the open panel for plans of other planners.
+    void importDocument();
     void openPreferences();
     // The Quit command: the quit flow, then the end of the run unless the user cancelled.
     void terminate();

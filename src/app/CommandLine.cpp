@@ -6,12 +6,14 @@
 #include "ChartGeometry.h"
 #include "Exception.h"
 #include "FileAccess.h"
+#include "PlanExchange.h"
 #include "Project.h"
 #include "ProjectFile.h"
 #include "SystemError.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <cmath>
 #include <cstdio>
@@ -51,7 +53,17 @@ void printError(const corvane::SystemError &error)
 std::variant<std::unique_ptr<Project>, QString> read(const QString &path)
 {
     try {
-        return readProject(readWholeFile(path));
+        const QByteArray bytes = readWholeFile(path);
+        // Other planners' plans come in as File > Import... brings them, and say what changed.
+        if (const std::optional<PlanExchange::Format> format = PlanExchange::formatForPath(path)) {
+            PlanExchange::Imported imported
+                = PlanExchange::importPlan(bytes, *format, QFileInfo(path).completeBaseName());
+            print(stderr, corvane::escapedControls(path) + QLatin1String(": ") + imported.kept);
+            for (const QString &change : std::as_const(imported.changes))
+                print(stderr, change);
+            return std::move(imported.project);
+        }
+        return readProject(bytes);
     } catch (const FileAccessError &error) {
         return error.advice().isEmpty() ? error.reason() : error.reason() + u' ' + error.advice();
     } catch (const ProjectFileError &error) {
@@ -114,7 +126,7 @@ int exportChart(const QCommandLineParser &parser)
     if (const std::optional<ChartExport::Format> format = ChartExport::formatForPath(out)) {
         request.format = *format;
     } else {
-        print(stderr, out + QLatin1String(": the name must end in .pdf, .svg, .png or .csv."));
+        print(stderr, out + QLatin1String(": the name must end in .pdf, .svg, .png, .csv, .xml or .planner."));
         return BadInput;
     }
     double zoom = 1.0;
@@ -163,6 +175,9 @@ int exportChart(const QCommandLineParser &parser)
         print(stderr, error.message() + u'\n' + error.information().value_or(QString()));
         return NotWritten;
     }
+    if (request.format == ChartExport::Format::Mspdi || request.format == ChartExport::Format::Planner)
+        for (const QString &change : PlanExchange::exportChanges(project, PlanExchange::defaultOrigin()))
+            print(stdout, corvane::escapedControls(out) + QLatin1String(": ") + change);
     keepUntilExit(std::move(loaded));
     return Exported;
 }
@@ -201,8 +216,10 @@ QString commandLineHelp()
                           "                              dependencies dropped, or why it cannot be read. Exit status\n"
                           "                              0 when all are consistent, 1 when something was dropped, 2\n"
                           "                              when a file cannot be read.\n"
-                          "  --export <out> <file>       Write the plan of <file> to <out> as PDF, SVG, PNG or CSV,\n"
-                          "                              chosen by the extension of <out>.\n"
+                          "  --export <out> <file>       Write the plan of <file> to <out> as PDF, SVG, PNG, CSV,\n"
+                          "                              MS Project XML (.xml) or GNOME Planner (.planner),\n"
+                          "                              chosen by the extension of <out>. A <file> ending in\n"
+                          "                              .xml, .planner or .csv is imported as Import... does.\n"
                           "  --zoom <factor>             With --export: the chart <factor> times as wide as at fit\n"
                           "                              (at least 1); PDF pages are never narrower per hour.\n"
                           "  --paper <a4|letter>         With --export to PDF: the paper, by default the locale's.\n");

@@ -9,6 +9,7 @@
 #include "Ids.h"
 #include "IntPublisher.h"
 #include "LinkTaskDialog.h"
+#include "PlanExchange.h"
 #include "Project.h"
 #include "ProjectFile.h"
 #include "ProjectLoader.h"
@@ -286,6 +287,8 @@ void ProjectController::createActions()
     };
     add(New, tr("New"), QKeySequence(QKeySequence::New), toApplication(&AppDelegate::newDocument));
     add(Open, tr("Open..."), QKeySequence(QKeySequence::Open), toApplication(&AppDelegate::openDocument));
+    add(Import, tr("Import..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I),
+        toApplication(&AppDelegate::importDocument));
     add(Preferences, tr("Preferences..."), QKeySequence(Qt::CTRL | Qt::Key_Comma),
         toApplication(&AppDelegate::openPreferences));
     m_actions[Preferences]->setObjectName(QStringLiteral("openPreferences"));
@@ -356,6 +359,7 @@ void ProjectController::createMenus()
     };
     connect(recent, &QMenu::aboutToShow, this, fillRecent);
     fillRecent();
+    file->addAction(m_actions[Import]);
     file->addSeparator();
     file->addAction(m_actions[Save]);
     file->addAction(m_actions[SaveAs]);
@@ -655,6 +659,23 @@ std::unique_ptr<Project> ProjectController::readFrom(const QString &path, FileSt
     return nullptr;
 }
 
+std::optional<ProjectLoader::Loaded> ProjectController::importFrom(const QString &path, PlanExchange::Format format)
+{
+    try {
+        ProjectLoader::Options options;
+        options.import = format;
+        return ProjectLoader::load(path, options);
+    } catch (const FileAccessError &error) {
+        showFileError(corvane::SystemError::FileOperation::Read, error);
+    } catch (const ProjectFileError &error) {
+        corvane::showSystemError(corvane::SystemError(error.message(),
+            tr("The file is not a plan in %1 form, or it is damaged. Nothing was imported.")
+                .arg(PlanExchange::formatName(format)),
+            { { QStringLiteral("File"), path } }));
+    }
+    return std::nullopt;
+}
+
 bool ProjectController::windowShouldClose()
 {
     if (m_saving)
@@ -714,7 +735,8 @@ void ProjectController::exportDocument()
     panel.title = tr("Export");
     panel.suggestedName = exportFileName(m_project->name(), tr("Untitled")) + QLatin1String(".pdf");
     panel.defaultSuffix = QStringLiteral("pdf");
-    panel.nameFilter = tr("PDF document (*.pdf);;SVG drawing (*.svg);;PNG image (*.png);;CSV table (*.csv)");
+    panel.nameFilter = tr("PDF document (*.pdf);;SVG drawing (*.svg);;PNG image (*.png);;CSV table (*.csv);;"
+                          "MS Project XML (*.xml);;GNOME Planner (*.planner)");
     panel.directory = RecentDocuments::panelFolder(m_url);
     panel.parent = m_window.get();
     const std::optional<QString> path = corvane::presenter().runSavePanel(panel);
@@ -724,7 +746,7 @@ void ProjectController::exportDocument()
     const std::optional<ChartExport::Format> format = ChartExport::formatForPath(*path);
     if (!format) {
         corvane::showMessage(
-            tr("Choose a file name ending in .pdf, .svg, .png or .csv."), corvane::AlertStyle::Warning);
+            tr("Choose a file name ending in .pdf, .svg, .png, .csv, .xml or .planner."), corvane::AlertStyle::Warning);
         return;
     }
     ChartExport::Request request;
@@ -745,6 +767,17 @@ void ProjectController::exportDocument()
     QApplication::setOverrideCursor(Qt::WaitCursor);
     try {
         ChartExport::write(*path, *m_project, request);
+        if (*format == ChartExport::Format::Mspdi || *format == ChartExport::Format::Planner) {
+            const QStringList changes = PlanExchange::exportChanges(*m_project, PlanExchange::defaultOrigin());
+            if (!changes.isEmpty()) {
+                corvane::Alert alert;
+                alert.style = corvane::AlertStyle::Informational;
+                alert.message = tr("Exported \u201c%1\u201d.").arg(QFileInfo(*path).fileName());
+                alert.informativeText = changes.join(u'\n');
+                alert.parent = m_window.get();
+                corvane::postAlert(alert);
+            }
+        }
     } catch (const ChartExport::Cancelled &) {
         // Asked for: nothing was written, and there is nothing to say.
     } catch (const corvane::SystemError &error) {

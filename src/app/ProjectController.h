@@ -3,6 +3,7 @@
 #include "Autosave.h"
 #include "ChartExport.h"
 #include "FileAccess.h"
+#include "ProjectLoader.h"
 #include "UndoStackAdapter.h"
 
 #include <QMainWindow>
@@ -61,6 +62,9 @@ public:
     // none. stamp receives that of the version read.
     [[nodiscard]] static std::unique_ptr<Project> readFrom(
         const QString &path, FileStamp *stamp = nullptr, QWidget *window = nullptr);
+    // The same for another planner's plan, imported: with what it kept and changed.
+    [[nodiscard]] static std::optional<ProjectLoader::Loaded> importFrom(
+        const QString &path, PlanExchange::Format format);
 
     // Each returns whether the project was written.
     bool save();
@@ -78,6 +82,7 @@ public:
     enum Command {
         New,
         Open,
+        Import,
         Preferences,
         NewTask,
         DuplicateTask,

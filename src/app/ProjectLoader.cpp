@@ -52,7 +52,8 @@ void handOver(Project &project, QThread *uiThread)
     project.moveToThread(uiThread);
 }
 
-void run(const std::shared_ptr<Read> &read, const QString &path, QThread *uiThread)
+void run(const std::shared_ptr<Read> &read, const QString &path, std::optional<PlanExchange::Format> import,
+    QThread *uiThread)
 {
     std::optional<Loaded> result;
     std::exception_ptr error;
@@ -65,10 +66,19 @@ void run(const std::shared_ptr<Read> &read, const QString &path, QThread *uiThre
             return !read->cancelled.load(std::memory_order_relaxed);
         };
         const QByteArray bytes = readWholeFile(path, options);
-        loaded.project = readProject(bytes, [&read](qint64 done, qint64 total) {
+        const auto parsed = [&read](qint64 done, qint64 total) {
             read->permille.store(100 + int(900 * done / std::max<qint64>(total, 1)), std::memory_order_relaxed);
             return !read->cancelled.load(std::memory_order_relaxed);
-        });
+        };
+        if (import) {
+            PlanExchange::Imported imported
+                = PlanExchange::importPlan(bytes, *import, QFileInfo(path).completeBaseName(), parsed);
+            loaded.project = std::move(imported.project);
+            loaded.kept = std::move(imported.kept);
+            loaded.changes = std::move(imported.changes);
+        } else {
+            loaded.project = readProject(bytes, parsed);
+        }
         if (!read->cancelled.load()) {
             handOver(*loaded.project, uiThread);
             result = std::move(loaded);
@@ -99,17 +109,18 @@ std::optional<Loaded> load(const QString &path, const Options &options)
     auto read = std::make_shared<Read>();
     QThread *uiThread
         = QCoreApplication::instance() ? QCoreApplication::instance()->thread() : QThread::currentThread();
-    corvane::startWorkerThread(QStringLiteral("project reader"), [read, path, uiThread]() mutable {
-        run(read, path, uiThread);
-        // Wakes the waiting loop, and lets go of the read on the UI thread, where its project lives.
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [read = std::move(read)] {
-                if (read->loop)
-                    read->loop->quit();
-            },
-            Qt::QueuedConnection);
-    });
+    corvane::startWorkerThread(
+        QStringLiteral("project reader"), [read, path, uiThread, import = options.import]() mutable {
+            run(read, path, import, uiThread);
+            // Wakes the waiting loop, and lets go of the read on the UI thread, where its project lives.
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [read = std::move(read)] {
+                    if (read->loop)
+                        read->loop->quit();
+                },
+                Qt::QueuedConnection);
+        });
 
     // Most files are read before anyone would notice the wait; only a longer read turns to the
     // event loop, so that windows stay drawn and answering.

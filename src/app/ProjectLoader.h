@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FileAccess.h"
+#include "PlanExchange.h"
 
 #include <QString>
 #include <chrono>
@@ -19,6 +20,9 @@ struct Loaded {
     std::unique_ptr<Project> project;
     // Of exactly the version read.
     FileStamp stamp;
+    // Of an import: what it kept and what it changed or left out.
+    QString kept;
+    QStringList changes;
 };
 
 struct Options {
@@ -27,6 +31,8 @@ struct Options {
     QWidget *window = nullptr;
     // How long a read runs before its progress window with Cancel shows; none: the default.
     std::optional<std::chrono::milliseconds> progressDelay;
+    // Another planner's plan, imported in that format and named, when it has no name, after the file.
+    std::optional<PlanExchange::Format> import;
 };
 
 // Returns the project, or none when the user cancelled. Meanwhile the UI thread handles events

@@ -4,8 +4,10 @@
 
 #include "ChartPainter.h"
 #include "Exception.h"
+#include "PlanExchange.h"
 #include "Project.h"
 #include "ProjectCsv.h"
+#include "ProjectFile.h"
 #include "ShownText.h"
 #include "SystemError.h"
 #include "TaskBox.h"
@@ -372,6 +374,10 @@ std::optional<Format> formatForPath(const QString &path)
         return Format::Png;
     if (suffix == QLatin1String("csv"))
         return Format::Csv;
+    if (suffix == QLatin1String("xml"))
+        return Format::Mspdi;
+    if (suffix == QLatin1String("planner"))
+        return Format::Planner;
     return std::nullopt;
 }
 
@@ -591,6 +597,23 @@ void writeCsv(const QString &path, const Project &project)
     commit(file);
 }
 
+void writePlan(const QString &path, const Project &project, Format format)
+{
+    QByteArray bytes;
+    try {
+        bytes = PlanExchange::exportPlan(project,
+            format == Format::Mspdi ? PlanExchange::Format::Mspdi : PlanExchange::Format::Planner,
+            PlanExchange::defaultOrigin());
+    } catch (const ProjectFileError &error) {
+        throw corvane::Exception(error.message());
+    }
+    QSaveFile file(path);
+    openForWriting(file);
+    if (file.write(bytes) != bytes.size())
+        fail(file);
+    commit(file);
+}
+
 void write(const QString &path, const Project &project, const Request &request)
 {
     switch (request.format) {
@@ -605,6 +628,10 @@ void write(const QString &path, const Project &project, const Request &request)
         break;
     case Format::Csv:
         writeCsv(path, project);
+        break;
+    case Format::Mspdi:
+    case Format::Planner:
+        writePlan(path, project, request.format);
         break;
     }
 }

@@ -21,7 +21,7 @@ class QPainter;
 // those units, so that what is measured is what is drawn on any device's resolution.
 namespace ChartExport {
 
-enum class Format { Pdf, Svg, Png, Csv };
+enum class Format { Pdf, Svg, Png, Csv, Mspdi, Planner };
 
 // The format a file name asks for by its extension, in any case; none for any other.
 [[nodiscard]] std::optional<Format> formatForPath(const QString &path);
@@ -90,6 +90,8 @@ void writeSvg(const QString &path, const Project &project, double totalWidth, co
 void writePng(const QString &path, const Project &project, double totalWidth, double devicePixelRatio,
     const Appearance &appearance, const Progress &progress = {});
 void writeCsv(const QString &path, const Project &project);
+// MS Project XML or a GNOME Planner plan; a plan without a start date from PlanExchange::defaultOrigin().
+void writePlan(const QString &path, const Project &project, Format format);
 
 struct Request {
     Format format = Format::Pdf;

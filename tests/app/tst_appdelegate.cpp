@@ -324,6 +324,72 @@ private Q_SLOTS:
         QCOMPARE(RecentDocuments::list(), chosen ? QStringList { file } : QStringList());
     }
 
+    // File > Import... by its key, the panel answered with a file: another planner's plan opens as
+    // a new, unsaved project named after the plan, after one alert of what was kept and dropped; a
+    // file that cannot be one opens nothing and says why.
+    void importFromMenu_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("informative");
+        QTest::addColumn<QStringList>("titles");
+        const QByteArray plan = "<Project><Title>Shed</Title><StartDate>2026-12-14T08:00:00</StartDate><Tasks>"
+                                "<Task><UID>1</UID><Name>a</Name><Start>2026-12-14T08:00:00</Start>"
+                                "<Finish>2026-12-14T09:00:00</Finish></Task>"
+                                "<Task><UID>2</UID><Name>b</Name><Start>2026-12-14T08:30:00</Start>"
+                                "<Finish>2026-12-14T09:00:00</Finish><PredecessorLink><PredecessorUID>1"
+                                "</PredecessorUID><Type>3</Type></PredecessorLink></Task></Tasks></Project>";
+        QTest::newRow("mspdi") << QStringLiteral("shed.xml") << plan
+                               << QStringLiteral("Imported 2 tasks and 0 dependencies.")
+                               << QStringLiteral("1 start-to-start link became a finish-to-start link.\n1 dependency "
+                                                 "contradicted the imported times and was deleted:\n\"b\" on \"a\"")
+                               << QStringList { QStringLiteral("Untitled"), QStringLiteral("Shed") };
+        QTest::newRow("refused") << QStringLiteral("bad.planner")
+                                 << QByteArray("<!DOCTYPE project [<!ENTITY x \"y\">]><project/>")
+                                 << QStringLiteral("The file declares a document type")
+                                 << QStringLiteral("The file is not a plan in GNOME Planner form, or it is damaged. "
+                                                   "Nothing was imported.")
+                                 << QStringList { QStringLiteral("Untitled") };
+        QTest::newRow("other extension") << QStringLiteral("plan.doc") << plan
+                                         << QStringLiteral("Choose a file ending in .xml (MS Project XML), .planner "
+                                                           "(GNOME Planner) or .csv (a table Quillfern exported).")
+                                         << QString() << QStringList { QStringLiteral("Untitled") };
+    }
+    void importFromMenu()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, message);
+        QFETCH(QString, informative);
+        QFETCH(QStringList, titles);
+        m_delegate->newDocument();
+        ProjectController *first = ProjectController::openControllers().first();
+        first->project()->setName(QStringLiteral("Untitled"));
+        QVERIFY(QTest::qWaitForWindowActive(first->projectWindow()));
+        const QString file = path(name.toUtf8().constData());
+        writeFile(file, bytes);
+        m_presenter.scriptOpenPanelResult(file);
+        QTest::keyClick(first->projectWindow(), Qt::Key_I, Qt::ControlModifier | Qt::ShiftModifier);
+        deliverPostedWork();
+
+        QCOMPARE(m_presenter.openPanels().size(), 1);
+        QCOMPARE(m_presenter.openPanels().at(0).title, QStringLiteral("Import Plan"));
+        QCOMPARE(m_presenter.alerts().size(), 1);
+        QVERIFY2(
+            m_presenter.alerts().at(0).message.startsWith(message), qPrintable(m_presenter.alerts().at(0).message));
+        QVERIFY2(m_presenter.alerts().at(0).informativeText.startsWith(informative),
+            qPrintable(m_presenter.alerts().at(0).informativeText));
+        QCOMPARE(titlesOf(ProjectController::openControllers()), titles);
+        if (titles.size() == 2) {
+            const ProjectController *imported = ProjectController::openControllers().last();
+            QVERIFY(imported->project()->isDirty());
+            QVERIFY(!imported->url());
+            QCOMPARE(imported->project()->tasks().size(), 2);
+            QVERIFY(RecentDocuments::list().isEmpty());
+        }
+    }
+
     // A recent file that has gone is shown as such, and choosing it takes it off the list with a
     // message that says what happened.
     void recentMenuMarksAndDropsVanishedFiles()

@@ -96,7 +96,7 @@ private Q_SLOTS:
         QTest::newRow("png") << QStringLiteral("plan.png") << QByteArray("\x89PNG") << QString();
         QTest::newRow("csv") << QStringLiteral("plan.csv") << QByteArray("id,name,start") << QString();
         QTest::newRow("other extension") << QStringLiteral("plan.doc") << QByteArray()
-                                         << QStringLiteral("Choose a file name ending in .pdf, .svg, .png or .csv.");
+                                         << QStringLiteral("Choose a file name ending in .pdf, .svg, .png, .csv, .xml or .planner.");
         QTest::newRow("no such folder") << QStringLiteral("missing/plan.pdf") << QByteArray()
                                         << QStringLiteral("The file \u201cplan.pdf\u201d could not be saved.");
     }

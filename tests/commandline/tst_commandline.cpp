@@ -768,7 +768,7 @@ void TestCommandLine::exportFile_data()
                                    << QStringList { QStringLiteral("--zoom"), QStringLiteral("1000") } << 1
                                    << QByteArray("PDF or SVG");
     QTest::newRow("unknown format") << QStringLiteral("plan.txt") << QStringList() << 2
-                                    << QByteArray(".pdf, .svg, .png or .csv");
+                                    << QByteArray(".pdf, .svg, .png, .csv, .xml or .planner");
     QTest::newRow("unknown paper") << QStringLiteral("plan.pdf")
                                    << QStringList { QStringLiteral("--paper"), QStringLiteral("a5") } << 2
                                    << QByteArray("a4 or letter");
