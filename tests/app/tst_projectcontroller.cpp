@@ -699,9 +699,16 @@ private Q_SLOTS:
             places.append(shown->pos());
             QVERIFY(shown->screen()->availableGeometry().contains(shown->frameGeometry()));
         }
-        QCOMPARE(places.at(1) - places.at(0), places.at(2) - places.at(1));
-        QVERIFY(places.at(1).x() > places.at(0).x());
-        QVERIFY(places.at(1).y() > places.at(0).y());
+        // Where the first one opens depends on the frame an earlier window left in the settings, so
+        // a step may go back to the screen's corner when the next place would run off it.
+        const QPoint corner = openWindow(threeTasks())->projectWindow()->screen()->availableGeometry().topLeft();
+        for (qsizetype i = 1; i < places.size(); ++i) {
+            QVERIFY2(places.at(i) - places.at(i - 1) == QPoint(28, 28) || places.at(i) == corner,
+                qPrintable(
+                    QStringLiteral("window %1 opened at %2,%3").arg(i).arg(places.at(i).x()).arg(places.at(i).y())));
+            for (qsizetype j = 0; j < i; ++j)
+                QVERIFY((places.at(i) - places.at(j)).manhattanLength() >= 14);
+        }
     }
 
     void failedSaveKeepsEverything()
