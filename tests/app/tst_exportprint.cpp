@@ -52,6 +52,15 @@ QAction *fileMenuItem(ProjectController *controller, const QString &text)
     return nullptr;
 }
 
+// A printer that writes a PDF on the paper Print Preview shows.
+void printToPdf(QPrinter &printer, const QString &path)
+{
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(path);
+    printer.setPageLayout(QPageLayout(
+        ChartExport::defaultPageSize(), QPageLayout::Landscape, QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter));
+}
+
 } // namespace
 
 class TestExportPrint : public QObject {
@@ -95,8 +104,9 @@ private Q_SLOTS:
         QTest::newRow("svg") << QStringLiteral("plan.svg") << QByteArray("<?xml") << QString();
         QTest::newRow("png") << QStringLiteral("plan.png") << QByteArray("\x89PNG") << QString();
         QTest::newRow("csv") << QStringLiteral("plan.csv") << QByteArray("id,name,start") << QString();
-        QTest::newRow("other extension") << QStringLiteral("plan.doc") << QByteArray()
-                                         << QStringLiteral("Choose a file name ending in .pdf, .svg, .png, .csv, .xml or .planner.");
+        QTest::newRow("other extension")
+            << QStringLiteral("plan.doc") << QByteArray()
+            << QStringLiteral("Choose a file name ending in .pdf, .svg, .png, .csv, .xml or .planner.");
         QTest::newRow("no such folder") << QStringLiteral("missing/plan.pdf") << QByteArray()
                                         << QStringLiteral("The file \u201cplan.pdf\u201d could not be saved.");
     }
@@ -238,10 +248,7 @@ private Q_SLOTS:
             qPrintable(zoomed.join(u'\n')));
 
         QPrinter printer(QPrinter::HighResolution);
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(m_dir.filePath(QStringLiteral("printed.pdf")));
-        printer.setPageLayout(QPageLayout(ChartExport::defaultPageSize(), QPageLayout::Landscape,
-            QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter));
+        printToPdf(printer, m_dir.filePath(QStringLiteral("printed.pdf")));
         const int printed = controller->printTo(printer);
         QCOMPARE(printed, zoomed.size());
         QCOMPARE(footers(m_dir.filePath(QStringLiteral("printed.pdf"))), zoomed);
@@ -252,11 +259,8 @@ private Q_SLOTS:
     {
         ProjectController *controller = openWindow(plan(120));
         QPrinter printer(QPrinter::HighResolution);
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(m_dir.filePath(QStringLiteral("printed.pdf")));
         // The preview's paper: pages go across as well as down, so its width counts too.
-        printer.setPageLayout(QPageLayout(ChartExport::defaultPageSize(), QPageLayout::Landscape,
-            QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter));
+        printToPdf(printer, m_dir.filePath(QStringLiteral("printed.pdf")));
         const int printed = controller->printTo(printer);
         QVERIFY(printed > 1);
 
