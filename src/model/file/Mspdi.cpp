@@ -48,26 +48,11 @@ struct MspdiReader {
                 const qint64 line = in.line();
                 plan.origin = date(in.text(), "start date", QStringLiteral("the project"), line);
             } else if (name == u"Tasks") {
-                while (in.nextChild()) {
-                    if (in.name() == u"Task")
-                        readTask();
-                    else
-                        in.skip();
-                }
+                in.forEachChild(u"Task", [this] { readTask(); });
             } else if (name == u"Resources") {
-                while (in.nextChild()) {
-                    if (in.name() == u"Resource")
-                        readResource();
-                    else
-                        in.skip();
-                }
+                in.forEachChild(u"Resource", [this] { readResource(); });
             } else if (name == u"Assignments") {
-                while (in.nextChild()) {
-                    if (in.name() == u"Assignment")
-                        readAssignment();
-                    else
-                        in.skip();
-                }
+                in.forEachChild(u"Assignment", [this] { readAssignment(); });
             } else {
                 in.skip();
             }

@@ -69,6 +69,17 @@ public:
     QString text();
     // Passes over the element just started and everything in it.
     void skip();
+    // Hands each child element named child of the element last started to read, which takes it
+    // up to its end; other children are passed over.
+    template<typename Read> void forEachChild(QStringView child, Read read)
+    {
+        while (nextChild()) {
+            if (name() == child)
+                read();
+            else
+                skip();
+        }
+    }
     [[nodiscard]] qint64 line() const { return m_reader.lineNumber(); }
     // Throws ProjectFileError: the message, then where.
     [[noreturn]] void fail(const QString &message, qint64 line = -1) const;

@@ -42,30 +42,21 @@ struct PlannerReader {
         while (in.nextChild()) {
             const QStringView name = in.name();
             if (name == u"tasks") {
-                while (in.nextChild()) {
-                    if (in.name() == u"task")
-                        readTask();
-                    else
-                        in.skip();
-                }
+                in.forEachChild(u"task", [this] { readTask(); });
             } else if (name == u"resources") {
-                while (in.nextChild()) {
-                    if (in.name() == u"resource") {
-                        const QXmlStreamAttributes resource = in.attributes();
-                        plan.resourceNames.insert(resource.value(QLatin1String("id")).toString(),
-                            resource.value(QLatin1String("name")).toString());
-                    }
+                in.forEachChild(u"resource", [this] {
+                    const QXmlStreamAttributes resource = in.attributes();
+                    plan.resourceNames.insert(resource.value(QLatin1String("id")).toString(),
+                        resource.value(QLatin1String("name")).toString());
                     in.skip();
-                }
+                });
             } else if (name == u"allocations") {
-                while (in.nextChild()) {
-                    if (in.name() == u"allocation") {
-                        const QXmlStreamAttributes allocation = in.attributes();
-                        plan.assignments.emplace_back(allocation.value(QLatin1String("task-id")).toString(),
-                            allocation.value(QLatin1String("resource-id")).toString());
-                    }
+                in.forEachChild(u"allocation", [this] {
+                    const QXmlStreamAttributes allocation = in.attributes();
+                    plan.assignments.emplace_back(allocation.value(QLatin1String("task-id")).toString(),
+                        allocation.value(QLatin1String("resource-id")).toString());
                     in.skip();
-                }
+                });
             } else {
                 in.skip();
             }
@@ -94,11 +85,10 @@ struct PlannerReader {
                 plan.tasks[index].summary = true;
                 readTask();
             } else if (name == u"predecessors") {
-                while (in.nextChild()) {
-                    if (in.name() == u"predecessor")
-                        plan.links.push_back(readLink(key));
+                in.forEachChild(u"predecessor", [this, &key] {
+                    plan.links.push_back(readLink(key));
                     in.skip();
-                }
+                });
             } else {
                 in.skip();
             }
