@@ -45,6 +45,19 @@ QString xmlSafe(const QString &text)
     return safe.isNull() ? text : safe;
 }
 
+XmlDocument::XmlDocument(qsizetype reserve, int indent)
+{
+    m_text.reserve(reserve);
+    m_writer.setAutoFormatting(true);
+    m_writer.setAutoFormattingIndent(indent);
+}
+
+QByteArray XmlDocument::finish()
+{
+    m_writer.writeEndDocument();
+    return QByteArrayLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n") + m_text.toUtf8();
+}
+
 ExportPlan::ExportPlan(const Project &project, const QDateTime &origin)
     : m_project(project)
     , m_origin(origin.toMSecsSinceEpoch())

@@ -8,7 +8,6 @@
 #include "ProjectFile.h"
 #include "TextForm.h"
 
-#include <QXmlStreamWriter>
 #include <cmath>
 
 namespace PlanExchange {
@@ -224,12 +223,8 @@ QString mspdiDuration(qint64 seconds, int &format)
 QByteArray writeMspdi(const Project &project, const QDateTime &origin)
 {
     const detail::ExportPlan plan(project, origin);
-    // Written as text and encoded once: much faster than through a device.
-    QString text;
-    text.reserve(64 * 1024 + project.tasks().size() * 700);
-    QXmlStreamWriter xml(&text);
-    xml.setAutoFormatting(true);
-    xml.setAutoFormattingIndent(1);
+    detail::XmlDocument document(64 * 1024 + project.tasks().size() * 700, 1);
+    QXmlStreamWriter &xml = document.writer();
     xml.writeDefaultNamespace(QStringLiteral("http://schemas.microsoft.com/project"));
     xml.writeStartElement(QStringLiteral("Project"));
     xml.writeTextElement(QStringLiteral("SaveVersion"), QStringLiteral("14"));
@@ -322,8 +317,7 @@ QByteArray writeMspdi(const Project &project, const QDateTime &origin)
     }
     xml.writeEndElement();
     xml.writeEndElement();
-    xml.writeEndDocument();
-    return QByteArrayLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n") + text.toUtf8();
+    return document.finish();
 }
 
 } // namespace PlanExchange
