@@ -64,6 +64,21 @@ bool isAcceptableUpdateUrl(const QUrl &url)
     return !address.isNull() && address.isLoopback();
 }
 
+std::optional<QString> redirectRefusal(
+    const QStringList &visited, const QUrl &target, const QString &what, const QString &rule)
+{
+    // Qt's own count of redirects ends a loop without saying so.
+    constexpr int mostRedirects = 10;
+    if (visited.contains(target.toString()) || visited.size() > mostRedirects)
+        return QStringLiteral("The update site sends %1 on and on in a loop of redirects; it is misconfigured. Try "
+                              "again later, or tell its publisher.")
+            .arg(what);
+    if (!isAcceptableUpdateUrl(target))
+        return QStringLiteral("The update site sent %1 on to %2, which is not an https address; %3.")
+            .arg(what, target.toString(), rule);
+    return std::nullopt;
+}
+
 QString updateSiteBaseURL()
 {
     const QString configured = QStringLiteral(QUILLFERN_UPDATE_SITE_BASE_URL);

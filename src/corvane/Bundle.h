@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <optional>
@@ -31,5 +32,10 @@ void setInstallationFolder(const QString &folder);
 // Releases travel only over HTTPS; plain HTTP is accepted for loopback addresses, where tests
 // serve them.
 [[nodiscard]] bool isAcceptableUpdateUrl(const QUrl &url);
+// Why a redirect to target, after the addresses visited (the first one included), is not
+// followed: a loop, or an address isAcceptableUpdateUrl refuses; nothing when it may be. what names
+// what is sent on ("the page"), rule says what only secure addresses serve.
+[[nodiscard]] std::optional<QString> redirectRefusal(
+    const QStringList &visited, const QUrl &target, const QString &what, const QString &rule);
 
 } // namespace corvane

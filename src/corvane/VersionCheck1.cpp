@@ -130,7 +130,6 @@ std::optional<QString> transferFailure(QNetworkReply &reply, const QByteArray &b
 void fetchPage(
     QObject *network, QNetworkRequest request, const std::shared_ptr<VersionCheck1::Join> &join, QStringList visited)
 {
-    constexpr int mostRedirects = 10;
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     QNetworkReply *reply = NetworkThread::manager(network).get(request);
     QObject::connect(reply, &QNetworkReply::finished, reply, [network, request, reply, join, visited]() mutable {
@@ -140,14 +139,9 @@ void fetchPage(
             target.isValid() && !isTransferError(reply->error())) {
             const QUrl next = reply->url().resolved(target);
             visited.append(reply->url().toString());
-            if (visited.contains(next.toString()) || visited.size() > mostRedirects) {
-                failure = QStringLiteral("The update site sends the page on and on in a loop of redirects; it is "
-                                         "misconfigured. Try again later, or tell its publisher.");
-            } else if (!isAcceptableUpdateUrl(next)) {
-                failure = QStringLiteral("The update site sent the page on to %1, which is not an https address; "
-                                         "updates are only read from secure addresses.")
-                              .arg(next.toString());
-            } else {
+            failure = redirectRefusal(visited, next, QStringLiteral("the page"),
+                QStringLiteral("updates are only read from secure addresses"));
+            if (!failure) {
                 request.setUrl(next);
                 fetchPage(network, request, join, visited);
                 return;

@@ -55,31 +55,21 @@ QString transferFailure(QNetworkReply *reply, std::chrono::milliseconds idleLimi
 }
 
 // Lets a redirect of what (the download, the signature) be followed when it keeps to the rules;
-// otherwise keeps why on the reply and stops it. The network layer's own count of redirects ends a
-// loop without saying so.
+// otherwise keeps why on the reply and stops it.
 bool followRedirect(QNetworkReply *reply, const QUrl &target, const QString &what)
 {
-    constexpr int mostRedirects = 10;
     QStringList visited = reply->property("quillfernVisited").toStringList();
     if (visited.isEmpty())
         visited.append(reply->request().url().toString());
-    const bool loops = visited.contains(target.toString()) || visited.size() > mostRedirects;
+    const std::optional<QString> refusal = corvane::redirectRefusal(
+        visited, target, what, QStringLiteral("releases are only taken from secure addresses"));
     visited.append(target.toString());
     reply->setProperty("quillfernVisited", visited);
-    if (loops) {
-        reply->setProperty(refusedRedirect,
-            QStringLiteral("The update site sends %1 on and on in a loop of redirects; it is misconfigured. Try again "
-                           "later, or tell its publisher.")
-                .arg(what));
-    } else if (!corvane::isAcceptableUpdateUrl(target)) {
-        reply->setProperty(refusedRedirect,
-            QStringLiteral("The update site sent %1 on to %2, which is not an https address; releases are only taken "
-                           "from secure addresses.")
-                .arg(what, target.toString()));
-    } else {
+    if (!refusal) {
         Q_EMIT reply->redirectAllowed();
         return true;
     }
+    reply->setProperty(refusedRedirect, *refusal);
     reply->abort();
     return false;
 }
