@@ -172,10 +172,12 @@ void AppDelegate::importDocument()
     panel.title = tr("Import Plan");
     panel.nameFilter = tr("Plans (*.xml *.planner *.csv);;MS Project XML (*.xml);;GNOME Planner (*.planner);;"
                           "Quillfern CSV (*.csv)");
+    panel.directory = RecentDocuments::panelFolder();
     panel.parent = QApplication::activeWindow();
     corvane::presenter().beginOpenPanel(panel, [](const std::optional<QString> &path) {
         if (!path || path->isEmpty())
             return;
+        RecentDocuments::notePanelChoice(*path);
         if (const std::optional<PlanExchange::Format> format = PlanExchange::formatForPath(*path)) {
             importProject(*path, *format);
             return;

@@ -375,6 +375,8 @@ private Q_SLOTS:
 
         QCOMPARE(m_presenter.openPanels().size(), 1);
         QCOMPARE(m_presenter.openPanels().at(0).title, QStringLiteral("Import Plan"));
+        // Opened where the work is, never in the working folder.
+        QVERIFY(!m_presenter.openPanels().at(0).directory.isEmpty());
         QCOMPARE(m_presenter.alerts().size(), 1);
         QVERIFY2(
             m_presenter.alerts().at(0).message.startsWith(message), qPrintable(m_presenter.alerts().at(0).message));
