@@ -1,6 +1,7 @@
 // The table writeProjectCsv writes, read back: its header must be one of the two it writes.
 
 #include "PlanImport.h"
+#include "ProjectCsv.h"
 #include "ProjectFile.h"
 
 #include <cmath>
@@ -8,9 +9,6 @@
 namespace PlanExchange::detail {
 
 namespace {
-
-const QByteArray plainHeader = "id,name,start,duration,end,exclusion group,predecessors";
-const QByteArray datedHeader = plainHeader + ",start date,end date";
 
 class CsvInput {
 public:
@@ -97,11 +95,11 @@ SourcePlan readCsv(const QByteArray &bytes, const std::function<bool(qint64, qin
     CsvInput in(bytes);
     const QStringList header = in.record();
     const QString headerText = header.join(u',');
-    const bool dated = headerText == QLatin1String(datedHeader);
-    if (!dated && headerText != QLatin1String(plainHeader))
+    const bool dated = headerText == QLatin1String(datedProjectCsvHeader);
+    if (!dated && headerText != QLatin1String(projectCsvHeader))
         throw ProjectFileError(QStringLiteral("The table is not one Quillfern exported: its first line should be "
                                               "\"%1\", with \"start date,end date\" for a plan with dates.")
-                                   .arg(QLatin1String(plainHeader)));
+                                   .arg(QLatin1String(projectCsvHeader)));
     SourcePlan plan;
     plan.dated = dated;
     LocalClock clock;

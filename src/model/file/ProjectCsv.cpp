@@ -30,8 +30,8 @@ QByteArray writeProjectCsv(const Project &project)
     out.reserve(64 + project.tasks().size() * 64);
     // A plan with dates gets its times as local ISO 8601 dates as well, in two more columns.
     const bool dated = project.origin().has_value();
-    out += dated ? "id,name,start,duration,end,exclusion group,predecessors,start date,end date\r\n"
-                 : "id,name,start,duration,end,exclusion group,predecessors\r\n";
+    out += dated ? datedProjectCsvHeader : projectCsvHeader;
+    out += "\r\n";
     const double end = project.end();
     for (const TaskPtr &task : project.tasks()) {
         out += QByteArray::number(task->id());

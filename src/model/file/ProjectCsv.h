@@ -10,3 +10,8 @@ class Project;
 // duration. Predecessors are the ids of the task's predecessors, separated by spaces. Fields
 // holding a comma, a quotation mark or a line break are quoted, quotation marks doubled.
 [[nodiscard]] QByteArray writeProjectCsv(const Project &project);
+
+// The header records, without their line break: a plan with dates gets two more columns.
+inline constexpr char projectCsvHeader[] = "id,name,start,duration,end,exclusion group,predecessors";
+inline constexpr char datedProjectCsvHeader[]
+    = "id,name,start,duration,end,exclusion group,predecessors,start date,end date";
